@@ -1,0 +1,5 @@
+#include "core/globals.h"
+
+std::atomic<int32_t> g_running{0};
+std::atomic<int32_t> g_reconnect{0};
+AsyncWsHandler g_wsHandler;

@@ -1,0 +1,477 @@
+#include "infra/log.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <direct.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <sys/timeb.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "infra/log_internal.h"
+
+namespace {
+
+constexpr int kRotateAfterLines = 5000;
+constexpr int kKeptCopies = 10;
+const std::wstring kStars(84, L'*');
+
+struct LogState {
+  std::wstring directory;
+  std::wstring path;
+  std::wstring fileName = L"ToolsSys.log";
+  std::wstring product;
+  std::wstring version;
+  DWORD pid = 0;
+  HANDLE mutex = nullptr;
+  int lineCount = 0;  // guarded by mutex
+  std::atomic<int> threshold{0};
+  std::atomic<bool> fileUsable{false};
+  std::atomic<bool> writeAttempted{false};
+};
+
+LogState& state() {
+  static LogState s;
+  return s;
+}
+
+bool failed() {
+  const LogState& s = state();
+  return !s.fileUsable.load() && s.writeAttempted.load();
+}
+
+// ---- formatting -----------------------------------------------------------
+
+template <typename Char>
+void append_ascii(std::basic_string<Char>& out, const char* text) {
+  for (; *text; ++text) out.push_back(static_cast<Char>(*text));
+}
+
+bool readable(const wchar_t* s) { return s && !::IsBadStringPtrW(s, static_cast<UINT_PTR>(-1)); }
+bool readable(const char* s) { return s && !::IsBadStringPtrA(s, static_cast<UINT_PTR>(-1)); }
+
+// Only %d %u %x %ld %f %s; anything else after '%' is copied with the '%' and
+// takes no argument, so a stray conversion never reads a wrong vararg type.
+template <typename Char>
+std::basic_string<Char> format_v(const Char* format, va_list args) {
+  std::basic_string<Char> out;
+  char number[64];
+  for (const Char* p = format; *p; ++p) {
+    if (*p != '%') {
+      out.push_back(*p);
+      continue;
+    }
+    const Char c = p[1];
+    switch (c) {
+      case 'd':
+        std::snprintf(number, sizeof number, "%d", va_arg(args, int));
+        append_ascii(out, number);
+        ++p;
+        break;
+      case 'u':
+        std::snprintf(number, sizeof number, "%u", va_arg(args, unsigned));
+        append_ascii(out, number);
+        ++p;
+        break;
+      case 'x':
+        std::snprintf(number, sizeof number, "%x", va_arg(args, unsigned));
+        append_ascii(out, number);
+        ++p;
+        break;
+      case 'f':
+        std::snprintf(number, sizeof number, "%f", va_arg(args, double));
+        append_ascii(out, number);
+        ++p;
+        break;
+      case 'l':
+        if (p[2] == 'd') {
+          std::snprintf(number, sizeof number, "%ld", va_arg(args, long));
+          append_ascii(out, number);
+          p += 2;
+        } else {
+          ++p;  // a lone 'l' is dropped
+        }
+        break;
+      case 's': {
+        const Char* s = va_arg(args, const Char*);
+        if (readable(s)) out += s;
+        ++p;
+        break;
+      }
+      case 0:
+        out.push_back('%');
+        break;
+      default:
+        out.push_back('%');
+        out.push_back(c);
+        ++p;
+        break;
+    }
+  }
+  return out;
+}
+
+std::wstring widen(const std::string& text) {
+  if (text.empty()) return {};
+  const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+std::wstring two_digits(int v) {
+  wchar_t buf[16];
+  std::swprintf(buf, 16, L"%.2d", v);
+  return buf;
+}
+
+std::wstring date_text(const tm& t) {
+  wchar_t buf[32];
+  std::swprintf(buf, 32, L"%.2d-%.2d-%.4d", t.tm_mday, t.tm_mon + 1, t.tm_year + 1900);
+  return buf;
+}
+
+// ---- file writing ---------------------------------------------------------
+
+// Text mode with the runtime's wide output: "\n" becomes CR LF and characters
+// go through the current locale. A character the locale cannot take becomes
+// '?' instead of cutting the rest of the entry.
+void put(FILE* f, const std::wstring& text) {
+  for (wchar_t c : text) {
+    if (std::fputwc(c, f) == WEOF) {
+      std::clearerr(f);
+      std::fputwc(L'?', f);
+    }
+  }
+}
+
+FILE* open(const std::wstring& path, const wchar_t* mode) { return ::_wfsopen(path.c_str(), mode, _SH_DENYNO); }
+
+std::wstring started_line(const tm& t, bool gmt) {
+  return L"\t\t\tLogging started from: [" + date_text(t) + (gmt ? L"][GMT] " : L"] ") +
+         L"\n\t\t\tProduct Name: " + state().product + L" \n\t\t\tVersion: " + state().version;
+}
+
+void rotate(const std::wstring& text, const __time64_t now, unsigned short millis) {
+  LogState& s = state();
+  s.lineCount = 0;
+  const std::wstring base = s.fileName.size() > 4 ? s.fileName.substr(0, s.fileName.size() - 4) : L"";
+  auto numbered = [&](int i) { return s.directory + L"\\" + base + std::to_wstring(i) + L".log"; };
+  for (int i = kKeptCopies; i >= 1; --i) ::CopyFileW(numbered(i - 1).c_str(), numbered(i).c_str(), FALSE);
+  ::CopyFileW(s.path.c_str(), numbered(1).c_str(), FALSE);
+
+  FILE* f = open(s.path, L"w");
+  if (!f) return;
+  s.fileUsable = true;
+  tm local{};
+  _localtime64_s(&local, &now);
+  wchar_t ctime_text[64] = L"";
+  _wctime64_s(ctime_text, 64, &now);
+  const std::wstring ct = ctime_text;
+  put(f, L"\n" + kStars + L"\n");
+  put(f, started_line(local, false));
+  put(f, L"\nTIME----" + ct + L"\n");
+  put(f, L"\n" + kStars + L"\n");
+  put(f, L"\n" + s.path + L"\n");
+  s.lineCount += 7;
+  put(f, L"The time is " + ct.substr(0, 19) + L"." + std::to_wstring(millis) + L" " +
+             (ct.size() > 20 ? ct.substr(20) : L"") + L"  " + text);
+  s.lineCount += 1;
+  std::fclose(f);
+}
+
+void log_to_file(const std::wstring& text) {
+  LogState& s = state();
+  if (!s.mutex || failed()) return;
+  ::WaitForSingleObject(s.mutex, INFINITE);
+
+  __timeb64 now{};
+  _ftime64(&now);
+  tm local{};
+  _localtime64_s(&local, &now.time);
+  s.writeAttempted = true;
+
+  if (FILE* probe = open(s.path, L"r")) {
+    std::fclose(probe);
+    if (s.lineCount >= kRotateAfterLines) {
+      rotate(text, now.time, now.millitm);
+    } else if (FILE* f = open(s.path, L"a")) {
+      s.fileUsable = true;
+      put(f, hk::logging::EntryLine(s.pid, local.tm_hour, local.tm_min, local.tm_sec, now.millitm, text));
+      s.lineCount += 1;
+      std::fclose(f);
+    }
+  } else if (FILE* f = open(s.path, L"w")) {
+    s.fileUsable = true;
+    put(f, L"\n" + kStars + L"\n");
+    put(f, started_line(local, false));
+    put(f, L"\n" + kStars + L"\n");
+    put(f, L"\n" + s.path + L"\n");
+    s.lineCount += 7;
+    put(f, L"\n" + two_digits(local.tm_hour) + L":" + two_digits(local.tm_min) + L":" +
+               two_digits(local.tm_sec) + L"  " + text);
+    s.lineCount += 1;
+    std::fclose(f);
+  }
+  ::ReleaseMutex(s.mutex);
+}
+
+int write_wide(int level, const wchar_t* format, va_list args) {
+  if (failed()) return 0;
+  if (level > state().threshold.load()) return 0;
+  if (!format || !*format) return 0;
+  log_to_file(format_v(format, args));
+  return 1;
+}
+
+HMODULE this_module() {
+  HMODULE module = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&this_module), &module);
+  return module;
+}
+
+// ---- start-up -------------------------------------------------------------
+
+std::wstring folder_path(int csidl) {
+  wchar_t buf[MAX_PATH] = L"";
+  if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buf))) return {};
+  return buf;
+}
+
+std::wstring executable_path() {
+  wchar_t buf[MAX_PATH] = L"";
+  ::GetModuleFileNameW(nullptr, buf, MAX_PATH);
+  return buf;
+}
+
+void set_tools_working_directory() {
+  wchar_t user[200] = L"";
+  DWORD size = 200;
+  ::GetUserNameW(user, &size);
+  const bool system = std::wstring(user).find(L"SYSTEM") != std::wstring::npos;
+  const std::wstring dir = folder_path(system ? CSIDL_COMMON_APPDATA : CSIDL_LOCAL_APPDATA) + L"\\" + L"Quillstead";
+  if (!::SetCurrentDirectoryW(dir.c_str())) WriteLog(L"Unable to set working directory");
+}
+
+std::wstring working_directory() {
+  wchar_t buf[MAX_PATH] = L"";
+  ::GetCurrentDirectoryW(MAX_PATH, buf);
+  return buf;
+}
+
+std::wstring choose_directory(bool useExecutableFolder, bool agentLayout, const std::wstring& cwd) {
+  if (!useExecutableFolder) return cwd + L"\\" + L".\\log";
+  wchar_t exe[MAX_PATH] = L"";
+  ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  ::PathRemoveFileSpecW(exe);
+  std::wstring folder = exe;
+  if (!agentLayout) return folder + L"\\" + L".\\log";
+  const size_t cut = folder.rfind(L'\\');
+  folder.erase(cut == std::wstring::npos ? 0 : cut);
+  return folder + L"\\" + L"logs";
+}
+
+void move_stale_copy(const std::wstring& logPath, const std::wstring& fileName) {
+  const std::wstring stale =
+      folder_path(CSIDL_LOCAL_APPDATA) + L"\\VirtualStore\\ProgramData\\" + L"Pellarine" + L"\\log\\" + fileName;
+  if (::PathFileExistsW(stale.c_str())) {
+    ::CopyFileW(stale.c_str(), logPath.c_str(), FALSE);
+    ::DeleteFileW(stale.c_str());
+  }
+}
+
+int count_line_feeds(FILE* f) {
+  int count = 0;
+  char buf[64 * 1024];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    for (size_t i = 0; i < n; ++i) count += buf[i] == '\n';
+  return count;
+}
+
+}  // namespace
+
+// ---- public calls -----------------------------------------------------------
+
+int WriteLog(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int r = write_wide(2, format, args);
+  va_end(args);
+  return r;
+}
+
+int WriteLogLevel1(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int r = write_wide(1, format, args);
+  va_end(args);
+  return r;
+}
+
+int WriteLogLevel0(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int r = write_wide(0, format, args);
+  va_end(args);
+  return r;
+}
+
+int WriteLogA(const char* format, ...) {
+  if (2 > state().threshold.load()) return 0;
+  std::string resource;
+  if (reinterpret_cast<UINT_PTR>(format) < 0x10000) {
+    char buf[4096] = "";
+    const int n = ::LoadStringA(this_module(), static_cast<UINT>(reinterpret_cast<UINT_PTR>(format)), buf, sizeof buf);
+    if (n <= 0) return 0;
+    resource.assign(buf, static_cast<size_t>(n));
+    format = resource.c_str();
+  }
+  if (!*format) return 0;
+  va_list args;
+  va_start(args, format);
+  const std::string text = format_v(format, args);
+  va_end(args);
+  log_to_file(widen(text));
+  return 1;
+}
+
+int SetLogLevel(int level) {
+  if (level <= 2 && level >= 0) {
+    state().threshold = level;
+    return 1;
+  }
+  state().threshold = 1;
+  return 0;
+}
+
+void LogBuildBanner() {
+  const std::string stamp = hk::logging::FormatMessageNarrow("Date:%s @ %s", __DATE__, __TIME__);
+  WriteLogA("%s @ %s", HK_BANNER_HOST, stamp.c_str());
+}
+
+bool IsAgentWorkingDirectory() {
+  const std::wstring cwd = working_directory();
+  return cwd.find(L"Marrowfield_Agent") != std::wstring::npos || cwd.find(L"Tanglewick_Agent") != std::wstring::npos;
+}
+
+void InitLog(const wchar_t* productName, const wchar_t* version, const wchar_t* logFileName,
+             bool useExecutableFolder, const wchar_t* /*reserved*/, bool agentLayout) {
+  LogState& s = state();
+  s.writeAttempted = false;
+  if (!agentLayout) set_tools_working_directory();
+  const std::wstring cwd = working_directory();
+
+  s.directory = choose_directory(useExecutableFolder, agentLayout, cwd);
+  s.path = s.directory + L"\\" + logFileName;
+  s.product = productName ? productName : L"";
+  if (version && *version) {
+    s.version = version;
+    s.fileName = logFileName;
+  }
+  move_stale_copy(s.path, logFileName);
+
+  s.pid = ::GetCurrentProcessId();
+  wchar_t cwdCheck[MAX_PATH];
+  if (!::_wgetcwd(cwdCheck, MAX_PATH)) return;
+
+  if (!s.mutex) s.mutex = ::CreateMutexW(nullptr, FALSE, nullptr);
+  const __time64_t now = _time64(nullptr);
+  tm local{};
+  _localtime64_s(&local, &now);
+  s.lineCount = 0;
+  const bool directoryExisted = ::_wmkdir(s.directory.c_str()) != 0;
+  const std::wstring exe = executable_path();
+
+  if (FILE* f = open(s.path, L"r")) {
+    if (::_wchmod(s.path.c_str(), _S_IWRITE) != 0) {
+      std::fclose(f);
+      return;
+    }
+    s.lineCount = count_line_feeds(f);
+    s.fileUsable = true;
+    std::fclose(f);
+    if (directoryExisted) {
+      if (FILE* a = open(s.path, L"a")) {
+        put(a, L"\n\n" + kStars + L"\n");
+        put(a, started_line(local, true));
+        put(a, L"\n" + kStars + L"\n");
+        put(a, s.path + L"\n");
+        put(a, exe + L"\n");
+        put(a, L"PDT TIME STARTED\n");
+        s.lineCount += 9;
+        std::fclose(a);
+      }
+    }
+  } else if (errno != ENOENT) {
+    s.writeAttempted = true;
+  }
+  LogBuildBanner();
+}
+
+// ---- test seams -------------------------------------------------------------
+
+namespace hk::logging {
+
+std::wstring FormatMessageV(const wchar_t* format, va_list args) { return format ? format_v(format, args) : L""; }
+std::string FormatMessageNarrowV(const char* format, va_list args) { return format ? format_v(format, args) : ""; }
+
+std::wstring FormatMessage(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::wstring r = FormatMessageV(format, args);
+  va_end(args);
+  return r;
+}
+
+std::string FormatMessageNarrow(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string r = FormatMessageNarrowV(format, args);
+  va_end(args);
+  return r;
+}
+
+std::wstring EntryLine(unsigned long pid, int hour, int minute, int second, int milliseconds,
+                       const std::wstring& text) {
+  return L"\n" + std::to_wstring(pid) + L" " + two_digits(hour) + L":" + two_digits(minute) + L":" +
+         two_digits(second) + L":" + std::to_wstring(milliseconds) + L"  " + text;
+}
+
+Snapshot State() {
+  LogState& s = state();
+  return {s.directory, s.path, s.lineCount, s.threshold.load(), s.fileUsable.load(), s.writeAttempted.load()};
+}
+
+void ResetForTesting() {
+  LogState& s = state();
+  if (s.mutex) ::WaitForSingleObject(s.mutex, INFINITE);
+  s.directory.clear();
+  s.path.clear();
+  s.fileName = L"ToolsSys.log";
+  s.product.clear();
+  s.version.clear();
+  s.lineCount = 0;
+  s.threshold = 0;
+  s.fileUsable = false;
+  s.writeAttempted = false;
+  if (s.mutex) ::ReleaseMutex(s.mutex);
+}
+
+void SetLineCountForTesting(int count) {
+  LogState& s = state();
+  if (s.mutex) ::WaitForSingleObject(s.mutex, INFINITE);
+  s.lineCount = count;
+  if (s.mutex) ::ReleaseMutex(s.mutex);
+}
+
+}  // namespace hk::logging

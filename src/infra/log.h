@@ -1,0 +1,19 @@
+// The library's one log, "ToolsSys.log": printf-style calls with a small
+// formatter of their own (%d %u %x %ld %f %s only), a process-wide mutex and
+// rotation into numbered copies.
+#pragma once
+
+int WriteLog(const wchar_t* format, ...);        // level 2
+int WriteLogLevel1(const wchar_t* format, ...);  // level 1
+int WriteLogLevel0(const wchar_t* format, ...);  // level 0
+// Narrow format, or the id of a string resource (a value below 0x10000);
+// "%s" takes narrow strings here.
+int WriteLogA(const char* format, ...);          // level 2
+
+void InitLog(const wchar_t* productName, const wchar_t* version, const wchar_t* logFileName,
+             bool useExecutableFolder, const wchar_t* reserved, bool agentLayout);
+int SetLogLevel(int level);
+void LogBuildBanner();
+
+// True when the working directory names one of the agent's install folders.
+bool IsAgentWorkingDirectory();

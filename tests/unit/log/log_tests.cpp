@@ -1,0 +1,221 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "infra/log.h"
+#include "infra/log_internal.h"
+#include "support/scratch_dir.h"
+
+namespace fs = std::filesystem;
+using hk::logging::FormatMessage;
+using hk::logging::FormatMessageNarrow;
+
+namespace {
+
+std::string read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+size_t count_of(const std::string& haystack, const std::string& needle) {
+  size_t n = 0;
+  for (size_t pos = haystack.find(needle); pos != std::string::npos; pos = haystack.find(needle, pos + 1)) ++n;
+  return n;
+}
+
+// Each test gets its own working directory and a log set up the way a host
+// outside the agent folders gets it.
+class LogFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    hk::logging::ResetForTesting();
+    ASSERT_TRUE(::SetCurrentDirectoryW(dir_.path().c_str()));
+  }
+  void TearDown() override {
+    hk::logging::ResetForTesting();
+    ::SetCurrentDirectoryW(L"C:\\");
+  }
+  void Init() { InitLog(L"ToolsSys", L"o.1", L"ToolsSys.log", false, L"", true); }
+  fs::path log_dir() const { return dir_.path() / "log"; }
+  fs::path log_file() const { return log_dir() / "ToolsSys.log"; }
+
+  hk::test::ScratchDir dir_;
+};
+
+}  // namespace
+
+TEST(LogFormat, ConversionsItUnderstands) {
+  EXPECT_EQ(FormatMessage(L"%d|%u|%x|%ld|%s", -12, 4000000000u, 0xbeefu, -7L, L"wide"),
+            L"-12|4000000000|beef|-7|wide");
+  EXPECT_EQ(FormatMessage(L"%f", 1.5), L"1.500000");
+  EXPECT_EQ(FormatMessageNarrow("%s=%d", "cmd", 3), "cmd=3");
+}
+
+TEST(LogFormat, UnknownConversionsAreCopiedAndTakeNoArgument) {
+  // %S and %.2d are not understood: copied as they stand, and the following
+  // %d takes the argument the skipped conversion was meant for.
+  EXPECT_EQ(FormatMessage(L"a%Sb%.2d|%d", 42), L"a%Sb%.2d|42");
+  EXPECT_EQ(FormatMessage(L"100%% %q"), L"100%% %q");
+  EXPECT_EQ(FormatMessage(L"%lu|%d", 5), L"u|5");  // a lone l is dropped
+  EXPECT_EQ(FormatMessage(L"end%"), L"end%");
+}
+
+TEST(LogFormat, BadStringPointersContributeNothing) {
+  EXPECT_EQ(FormatMessage(L"[%s][%s]", static_cast<const wchar_t*>(nullptr), L"ok"), L"[][ok]");
+  EXPECT_EQ(FormatMessage(L"[%s]", reinterpret_cast<const wchar_t*>(16)), L"[]");
+}
+
+TEST(LogFormat, EntryLineHasTwoDigitTimeAndUnpaddedMilliseconds) {
+  EXPECT_EQ(hk::logging::EntryLine(4711, 9, 5, 3, 7, L"text"), L"\n4711 09:05:03:7  text");
+  EXPECT_EQ(hk::logging::EntryLine(1, 23, 59, 59, 999, L""), L"\n1 23:59:59:999  ");
+}
+
+TEST_F(LogFile, FirstEntryCreatesFileWithNewFileHeader) {
+  Init();
+  EXPECT_FALSE(fs::exists(log_file())) << "the banner inside InitLog is filtered until the level is set";
+  EXPECT_EQ(WriteLog(L"dropped"), 0);
+  ASSERT_EQ(SetLogLevel(2), 1);
+  ASSERT_EQ(WriteLog(L"first %d", 1), 1);
+  ASSERT_EQ(WriteLog(L"second"), 1);
+
+  const std::string text = read_file(log_file());
+  const std::string stars(84, '*');
+  EXPECT_EQ(text.rfind("\r\n" + stars + "\r\n\t\t\tLogging started from: [", 0), 0u) << text;
+  EXPECT_EQ(text.find("[GMT]"), std::string::npos);
+  EXPECT_EQ(text.find("PDT TIME STARTED"), std::string::npos);
+  EXPECT_NE(text.find("Product Name: ToolsSys \r\n\t\t\tVersion: o.1\r\n" + stars), std::string::npos);
+  // The first entry carries no process id or milliseconds; later ones do.
+  EXPECT_TRUE(std::regex_search(text, std::regex("\r\n\\d\\d:\\d\\d:\\d\\d  first 1\r\n")));
+  const std::string pid = std::to_string(::GetCurrentProcessId());
+  EXPECT_TRUE(std::regex_search(text, std::regex("\r\n" + pid + " \\d\\d:\\d\\d:\\d\\d:\\d{1,3}  second$"))) << text;
+  EXPECT_EQ(text.find("dropped"), std::string::npos);
+  EXPECT_EQ(hk::logging::State().lineCount, 9);
+}
+
+TEST_F(LogFile, RestartWithExistingFileWritesStartupHeaderAndCountsLines) {
+  Init();
+  SetLogLevel(2);
+  for (int i = 0; i < 5; ++i) WriteLog(L"entry");
+  const std::string before = read_file(log_file());
+
+  hk::logging::ResetForTesting();
+  Init();
+  const std::string after = read_file(log_file());
+  ASSERT_EQ(after.rfind(before, 0), 0u);
+  const std::string added = after.substr(before.size());
+  EXPECT_EQ(added.rfind("\r\n\r\n" + std::string(84, '*') + "\r\n\t\t\tLogging started from: [", 0), 0u) << added;
+  EXPECT_NE(added.find("][GMT] \r\n"), std::string::npos);
+  EXPECT_NE(added.find(log_file().string() + "\r\n"), std::string::npos) << added;
+  EXPECT_TRUE(added.ends_with("PDT TIME STARTED\r\n")) << added;
+  EXPECT_EQ(hk::logging::State().lineCount, static_cast<int>(count_of(before, "\n")) + 9);
+}
+
+TEST_F(LogFile, LevelGateAndSetLogLevel) {
+  Init();
+  EXPECT_EQ(WriteLog(L"x"), 0);
+  EXPECT_EQ(WriteLogLevel1(L"x"), 0);
+  EXPECT_EQ(WriteLogLevel0(L"level0"), 1);
+  EXPECT_EQ(SetLogLevel(1), 1);
+  EXPECT_EQ(WriteLog(L"x"), 0);
+  EXPECT_EQ(WriteLogLevel1(L"level1"), 1);
+  EXPECT_EQ(SetLogLevel(3), 0);
+  EXPECT_EQ(hk::logging::State().threshold, 1);
+  EXPECT_EQ(SetLogLevel(2), 1);
+  EXPECT_EQ(WriteLog(nullptr), 0);
+  EXPECT_EQ(WriteLog(L""), 0);
+  EXPECT_EQ(WriteLogA("narrow %s %d", "text", 7), 1);
+  const std::string text = read_file(log_file());
+  EXPECT_NE(text.find("level0"), std::string::npos);
+  EXPECT_NE(text.find("level1"), std::string::npos);
+  EXPECT_NE(text.find("  narrow text 7"), std::string::npos);
+}
+
+TEST_F(LogFile, RotationShiftsCopiesAndDropsTheEleventhGeneration) {
+  Init();
+  SetLogLevel(2);
+  WriteLog(L"current generation");
+  fs::create_directories(log_dir());
+  for (int i = 1; i <= 10; ++i) std::ofstream(log_dir() / ("ToolsSys" + std::to_string(i) + ".log")) << "gen" << i;
+
+  hk::logging::SetLineCountForTesting(4999);
+  WriteLog(L"the 5000th line");
+  EXPECT_EQ(read_file(log_dir() / "ToolsSys1.log"), "gen1") << "no rotation before the count reaches 5000";
+  WriteLog(L"after rotation");
+
+  const std::string first = read_file(log_dir() / "ToolsSys1.log");
+  EXPECT_NE(first.find("current generation"), std::string::npos);
+  EXPECT_NE(first.find("the 5000th line"), std::string::npos);
+  for (int i = 2; i <= 10; ++i)
+    EXPECT_EQ(read_file(log_dir() / ("ToolsSys" + std::to_string(i) + ".log")), "gen" + std::to_string(i - 1));
+  EXPECT_FALSE(fs::exists(log_dir() / "ToolsSys11.log"));
+
+  const std::string fresh = read_file(log_file());
+  EXPECT_EQ(fresh.find("current generation"), std::string::npos);
+  EXPECT_NE(fresh.find("\r\nTIME----"), std::string::npos);
+  EXPECT_TRUE(std::regex_search(
+      fresh, std::regex("The time is \\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{1,3} \\d{4}\r\n  after rotation$")))
+      << fresh;
+  EXPECT_EQ(hk::logging::State().lineCount, 8);
+}
+
+TEST_F(LogFile, UnreadableFileAtStartIsAFinalFailure) {
+  // A folder where the file should be cannot be opened for reading.
+  fs::create_directories(log_file());
+  Init();
+  SetLogLevel(2);
+  EXPECT_TRUE(hk::logging::State().writeAttempted);
+  EXPECT_EQ(WriteLog(L"x"), 0);
+  fs::remove(log_file());
+  EXPECT_EQ(WriteLog(L"still off"), 0);
+  EXPECT_EQ(WriteLogLevel0(L"still off"), 0);
+  EXPECT_FALSE(fs::exists(log_file()));
+}
+
+TEST_F(LogFile, ConcurrentWritersLoseAndTearNothing) {
+  Init();
+  SetLogLevel(2);
+  constexpr int kThreads = 8, kEntries = 2000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < kEntries; ++i) WriteLog(L"writer %d entry %d end", t, i);
+    });
+  for (auto& th : threads) th.join();
+
+  // Replay the counting rule: a new file counts 8, each entry 1, and the entry
+  // after the count reaches 5000 starts a new file that counts 8.
+  int expected = 0, rotations = 0;
+  for (int i = 0; i < kThreads * kEntries; ++i) {
+    if (i == 0) expected = 8;
+    else if (expected >= 5000) expected = 8, ++rotations;
+    else ++expected;
+  }
+  EXPECT_EQ(hk::logging::State().lineCount, expected);
+
+  std::string all = read_file(log_file());
+  for (int i = 1; i <= rotations; ++i) all += read_file(log_dir() / ("ToolsSys" + std::to_string(i) + ".log"));
+  const std::regex entry("writer (\\d) entry (\\d+) end");
+  std::vector<std::vector<int>> seen(kThreads, std::vector<int>(kEntries, 0));
+  size_t total = 0;
+  for (auto it = std::sregex_iterator(all.begin(), all.end(), entry); it != std::sregex_iterator(); ++it) {
+    ++seen[std::stoi((*it)[1])][std::stoi((*it)[2])];
+    ++total;
+  }
+  EXPECT_EQ(total, static_cast<size_t>(kThreads * kEntries));
+  for (int t = 0; t < kThreads; ++t)
+    for (int i = 0; i < kEntries; ++i) ASSERT_EQ(seen[t][i], 1) << "writer " << t << " entry " << i;
+  // Every entry line is whole: the id and time prefix, then the text.
+  const std::regex line("\r\n\\d+ \\d\\d:\\d\\d:\\d\\d:\\d{1,3}  writer \\d entry \\d+ end(?=\r\n|$)");
+  const size_t whole = std::distance(std::sregex_iterator(all.begin(), all.end(), line), std::sregex_iterator());
+  EXPECT_EQ(whole, total - 1 - rotations) << "only the very first entry and the rotation entries lack the prefix";
+}
