@@ -37,7 +37,8 @@ DWORD run_probe_in(const fs::path& folder) {
   for (const char* name : {"dll_load_probe.exe", "Hostkeeper.dll", "ClientSocket.dll"})
     fs::copy_file(bin_dir() / name, folder / name, fs::copy_options::overwrite_existing);
   std::wstring command = L"\"" + (folder / "dll_load_probe.exe").wstring() + L"\"";
-  STARTUPINFOW si{sizeof si};
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
     return static_cast<DWORD>(-1);
@@ -58,8 +59,10 @@ fs::path local_app_data() {
 void expect_started_log(const fs::path& log) {
   ASSERT_TRUE(fs::exists(log)) << log;
   const std::string text = read_file(log);
+  // The banner is the first entry of a new file, which carries only the time.
+  const std::string first = "\r\n\\d\\d:\\d\\d:\\d\\d  ";
   const std::string entry = "\r\n\\d+ \\d\\d:\\d\\d:\\d\\d:\\d{1,3}  ";
-  EXPECT_TRUE(std::regex_search(text, std::regex(entry + "[\\w.-]+ @ Date:\\w{3} [ \\d]\\d \\d{4} @ \\d\\d:\\d\\d:\\d\\d\r\n")))
+  EXPECT_TRUE(std::regex_search(text, std::regex(first + "[\\w.-]+ @ Date:\\w{3} [ \\d]\\d \\d{4} @ \\d\\d:\\d\\d:\\d\\d\r\n")))
       << text;
   EXPECT_TRUE(std::regex_search(text, std::regex(entry + "Init instance : Host Keeper$"))) << text;
 }
