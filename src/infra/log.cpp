@@ -224,10 +224,23 @@ void log_to_file(const std::wstring& text) {
   ::ReleaseMutex(s.mutex);
 }
 
+// Callers report GetLastError() after logging, so the log must not change it.
+class LastErrorKeeper {
+ public:
+  LastErrorKeeper() : error_(::GetLastError()) {}
+  LastErrorKeeper(const LastErrorKeeper&) = delete;
+  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+  ~LastErrorKeeper() { ::SetLastError(error_); }
+
+ private:
+  DWORD error_;
+};
+
 int write_wide(int level, const wchar_t* format, va_list args) {
   if (failed()) return 0;
   if (level > state().threshold.load()) return 0;
   if (!format || !*format) return 0;
+  const LastErrorKeeper keep;
   log_to_file(format_v(format, args));
   return 1;
 }
@@ -328,6 +341,7 @@ int WriteLogLevel0(const wchar_t* format, ...) {
 
 int WriteLogA(const char* format, ...) {
   if (2 > state().threshold.load()) return 0;
+  const LastErrorKeeper keep;
   std::string resource;
   if (reinterpret_cast<UINT_PTR>(format) < 0x10000) {
     char buf[4096] = "";

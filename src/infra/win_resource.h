@@ -9,37 +9,42 @@
 #include <winspool.h>
 #include <wrl/client.h>
 
+#include <cstdint>
 #include <utility>
 
 namespace hk {
 
-template <typename T, auto Close, T Invalid = T{}>
+// InvalidBits is the "none" value as an integer: a pointer constant such as
+// INVALID_HANDLE_VALUE cannot be a template argument.
+template <typename T, auto Close, intptr_t InvalidBits = 0>
 class unique_any {
+  static T invalid() noexcept { return reinterpret_cast<T>(InvalidBits); }
+
  public:
   unique_any() noexcept = default;
   explicit unique_any(T value) noexcept : value_(value) {}
   unique_any(const unique_any&) = delete;
   unique_any& operator=(const unique_any&) = delete;
-  unique_any(unique_any&& other) noexcept : value_(std::exchange(other.value_, Invalid)) {}
+  unique_any(unique_any&& other) noexcept : value_(std::exchange(other.value_, invalid())) {}
   unique_any& operator=(unique_any&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.value_, Invalid));
+    if (this != &other) reset(std::exchange(other.value_, invalid()));
     return *this;
   }
   ~unique_any() { reset(); }
 
   T get() const noexcept { return value_; }
-  bool valid() const noexcept { return value_ != Invalid; }
+  bool valid() const noexcept { return value_ != invalid(); }
   explicit operator bool() const noexcept { return valid(); }
 
-  void reset(T value = Invalid) noexcept {
-    if (value_ != Invalid) {
+  void reset(T value = invalid()) noexcept {
+    if (value_ != invalid()) {
       const DWORD error = ::GetLastError();
       Close(value_);
       ::SetLastError(error);
     }
     value_ = value;
   }
-  [[nodiscard]] T release() noexcept { return std::exchange(value_, Invalid); }
+  [[nodiscard]] T release() noexcept { return std::exchange(value_, invalid()); }
   // For out-parameters: frees the old value first.
   T* put() noexcept {
     reset();
@@ -47,7 +52,7 @@ class unique_any {
   }
 
  private:
-  T value_ = Invalid;
+  T value_ = invalid();
 };
 
 namespace detail {
@@ -65,13 +70,13 @@ inline void free_heap(void* p) { ::HeapFree(::GetProcessHeap(), 0, p); }
 
 using unique_handle = unique_any<HANDLE, detail::close_handle>;
 // Files and Toolhelp snapshots use INVALID_HANDLE_VALUE for "none".
-using unique_hfile = unique_any<HANDLE, detail::close_handle, INVALID_HANDLE_VALUE>;
+using unique_hfile = unique_any<HANDLE, detail::close_handle, -1>;
 using unique_schandle = unique_any<SC_HANDLE, detail::close_sc>;
 using unique_hkey = unique_any<HKEY, detail::close_key>;
 using unique_hlocal = unique_any<HLOCAL, detail::free_local>;
 using unique_netapi_buffer = unique_any<void*, detail::free_netapi>;
 using unique_bstr = unique_any<BSTR, detail::free_bstr>;
-using unique_hdevinfo = unique_any<HDEVINFO, detail::close_devinfo, INVALID_HANDLE_VALUE>;
+using unique_hdevinfo = unique_any<HDEVINFO, detail::close_devinfo, -1>;
 using unique_printer = unique_any<HANDLE, detail::close_printer>;
 using unique_hmodule = unique_any<HMODULE, detail::free_library>;
 using unique_heap_ptr = unique_any<void*, detail::free_heap>;

@@ -1,0 +1,102 @@
+"""Drives the agent host against a local product server and prints what it serves."""
+
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from product_server import ProductServer  # noqa: E402
+
+
+def say(text):
+    print(text, flush=True)
+
+
+def table(rows, columns, limit=None):
+    """Prints rows (dicts) with the given (title, key, width) columns."""
+    header = "  ".join(title.ljust(width) for title, _, width in columns)
+    say(header)
+    say("-" * len(header))
+    for row in rows[:limit] if limit else rows:
+        cells = []
+        for _, key, width in columns:
+            value = str(row.get(key, ""))
+            cells.append((value if len(value) <= width else value[: width - 1] + "~").ljust(width))
+        say("  ".join(cells).rstrip())
+    if limit and len(rows) > limit:
+        say(f"... and {len(rows) - limit} more")
+
+
+def legacy_rows(answer):
+    data = answer.get("responseMessage", {}).get("responseData", {}).get("data")
+    return data if isinstance(data, list) else None
+
+
+def show(title, answer, columns, sort_key=None):
+    say(f"\n== {title}")
+    rows = legacy_rows(answer)
+    if rows is None:
+        message = answer.get("responseMessage", {})
+        say(f"(no list: error {message.get('errorCode')}: {message.get('errorOutput')})")
+        return
+    if sort_key:
+        rows = sorted(rows, key=sort_key)
+    table(rows, columns)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True, help="folder with hostkeeper-host.exe and the DLLs")
+    args = parser.parse_args()
+
+    started = time.monotonic()
+    with ProductServer() as server:
+        say(f"== product server listening on 127.0.0.1:{server.port}")
+        host = subprocess.Popen(
+            [os.path.join(ROOT, "scripts", "wine-run"), os.path.join(args.bin, "hostkeeper-host.exe"),
+             "--host", "127.0.0.1", "--port", str(server.port), "--product-server",
+             "--client-id", "demo-client", "--client-name", "demo", "--resource-id", "r-1",
+             "--session-id", "s-1", "--customer-id", "c-1", "--device-id", "d-1"],
+            cwd=args.bin, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        try:
+            say("== starting the agent host under Wine (it samples CPU usage first, about 3 s)")
+            connection = server.wait_connection(timeout=60)
+            say(f"== agent connected: /{connection.raw_path.lstrip('/')}")
+            path, status, _ = server.wait_post(timeout=30)
+            say(f"== start status posted to {path}: status {status.get('status')}, \"{status.get('statusMessage')}\"")
+
+            answer = connection.request(1, 1101, timeout=60)
+            show("processes (1101)", answer,
+                 [("PID", "pid", 6), ("NAME", "name", 24), ("USER", "user_name", 12), ("CPU%", "cpu", 4),
+                  ("WS KiB", "working_set", 8), ("COMMAND LINE", "command_line", 60)],
+                 sort_key=lambda r: int(r.get("pid", 0)))
+            answer = connection.request(2, 2101, timeout=60)
+            show("services (2101)", answer,
+                 [("NAME", "name", 22), ("DISPLAY NAME", "display_name", 34), ("STATE", "service_status", 9),
+                  ("START", "start_type", 12), ("PID", "pid", 5), ("ACCOUNT", "groups", 20)])
+            answer = connection.request(3, 3101, timeout=60)
+            show("local users (3101)", answer,
+                 [("NAME", "name", 20), ("FULL NAME", "full_name", 20), ("STATUS", "status", 8),
+                  ("TYPE", "account_type", 8), ("DOMAIN", "domain", 16), ("SID", "sid", 46)])
+
+            say("\n== asking the agent to exit (1105)")
+            answer = connection.request(1, 1105)
+            say(f"== answer: {answer['responseMessage']['responseCode']} "
+                f"\"{answer['responseMessage']['responseData']['data']}\"")
+            host.wait(timeout=30)
+            say(f"== the agent stopped (exit code {host.returncode}); {time.monotonic() - started:.1f} s in all")
+            return 0 if host.returncode == 0 else 1
+        except Exception as exc:
+            say(f"demo failed: {exc!r}")
+            host.kill()
+            out = host.stdout.read() if host.stdout else ""
+            if out:
+                say(out)
+            return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

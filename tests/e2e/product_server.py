@@ -1,0 +1,180 @@
+"""A small stand-in for the product's server, on loopback.
+
+It takes the agent's WebSocket (any path ending in "HK_NATIVE") and the HTTP
+status posts on one port, records what arrives, and lets a test or the demo
+send requests and read the answers. It runs its own event loop on a thread;
+every public method is safe to call from the caller's thread.
+"""
+
+import asyncio
+import json
+import queue
+import ssl
+import threading
+import time
+
+from aiohttp import WSMsgType, web
+
+
+class Connection:
+    """One WebSocket connection from the agent."""
+
+    def __init__(self, server, ws, request):
+        self._server = server
+        self.ws = ws
+        self.path = request.path
+        self.query_string = request.query_string
+        self.raw_path = request.raw_path
+        self.messages = queue.Queue()  # (kind, data, monotonic time)
+        self.closed = threading.Event()
+
+    def send(self, text):
+        """Sends one text frame (a request) to the agent."""
+        self._server._call(self.ws.send_str(text))
+
+    def send_binary(self, data):
+        self._server._call(self.ws.send_bytes(data))
+
+    def close(self, code=1000):
+        self._server._call(self.ws.close(code=code))
+
+    def recv(self, timeout=10.0, skip_keepalive=True):
+        """The next text from the agent; raises queue.Empty on time-out."""
+        deadline = time.monotonic() + timeout
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise queue.Empty
+            kind, data, _ = self.messages.get(timeout=left)
+            if kind == "text" and skip_keepalive and data == "-":
+                continue
+            return data
+
+    def request(self, tool, code, data=None, request_id=1, web_client_id=None, timeout=30.0):
+        """Sends a request and returns the answer parsed as JSON."""
+        message = {
+            "toolId": tool,
+            "requestId": request_id,
+            "requestMessage": {"requestCode": code, "requestData": data if data is not None else {}},
+        }
+        if web_client_id is not None:
+            message["webClientId"] = web_client_id
+        self.send(json.dumps(message))
+        return json.loads(self.recv(timeout=timeout))
+
+    def drain(self):
+        """Everything received so far, keep-alives included."""
+        out = []
+        while True:
+            try:
+                out.append(self.messages.get_nowait())
+            except queue.Empty:
+                return out
+
+
+class ProductServer:
+    """Start with start(); stop with stop() (or use it as a context manager)."""
+
+    def __init__(self, host="127.0.0.1", port=0, certfile=None, keyfile=None):
+        self.host = host
+        self.port = port
+        self._ssl = None
+        if certfile:
+            self._ssl = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+            self._ssl.load_cert_chain(certfile, keyfile)
+        self.connections = queue.Queue()
+        self.all_connections = []
+        self.posts = queue.Queue()  # (path, parsed JSON or raw text, headers)
+        self._loop = None
+        self._runner = None
+        self._thread = None
+
+    # --- lifecycle -----------------------------------------------------------
+    def start(self):
+        ready = threading.Event()
+        failure = []
+
+        def run():
+            self._loop = asyncio.new_event_loop()
+            asyncio.set_event_loop(self._loop)
+            try:
+                self._loop.run_until_complete(self._start())
+            except Exception as exc:  # reported to the starting thread
+                failure.append(exc)
+                ready.set()
+                return
+            ready.set()
+            self._loop.run_forever()
+
+        self._thread = threading.Thread(target=run, name="product-server", daemon=True)
+        self._thread.start()
+        ready.wait(10)
+        if failure:
+            raise failure[0]
+        return self
+
+    def stop(self):
+        if not self._loop:
+            return
+        try:
+            self._call(self._runner.cleanup(), timeout=10)
+        except Exception:
+            pass
+        self._loop.call_soon_threadsafe(self._loop.stop)
+        self._thread.join(10)
+        self._loop = None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    # --- what a test uses ----------------------------------------------------
+    def wait_connection(self, timeout=30.0):
+        """The next WebSocket connection the agent opens."""
+        return self.connections.get(timeout=timeout)
+
+    def wait_post(self, timeout=30.0):
+        return self.posts.get(timeout=timeout)
+
+    # --- inside ----------------------------------------------------------------
+    def _call(self, coroutine, timeout=30.0):
+        return asyncio.run_coroutine_threadsafe(coroutine, self._loop).result(timeout)
+
+    async def _start(self):
+        app = web.Application(client_max_size=64 * 1024 * 1024)
+        app.router.add_route("GET", "/{tail:.*}", self._websocket)
+        app.router.add_route("POST", "/{tail:.*}", self._post)
+        self._runner = web.AppRunner(app, access_log=None)
+        await self._runner.setup()
+        site = web.TCPSite(self._runner, self.host, self.port, ssl_context=self._ssl)
+        await site.start()
+        self.port = site._server.sockets[0].getsockname()[1]
+
+    async def _websocket(self, request):
+        if not request.path.endswith("HK_NATIVE"):
+            return web.Response(status=404, text="no such endpoint")
+        ws = web.WebSocketResponse(max_msg_size=0, autoping=True)
+        await ws.prepare(request)
+        connection = Connection(self, ws, request)
+        self.all_connections.append(connection)
+        self.connections.put(connection)
+        async for msg in ws:
+            if msg.type == WSMsgType.TEXT:
+                connection.messages.put(("text", msg.data, time.monotonic()))
+            elif msg.type == WSMsgType.BINARY:
+                connection.messages.put(("binary", msg.data, time.monotonic()))
+            elif msg.type == WSMsgType.ERROR:
+                break
+        connection.closed.set()
+        return ws
+
+    async def _post(self, request):
+        body = await request.text()
+        try:
+            parsed = json.loads(body)
+        except ValueError:
+            parsed = body
+        self.posts.put((request.path, parsed, dict(request.headers)))
+        return web.json_response({"ok": True})
