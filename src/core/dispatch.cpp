@@ -29,16 +29,22 @@ std::wstring system_message(DWORD code) {
   return hk::Widen(text);
 }
 
-// Leading decimal digits, 0 when there are none; saturates instead of wrapping
-// so an absurd id can never name a real process.
-uint32_t leading_number(const std::wstring& text) {
-  uint64_t value = 0;
-  for (wchar_t c : text) {
-    if (c < L'0' || c > L'9') break;
-    value = value * 10 + static_cast<uint64_t>(c - L'0');
-    if (value > UINT32_MAX) return UINT32_MAX;
+// A decimal number as the C runtime's _wtoi reads it: blanks, a sign, then
+// digits; 0 when there are none. Saturates instead of wrapping.
+int32_t decimal(const std::wstring& text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == L' ' || (text[i] >= L'\t' && text[i] <= L'\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    value = value * 10 + (text[i] - L'0');
+    if (value > static_cast<int64_t>(INT32_MAX) + 1) break;
   }
-  return static_cast<uint32_t>(value);
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
 }
 
 void log_load(const ToolsJsonFormatter& request) {
@@ -211,7 +217,7 @@ void stop_service(const std::wstring& name, const std::string& webClientId) {
 }
 
 void change_start_type(const std::wstring& name, const std::wstring& type, const std::string& webClientId) {
-  if (Service::change_service_type(name, static_cast<int>(leading_number(type))) != 0) {
+  if (Service::change_service_type(name, decimal(type)) != 0) {
     POST_JSON_success("2", "2308", "service type changed ", 0, webClientId);
     WriteLog(L"Service Type Has Been Changed:%s", name.c_str());
   } else {
@@ -385,7 +391,7 @@ void Chostkeeper::connect(std::string text) {
     if (tool == L"1") {
       WriteLog(L" \n received tool_id 1");
       if (code == L"1101" || code == L"1005" || code == L"1105")
-        serve_processes(std::stoi(code), leading_number(commands[2]), webClientId, false);
+        serve_processes(std::stoi(code), static_cast<uint32_t>(decimal(commands[2])), webClientId, false);
     } else if (tool == L"2") {
       WriteLog(L"\n received tool_id 2");
       serve_services(code, commands[2], commands[3], webClientId);
@@ -423,7 +429,7 @@ int Chostkeeper::jsonRequestHandler(std::string text) {
     if (request.toolId == 1) {
       const Json::Value& data = request.requestData;
       const Json::Value* cmd = data.isObject() ? data.find("cmd", "cmd" + 3) : nullptr;
-      const uint32_t pid = cmd && cmd->isString() ? leading_number(hk::Widen(cmd->asString())) : 0;
+      const uint32_t pid = cmd && cmd->isString() ? static_cast<uint32_t>(decimal(hk::Widen(cmd->asString()))) : 0;
       serve_processes(request.requestCode, pid, hk::ToUtf8(request.webClientId), true);
       WriteLog(L"Not Sending data");
       return 1;

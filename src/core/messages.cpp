@@ -23,9 +23,7 @@ constexpr size_t kErrorTextSize = 4096;
 
 // The products t*1000 are 32-bit signed, as the server computes them; the
 // wrap of absurd tool ids must not be undefined behaviour here.
-int32_t thousand_of(int32_t toolId) {
-  return static_cast<int32_t>(static_cast<uint32_t>(toolId) * 1000u);
-}
+int32_t thousand_of(int32_t toolId) { return static_cast<int32_t>(static_cast<uint32_t>(toolId) * 1000u); }
 
 bool in_range(int64_t value, int64_t low, int64_t high) { return value >= low && value <= high; }
 
@@ -89,7 +87,7 @@ const char* or_empty(const char* text) { return text ? text : ""; }
 
 char* calloc_text(size_t bytes) { return static_cast<char*>(std::calloc(bytes, 1)); }
 
-// Serialises and frees; null when the text could not be made.
+// The envelope as a heap text, or null when it could not be written.
 char* envelope_text(const Json::Value& envelope) {
   char* text = nullptr;
   if (ChangeJsonToString(envelope, &text) != kOk) return nullptr;
@@ -245,9 +243,15 @@ ToolsJsonFormatter LoadRequest(std::string text) {
       WriteLogLevel1(L"LoadRequest: webClientId is not a string\n");
       return ToolsJsonFormatter(-1, -1);
     }
+    // The dispatch reads "cmd" as text (a process id or a service name).
+    const Json::Value& data = request["requestMessage"]["requestData"];
+    if (data.isObject() && data.isMember("cmd") && !data["cmd"].isString()) {
+      WriteLogLevel1(L"LoadRequest: requestData.cmd is not a string\n");
+      return ToolsJsonFormatter(-1, -1);
+    }
     ToolsJsonFormatter record(fields.requestId, fields.toolId);
     record.requestCode = fields.requestCode;
-    record.requestData = request["requestMessage"]["requestData"];
+    record.requestData = data;
     record.webClientId = hk::Widen(webClientId.isString() ? webClientId.asString() : std::string());
 
     WriteLog(L"LoadRequest: Loaded toolId:%d\n", record.toolId);
@@ -413,7 +417,9 @@ bool ChangeToWideStr(const char* utf8, wchar_t** out) {
   if (!out) return false;
   const int count = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
   if (count <= 0) return false;
-  auto* wide = static_cast<wchar_t*>(std::calloc(static_cast<size_t>(count), sizeof(wchar_t)));
+  // One spare character: Wine's decoder can swallow the NUL after a
+  // truncated sequence, and the buffer must stay terminated.
+  auto* wide = static_cast<wchar_t*>(std::calloc(static_cast<size_t>(count) + 1, sizeof(wchar_t)));
   if (!wide) return false;
   if (::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, count) == 0) {
     hk::FreeText(wide);
@@ -552,10 +558,10 @@ char* GetSystemErrorText(uint32_t code) {
   try {
     hk::unique_hlocal systemText;
     wchar_t* message = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-            FORMAT_MESSAGE_MAX_WIDTH_MASK,
-        nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                             FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                         nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
     systemText.reset(message);
     if (length != 0 && message) ChangeWideToUTF8Str(message, &text);
     if (!text) {

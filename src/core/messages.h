@@ -25,7 +25,10 @@ struct ToolsJsonFormatter {
   int GetErrorResponse(int errorCode, const char* errorOutput, char** out) const;
 };
 
-// Never fails outright: a text that does not load gives toolId -1.
+// Never fails outright: a text that does not load gives toolId -1. So does a
+// request that is not an object, or whose toolId, requestId or requestCode is
+// not a whole 32-bit number (1.0 counts), whose requestMessage is not an
+// object or whose webClientId is not a string.
 ToolsJsonFormatter LoadRequest(std::string text);
 
 // 0 when valid, 13 when not (with a log line naming the value).

@@ -75,9 +75,11 @@ class Connection:
 class ProductServer:
     """Start with start(); stop with stop() (or use it as a context manager)."""
 
-    def __init__(self, host="127.0.0.1", port=0, certfile=None, keyfile=None):
+    def __init__(self, host="127.0.0.1", port=0, certfile=None, keyfile=None, accept_websocket=True):
         self.host = host
         self.port = port
+        self.accept_websocket = accept_websocket
+        self.refused_upgrades = 0
         self._ssl = None
         if certfile:
             self._ssl = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
@@ -155,6 +157,9 @@ class ProductServer:
     async def _websocket(self, request):
         if not request.path.endswith("HK_NATIVE"):
             return web.Response(status=404, text="no such endpoint")
+        if not self.accept_websocket:
+            self.refused_upgrades += 1
+            return web.Response(status=503, text="not accepting agents")
         ws = web.WebSocketResponse(max_msg_size=0, autoping=True)
         await ws.prepare(request)
         connection = Connection(self, ws, request)

@@ -74,7 +74,7 @@ TEST_F(Dispatch, RoutesByToolAndCode) {
       {"unserved tool 1 code is ignored", request(1, 1000), {}, 1},
       {"7950 is outside the dispatch range", request(7, 7950), {""}, 1},
       {"tool 5 goes to the formatter handler", request(5, 5100), {""}, 1},
-      {"tool 13 range runs nothing", request(13, 13100), {""}, 1},
+      {"tool 13 is not routed", request(13, 13100), {}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -179,6 +179,9 @@ TEST_F(Dispatch, JsonRequestHandlerResults) {
   session_.clear();
   EXPECT_EQ(Chostkeeper::jsonRequestHandler(request(7, 7950)), 1);
   EXPECT_EQ(session_.texts(), std::vector<std::string>{""});
+  session_.clear();
+  EXPECT_EQ(Chostkeeper::jsonRequestHandler(request(13, 13100)), 1);
+  EXPECT_EQ(session_.texts(), std::vector<std::string>{""}) << "accepted, and nothing runs";
   session_.clear();
   // Tool 1 is served there too, and nothing more is sent afterwards.
   EXPECT_EQ(Chostkeeper::jsonRequestHandler(request(1, 1105)), 1);

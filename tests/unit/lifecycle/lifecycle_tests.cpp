@@ -12,6 +12,7 @@
 #include "core/HttpUtils.h"
 #include "core/Server.h"
 #include "core/globals.h"
+#include "core/messages.h"
 #include "core/status_report.h"
 #include "host/host_args.h"
 #include "support/recording_socket.h"

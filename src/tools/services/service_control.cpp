@@ -1,0 +1,86 @@
+#include "tools/services/Service.h"
+#include "tools/services/service_log.h"
+
+using hk::services::LogKeepingError;
+
+hk::unique_schandle Service::OpenManager() {
+  try {
+    hk::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) LogKeepingError(L"Unable to open ServiceManager : ");
+    return manager;
+  } catch (...) {
+    LogKeepingError(L"Error caught while opening Service Manager");
+    return {};
+  }
+}
+
+hk::unique_schandle Service::OpenService(SC_HANDLE manager, const std::wstring& name, DWORD access) {
+  try {
+    hk::unique_schandle service(::OpenServiceW(manager, name.c_str(), access));
+    if (!service) LogKeepingError(L"unable to open service : ");
+    return service;
+  } catch (...) {
+    LogKeepingError(L"Error caught while opening Service ");
+    return {};
+  }
+}
+
+hk::unique_schandle Service::OpenService(SC_HANDLE manager, const std::wstring& name) {
+  return OpenService(manager, name, SERVICE_ALL_ACCESS);
+}
+
+int Service::Start(SC_HANDLE service) {
+  try {
+    if (::StartServiceW(service, 0, nullptr)) return 1;
+    LogKeepingError(L"Unable to start Service Error : ");
+    return 0;
+  } catch (...) {
+    LogKeepingError(L"Error was caught while starting servie");
+    return 2;
+  }
+}
+
+int Service::Stop(SC_HANDLE service, DWORD timeoutMs) {
+  try {
+    const DWORD start = ::GetTickCount();
+    SERVICE_STATUS status{};
+    if (!::ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+      LogKeepingError(L"Unable to stop Service Error : ");
+      return 0;
+    }
+    if (status.dwCurrentState == SERVICE_STOPPED) return 1;
+    for (;;) {
+      // The service's own hint, unbounded: a hint of 0 polls without pause.
+      ::Sleep(status.dwWaitHint);
+      if (!::QueryServiceStatus(service, &status)) return 0;
+      if (status.dwCurrentState == SERVICE_STOPPED) return 1;
+      // Unsigned, so the tick count wrapping after 49.7 days does no harm.
+      if (::GetTickCount() - start > timeoutMs) return 0;
+    }
+  } catch (...) {
+    LogKeepingError(L"Error was caught while stopping service");
+    return 2;
+  }
+}
+
+int Service::change_service_type(const std::wstring& name, int startType) {
+  try {
+    const hk::unique_schandle manager = OpenManager();
+    if (!manager) {
+      LogKeepingError(L"Service Manager returned NULL in Service::change_service_type()");
+      return 0;
+    }
+    const hk::unique_schandle service = OpenService(manager.get(), name);
+    if (!service) {
+      LogKeepingError(L"Service returned NULL in Service::change_service_type()");
+      return 0;
+    }
+    const BOOL changed =
+        ::ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, static_cast<DWORD>(startType), SERVICE_NO_CHANGE,
+                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    return changed == 1 ? 1 : 0;
+  } catch (...) {
+    LogKeepingError(L"Error was caught in Service::change_service_type()");
+    return 0;
+  }
+}

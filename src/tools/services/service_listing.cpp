@@ -1,0 +1,51 @@
+#include <json/value.h>
+
+#include <optional>
+
+#include "core/messages.h"
+#include "infra/log.h"
+#include "tools/services/Service.h"
+#include "tools/services/service_collect.h"
+#include "tools/services/service_log.h"
+#include "tools/services/service_render.h"
+
+using hk::services::EnumerateWin32Services;
+using hk::services::QueryBuffers;
+using hk::services::QueryServiceFacts;
+using hk::services::ServiceEnumeration;
+using hk::services::ServiceRow;
+
+void Service::get_details(char** outcome, const std::string& webClientId) {
+  // Nothing outside one listing reads the list, so it lives here and starts
+  // empty every time.
+  Json::Value services(Json::arrayValue);
+  try {
+    hk::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+    if (!manager) {
+      hk::services::LogKeepingError(L"Service Manager returned NULL in Service::get_details()");
+      return;
+    }
+    const std::optional<ServiceEnumeration> entries = EnumerateWin32Services(manager.get());
+    if (entries) {
+      const QueryBuffers buffers;
+      for (DWORD i = 0; i < entries->size(); ++i) {
+        const ENUM_SERVICE_STATUSW& entry = (*entries)[i];
+        hk::unique_schandle service(
+            ::OpenServiceW(manager.get(), entry.lpServiceName, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+        if (!service) {
+          WriteLog(L"Service returned NULL in Service::get_details()");
+          continue;
+        }
+        services.append(ServiceRow(QueryServiceFacts(service.get(), entry, buffers)));
+      }
+    }
+  } catch (...) {
+    WriteLog(L"Error was caught while Enumerating servie details : %s", L"Service::get_details");
+  }
+  // What was gathered before an error is still answered.
+  try {
+    if (services.size() > 0) POST_JSON_success("2", "2301", services, 1, outcome, webClientId);
+  } catch (...) {
+    WriteLog(L"Error was caught while Enumerating servie details : %s", L"Service::get_details");
+  }
+}

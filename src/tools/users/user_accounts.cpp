@@ -1,0 +1,77 @@
+// Tool 3's WMI side: the local accounts of Win32_UserAccount, read on the
+// connection the caller prepared with the process-wide wmi instance.
+#include <json/value.h>
+
+#include <utility>
+
+#include "core/outcome.h"
+#include "infra/log.h"
+#include "infra/wmi.h"
+#include "infra/wmi_query.h"
+#include "infra/wmi_variant.h"
+#include "tools/users/user_rows.h"
+#include "tools/users/users.h"
+
+namespace hk::users {
+namespace {
+
+char* OutcomeWord(const char* word) { return const_cast<char*>(word); }
+
+std::string ReadText(IWbemClassObject& row, const wchar_t* name) {
+  const auto text = wbem::Read<std::wstring>(row, name);
+  return text ? wbem::NarrowLowByte(*text) : std::string();
+}
+
+UserAccountRow ReadUserAccount(IWbemClassObject& row) {
+  UserAccountRow account;
+  account.name = ReadText(row, L"Name");
+  account.description = ReadText(row, L"Description");
+  account.full_name = ReadText(row, L"FullName");
+  if (const auto type = wbem::Read<uint32_t>(row, L"AccountType")) account.account_type = AccountTypeName(*type);
+  // Any value counts here, whatever its type; only a failed Get leaves it empty.
+  unique_variant disabled;
+  if (wbem::GetProperty(row, L"Disabled", disabled)) account.status = StatusText(wbem::IsSet(disabled.get()));
+  account.domain = ReadText(row, L"Domain");
+  account.sid = ReadText(row, L"SID");
+  return account;
+}
+
+// This query logs only its failure; it neither pauses nor looks at Next's result.
+const wbem::QueryTexts kTexts{{L"Failed(ExecQuery) in -> || wmi::request || "}, {}, {}, {}};
+const wbem::QueryOptions kOptions{.pause_before_next = false, .stop_on_failed_next = false};
+
+}  // namespace
+}  // namespace hk::users
+
+int wmi::request(hk::com_ptr<IWbemServices> services, hk::com_ptr<IWbemLocator> locator, char** status) {
+  using namespace hk::users;
+  if (!status) return 0;
+  *status = OutcomeWord(hk::kOutcomeFalse);
+  try {
+    Json::Value rows;  // null until the first row makes it an array
+    Json::ArrayIndex count = 0;
+    hk::wbem::RunQuery(std::move(services), std::move(locator),
+                       L"SELECT * FROM Win32_UserAccount where LocalAccount = true", kTexts, kOptions,
+                       [&](IWbemClassObject& row) { rows[count++] = UserRowJson(ReadUserAccount(row)); });
+    if (count == 0) return 0;
+    BuildUsersResponse(rows, status);
+    return 1;
+  } catch (...) {
+    *status = OutcomeWord(hk::kOutcomeError);
+    WriteLog(L"An error was caught in wmi::request() ");
+    return 0;
+  }
+}
+
+namespace hk::users {
+
+int RunAccountRequest(char** status) {
+  wmi& w = g_objWmiHandler;
+  w.ini_com();
+  auto locator = w.create_instance();
+  auto services = w.connect(locator);
+  w.security(services, locator);
+  return w.request(std::move(services), std::move(locator), status);
+}
+
+}  // namespace hk::users

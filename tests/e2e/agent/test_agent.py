@@ -1,0 +1,122 @@
+"""The agent host under Wine against a product server on loopback."""
+
+import json
+import queue
+import time
+from urllib.parse import parse_qsl
+
+import pytest
+
+from product_server import ProductServer
+
+IDS = ["--client-id", "cli-1", "--client-name", "Front Desk", "--resource-id", "res-2",
+       "--session-id", "ses-3", "--customer-id", "cus-4", "--device-id", "dev-5"]
+
+
+def legacy_data(answer):
+    return answer["responseMessage"]["responseData"]["data"]
+
+
+@pytest.fixture
+def server():
+    with ProductServer() as s:
+        yield s
+
+
+def test_product_mode_path_status_and_process_listing(server, agent):
+    host = agent("--host", "127.0.0.1", "--port", str(server.port), "--product-server", *IDS)
+    conn = server.wait_connection(timeout=60)
+    assert conn.path == "/mfWebSocket/HK_NATIVE"
+    # Inserted unescaped, in this order.
+    assert conn.query_string == ("clientId=cli-1&clientName=Front Desk&resourceId=res-2"
+                                 "&sessionId=ses-3&customerId=cus-4")
+    path, status, headers = server.wait_post()
+    assert path == "/toolsstatus"
+    assert headers["Content-Type"].startswith("application/json")
+    assert status == {"customerId": "cus-4", "resourceId": "res-2", "sessionId": "ses-3", "status": 1,
+                      "statusMessage": "hostkpr .exe Successfully Initiated", "toolId": 1}
+
+    answer = conn.request(1, 1101, web_client_id="web-7", timeout=60)
+    assert answer["messageVersion"] == "1" and answer["toolId"] == "1" and answer["responseId"] == "1"
+    assert answer["webClientId"] == "web-7"
+    assert answer["responseMessage"]["responseCode"] == "1301"
+    names = {p["name"].lower() for p in legacy_data(answer)}
+    assert "hostkeeper-host.exe" in names
+
+    conn.request(1, 1105)
+    assert host.wait(timeout=10) == 0
+
+
+def test_relay_mode_path(server, agent):
+    host = agent("--host", "127.0.0.1", "--port", str(server.port), *IDS)
+    conn = server.wait_connection(timeout=60)
+    assert conn.path == "/tools/HK_NATIVE"
+    assert dict(parse_qsl(conn.query_string))["clientId"] == "cli-1"
+    conn.send(json.dumps({"toolId": 0, "requestId": 1, "requestMessage": {"requestCode": 0}}))
+    assert host.wait(timeout=10) == 0
+
+
+@pytest.mark.parametrize("tool,code,answer_code", [(1, 1105, "1104"), (2, 2105, "2104"), (3, 3105, "3104")])
+def test_exit_codes_answer_then_stop(server, agent, tool, code, answer_code):
+    host = agent("--host", "127.0.0.1", "--port", str(server.port), "--product-server", *IDS)
+    conn = server.wait_connection(timeout=60)
+    answer = conn.request(tool, code)
+    stopped_at = time.monotonic()
+    assert answer["responseMessage"]["responseCode"] == answer_code
+    assert legacy_data(answer) == "Agent Terminated"
+    assert host.wait(timeout=10) == 0
+    assert time.monotonic() - stopped_at < 3.0
+
+
+@pytest.mark.parametrize("text", ["this is not json", json.dumps({"toolId": 4, "requestId": 1,
+                                                                  "requestMessage": {"requestCode": 4100}})])
+def test_invalid_request_stops_without_answer(server, agent, text):
+    host = agent("--host", "127.0.0.1", "--port", str(server.port), "--product-server", *IDS)
+    conn = server.wait_connection(timeout=60)
+    conn.send(text)
+    assert host.wait(timeout=10) == 0
+    assert [m for m in conn.drain() if m[0] == "text"] == []
+
+
+def test_server_close_gives_one_reconnection_that_serves(server, agent):
+    host = agent("--host", "127.0.0.1", "--port", str(server.port), "--product-server", *IDS)
+    first = server.wait_connection(timeout=60)
+    first.close()
+    second = server.wait_connection(timeout=10)
+    assert second.query_string == first.query_string
+    answer = second.request(2, 2007, data={"cmd": "hk-no-such-service"})
+    assert answer["responseMessage"] == {"errorCode": "2106", "errorOutput": "Unable to open Service"}
+    second.send(json.dumps({"toolId": 0, "requestId": 1, "requestMessage": {"requestCode": 0}}))
+    assert host.wait(timeout=10) == 0
+    with pytest.raises(queue.Empty):
+        server.wait_connection(timeout=1)
+
+
+def test_keepalive_only_towards_the_relay(agent):
+    with ProductServer() as relay, ProductServer() as product:
+        relay_host = agent("--host", "127.0.0.1", "--port", str(relay.port), *IDS)
+        product_host = agent("--host", "127.0.0.1", "--port", str(product.port), "--product-server", *IDS)
+        relay_conn = relay.wait_connection(timeout=60)
+        product_conn = product.wait_connection(timeout=60)
+        time.sleep(24)
+        keepalives = [t for kind, data, t in relay_conn.drain() if kind == "text" and data == "-"]
+        assert len(keepalives) == 2, keepalives
+        assert 10.0 < keepalives[1] - keepalives[0] < 12.5
+        assert product_conn.drain() == []
+        for conn, host in ((relay_conn, relay_host), (product_conn, product_host)):
+            conn.send(json.dumps({"toolId": 0, "requestId": 1, "requestMessage": {"requestCode": 0}}))
+            assert host.wait(timeout=10) == 0
+
+
+def test_no_server_reports_failure_after_eleven_attempts(agent):
+    # The server takes the status post but refuses every WebSocket.
+    with ProductServer(accept_websocket=False) as server:
+        started = time.monotonic()
+        host = agent("--host", "127.0.0.1", "--port", str(server.port), "--product-server", *IDS)
+        path, status, _ = server.wait_post(timeout=60)
+        assert path == "/toolsstatus"
+        assert status["status"] == 0 and status["statusMessage"] == "error"
+        assert host.wait(timeout=10) == 0
+        assert server.refused_upgrades == 11
+        # 10 pauses of 1 s follow the retries; the sampling pass comes first.
+        assert time.monotonic() - started > 10

@@ -1,0 +1,63 @@
+// A Windows service for the service tool's tests. It runs until it is told
+// to stop, and then takes about 300 ms with a wait hint of 100 ms, so a stop
+// that does not wait is noticed. With --slow-stop in its configured command
+// line it behaves like a careless service: it reports a stop pending with a
+// wait hint of 0 and takes about two seconds to stop.
+#include <windows.h>
+
+#include <cstring>
+
+namespace {
+
+SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
+HANDLE g_stopRequested = nullptr;
+bool g_slowStop = false;
+DWORD g_checkPoint = 0;
+
+void report(DWORD state, DWORD waitHint) {
+  SERVICE_STATUS status{};
+  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = state;
+  status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+  status.dwWin32ExitCode = NO_ERROR;
+  status.dwCheckPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : ++g_checkPoint;
+  status.dwWaitHint = waitHint;
+  ::SetServiceStatus(g_statusHandle, &status);
+}
+
+DWORD WINAPI control_handler(DWORD control, DWORD, void*, void*) {
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+      report(SERVICE_STOP_PENDING, g_slowStop ? 0 : 100);
+      ::SetEvent(g_stopRequested);
+      return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+      return NO_ERROR;
+    default:
+      return ERROR_CALL_NOT_IMPLEMENTED;
+  }
+}
+
+void WINAPI service_main(DWORD argc, wchar_t** argv) {
+  g_statusHandle = ::RegisterServiceCtrlHandlerExW(argc > 0 ? argv[0] : L"", control_handler, nullptr);
+  if (!g_statusHandle) return;
+  g_stopRequested = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  report(SERVICE_RUNNING, 0);
+  ::WaitForSingleObject(g_stopRequested, INFINITE);
+  for (int i = 0; i < (g_slowStop ? 20 : 3); ++i) {
+    ::Sleep(100);
+    report(SERVICE_STOP_PENDING, g_slowStop ? 0 : 100);
+  }
+  report(SERVICE_STOPPED, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--slow-stop") == 0) g_slowStop = true;
+  }
+  wchar_t name[] = L"hk_test_service";  // ignored for a service in its own process
+  SERVICE_TABLE_ENTRYW table[] = {{name, service_main}, {nullptr, nullptr}};
+  return ::StartServiceCtrlDispatcherW(table) ? 0 : 1;
+}

@@ -1,0 +1,501 @@
+#include "support/fake_wmi.h"
+
+#include <cwchar>
+#include <cwctype>
+#include <stdexcept>
+#include <sstream>
+#include <utility>
+
+#include "infra/wmi.h"
+
+namespace hk::test {
+
+namespace {
+
+FakeWmi* g_current = nullptr;
+
+std::wstring FromBstr(const BSTR text) { return text ? std::wstring(text, ::SysStringLen(text)) : std::wstring(); }
+
+bool SameName(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---- values and rows --------------------------------------------------------
+
+FakeVariant::FakeVariant(const VARIANT& v) {
+  ::VariantInit(&v_);
+  ::VariantCopy(&v_, const_cast<VARIANT*>(&v));
+}
+
+FakeVariant::FakeVariant(const FakeVariant& other) : FakeVariant(other.v_) {}
+
+FakeVariant& FakeVariant::operator=(const FakeVariant& other) {
+  if (this != &other) ::VariantCopy(&v_, const_cast<VARIANT*>(&other.v_));
+  return *this;
+}
+
+FakeRow& FakeRow::Set(std::wstring_view name, FakeVariant value, CIMTYPE type) {
+  Remove(name);
+  properties_.push_back(Property{std::wstring(name), std::move(value), type});
+  return *this;
+}
+
+FakeRow& FakeRow::Text(std::wstring_view name, std::wstring_view value) {
+  FakeVariant v;
+  v.mutable_get()->vt = VT_BSTR;
+  v.mutable_get()->bstrVal = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+  return Set(name, std::move(v), CIM_STRING);
+}
+
+FakeRow& FakeRow::Int32(std::wstring_view name, int32_t value, CIMTYPE type) {
+  FakeVariant v;
+  v.mutable_get()->vt = VT_I4;
+  v.mutable_get()->lVal = value;
+  return Set(name, std::move(v), type);
+}
+
+FakeRow& FakeRow::Int16(std::wstring_view name, int16_t value, CIMTYPE type) {
+  FakeVariant v;
+  v.mutable_get()->vt = VT_I2;
+  v.mutable_get()->iVal = value;
+  return Set(name, std::move(v), type);
+}
+
+FakeRow& FakeRow::UInt8(std::wstring_view name, uint8_t value) {
+  FakeVariant v;
+  v.mutable_get()->vt = VT_UI1;
+  v.mutable_get()->bVal = value;
+  return Set(name, std::move(v), CIM_UINT8);
+}
+
+FakeRow& FakeRow::Bool(std::wstring_view name, bool value) {
+  FakeVariant v;
+  v.mutable_get()->vt = VT_BOOL;
+  v.mutable_get()->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+  return Set(name, std::move(v), CIM_BOOLEAN);
+}
+
+FakeRow& FakeRow::UInt64(std::wstring_view name, uint64_t value) {
+  const std::wstring text = std::to_wstring(value);
+  FakeVariant v;
+  v.mutable_get()->vt = VT_BSTR;
+  v.mutable_get()->bstrVal = ::SysAllocString(text.c_str());
+  return Set(name, std::move(v), CIM_UINT64);
+}
+
+FakeRow& FakeRow::Null(std::wstring_view name, CIMTYPE type) {
+  FakeVariant v;
+  v.mutable_get()->vt = VT_NULL;
+  return Set(name, std::move(v), type);
+}
+
+FakeRow& FakeRow::Value(std::wstring_view name, const VARIANT& value, CIMTYPE type) {
+  return Set(name, FakeVariant(value), type);
+}
+
+FakeRow& FakeRow::Remove(std::wstring_view name) {
+  for (auto it = properties_.begin(); it != properties_.end();) {
+    it = SameName(it->name, name) ? properties_.erase(it) : it + 1;
+  }
+  return *this;
+}
+
+FakeRow& FakeRow::ThrowOnGet(std::wstring_view name) {
+  Set(name, FakeVariant(), CIM_STRING);
+  properties_.back().throws = true;
+  return *this;
+}
+
+const FakeRow::Property* FakeRow::Find(std::wstring_view name) const {
+  for (const Property& p : properties_) {
+    if (SameName(p.name, name)) return &p;
+  }
+  return nullptr;
+}
+
+FakeRow& FakeResults::AddRow() {
+  steps_.push_back(Step{});
+  return steps_.back().row;
+}
+
+FakeResults& FakeResults::AddRow(const FakeRow& row) {
+  AddRow() = row;
+  return *this;
+}
+
+FakeResults& FakeResults::AddNullObject(DWORD last_error) {
+  Step step;
+  step.kind = Step::Kind::kNullObject;
+  step.returned = 1;
+  step.last_error = last_error;
+  steps_.push_back(std::move(step));
+  return *this;
+}
+
+FakeResults& FakeResults::AddNextFailure(HRESULT hr, ULONG returned, DWORD last_error) {
+  Step step;
+  step.kind = Step::Kind::kNextFailure;
+  step.hr = hr;
+  step.returned = returned;
+  step.last_error = last_error;
+  steps_.push_back(std::move(step));
+  return *this;
+}
+
+FakeResults& FakeResults::FailExecQuery(HRESULT hr) {
+  exec_result_ = hr;
+  return *this;
+}
+
+// ---- COM objects --------------------------------------------------------------
+
+// Reference counting shared by the fakes. An object is never freed before its
+// FakeWmi, so a release too many or a call after the last release is counted
+// instead of crashing.
+class FakeObject {
+ public:
+  FakeObject(FakeWmi& world, const char* kind) : world_(world), kind_(kind) {}
+  virtual ~FakeObject() = default;
+  FakeObject(const FakeObject&) = delete;
+  FakeObject& operator=(const FakeObject&) = delete;
+
+  ULONG refs() const { return refs_; }
+  const char* kind() const { return kind_; }
+
+ protected:
+  // False (and counted) when the object was already released for good.
+  bool Touch() {
+    if (refs_ > 0) return true;
+    ++world_.calls_after_release_;
+    return false;
+  }
+  ULONG DoAddRef() {
+    if (!Touch()) return 0;
+    return ++refs_;
+  }
+  ULONG DoRelease() {
+    if (refs_ == 0) {
+      ++world_.over_releases_;
+      return 0;
+    }
+    return --refs_;
+  }
+  template <typename Interface>
+  HRESULT DoQueryInterface(Interface* self, REFIID riid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!Touch()) return E_UNEXPECTED;
+    if (riid == __uuidof(IUnknown) || riid == __uuidof(Interface)) {
+      *out = self;
+      DoAddRef();
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+
+  FakeWmi& world_;
+
+ private:
+  const char* kind_;
+  ULONG refs_ = 1;  // the creator's reference, handed to the caller
+};
+
+#define HK_FAKE_IUNKNOWN(Interface)                                            \
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override { \
+    return DoQueryInterface<Interface>(this, riid, out);                       \
+  }                                                                            \
+  ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }             \
+  ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+
+#define HK_NOTIMPL \
+  { return Touch() ? E_NOTIMPL : E_UNEXPECTED; }
+
+class FakeClassObject final : public IWbemClassObject, public FakeObject {
+ public:
+  FakeClassObject(FakeWmi& world, const FakeRow& row) : FakeObject(world, "row object"), row_(row) {}
+  HK_FAKE_IUNKNOWN(IWbemClassObject)
+
+  HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type, LONG* flavor) override {
+    if (!Touch()) return E_UNEXPECTED;
+    try {
+      world_.property_reads_.push_back(name ? name : L"");
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+    if (!name || flags != 0) return WBEM_E_INVALID_PARAMETER;
+    const FakeRow::Property* property = row_.Find(name);
+    if (!property) return WBEM_E_NOT_FOUND;
+    if (property->throws) throw std::runtime_error("fake WMI: Get throws as the test asked");
+    if (value) {
+      if (value->vt != VT_EMPTY) ++world_.dirty_variants_;
+      ::VariantInit(value);
+      const HRESULT hr = ::VariantCopy(value, const_cast<VARIANT*>(&property->value.get()));
+      if (FAILED(hr)) return hr;
+    }
+    if (type) *type = property->type;
+    if (flavor) *flavor = WBEM_FLAVOR_ORIGIN_LOCAL;
+    return WBEM_S_NO_ERROR;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE Put(LPCWSTR, LONG, VARIANT*, CIMTYPE) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE EndEnumeration() override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override HK_NOTIMPL;
+
+ private:
+  FakeRow row_;
+};
+
+class FakeEnumerator final : public IEnumWbemClassObject, public FakeObject {
+ public:
+  FakeEnumerator(FakeWmi& world, const FakeResults& results)
+      : FakeObject(world, "enumerator"), steps_(results.steps().begin(), results.steps().end()) {}
+  HK_FAKE_IUNKNOWN(IEnumWbemClassObject)
+
+  HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** objects, ULONG* returned) override {
+    if (!Touch()) return E_UNEXPECTED;
+    if (!objects || !returned || count != 1) return WBEM_E_INVALID_PARAMETER;
+    *objects = nullptr;
+    *returned = 0;
+    try {
+      world_.next_timeouts_.push_back(timeout);
+      if (next_ >= steps_.size()) return WBEM_S_FALSE;
+      const FakeResults::Step& step = steps_[next_++];
+      switch (step.kind) {
+        case FakeResults::Step::Kind::kRow:
+          *objects = world_.Make<FakeClassObject>(step.row);
+          *returned = 1;
+          return WBEM_S_NO_ERROR;
+        case FakeResults::Step::Kind::kNullObject:
+          *returned = step.returned;
+          ::SetLastError(step.last_error);
+          return WBEM_S_NO_ERROR;
+        case FakeResults::Step::Kind::kNextFailure:
+          *returned = step.returned;
+          ::SetLastError(step.last_error);
+          return step.hr;
+      }
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+    return E_UNEXPECTED;
+  }
+
+  HRESULT STDMETHODCALLTYPE Reset() override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE Skip(LONG, ULONG) override HK_NOTIMPL;
+
+ private:
+  std::vector<FakeResults::Step> steps_;
+  size_t next_ = 0;
+};
+
+class FakeServices final : public IWbemServices, public IClientSecurity, public FakeObject {
+ public:
+  explicit FakeServices(FakeWmi& world) : FakeObject(world, "services") {}
+
+  // COM reaches SetBlanket through this interface, from inside
+  // CoSetProxyBlanket: nothing here may throw.
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (riid == __uuidof(IClientSecurity)) {
+      if (!out) return E_POINTER;
+      *out = nullptr;
+      if (!Touch()) return E_UNEXPECTED;
+      *out = static_cast<IClientSecurity*>(this);
+      DoAddRef();
+      return S_OK;
+    }
+    return DoQueryInterface<IWbemServices>(this, riid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+
+  HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown*, DWORD authn_service, DWORD authz_service, OLECHAR* server_principal,
+                                       DWORD authn_level, DWORD imp_level, void* auth_info,
+                                       DWORD capabilities) override {
+    if (!Touch()) return E_UNEXPECTED;
+    try {
+      world_.blankets_.push_back(FakeWmi::Blanket{authn_service, authz_service, authn_level, imp_level, capabilities,
+                                                  server_principal != nullptr, auth_info != nullptr});
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+    return world_.FailureAt(FakeWmiStep::kSetBlanket);
+  }
+  HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**,
+                                         DWORD*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) override HK_NOTIMPL;
+
+  HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
+                                      IEnumWbemClassObject** enumerator) override {
+    if (!Touch()) return E_UNEXPECTED;
+    if (!enumerator) return WBEM_E_INVALID_PARAMETER;
+    *enumerator = nullptr;
+    try {
+      const std::wstring text = FromBstr(query);
+      world_.queries_.push_back(FakeWmi::Query{FromBstr(language), text, flags, context != nullptr});
+      const FakeResults& results = world_.ResultsFor(text);
+      if (FAILED(results.exec_result())) return results.exec_result();
+      *enumerator = world_.Make<FakeEnumerator>(results);
+      return WBEM_S_NO_ERROR;
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+  }
+
+  HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
+                                          IWbemCallResult**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**,
+                                      IWbemCallResult**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext*,
+                                            IEnumWbemClassObject**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
+                                             IWbemObjectSink*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR, LONG, IWbemContext*,
+                                               IEnumWbemClassObject**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
+                                                    IWbemObjectSink*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
+                                           IWbemObjectSink*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
+                                                  IEnumWbemClassObject**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
+                                                       IWbemObjectSink*) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+                                       IWbemClassObject**, IWbemCallResult**) override HK_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+                                            IWbemObjectSink*) override HK_NOTIMPL;
+};
+
+class FakeLocator final : public IWbemLocator, public FakeObject {
+ public:
+  explicit FakeLocator(FakeWmi& world) : FakeObject(world, "locator") {}
+  HK_FAKE_IUNKNOWN(IWbemLocator)
+
+  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user, const BSTR password, const BSTR locale,
+                                          LONG flags, const BSTR authority, IWbemContext* context,
+                                          IWbemServices** services) override {
+    if (!Touch()) return E_UNEXPECTED;
+    if (!services) return WBEM_E_INVALID_PARAMETER;
+    *services = nullptr;
+    try {
+      world_.connects_.push_back(FakeWmi::Connect{FromBstr(resource), user != nullptr, password != nullptr,
+                                                  locale != nullptr, authority != nullptr, context != nullptr, flags});
+      const HRESULT failure = world_.FailureAt(FakeWmiStep::kConnectServer);
+      if (FAILED(failure)) return failure;
+      *services = world_.Make<FakeServices>();
+      return WBEM_S_NO_ERROR;
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+  }
+};
+
+#undef HK_FAKE_IUNKNOWN
+#undef HK_NOTIMPL
+
+// ---- the fake WMI ---------------------------------------------------------------
+
+template <typename T, typename... Args>
+T* FakeWmi::Make(Args&&... args) {
+  auto object = std::make_unique<T>(*this, std::forward<Args>(args)...);
+  T* raw = object.get();
+  objects_.push_back(std::move(object));
+  return raw;
+}
+
+FakeWmi::FakeWmi() : previous_factory_(hk::wbem::g_locatorFactory) {
+  g_current = this;
+  hk::wbem::g_locatorFactory = &FakeWmi::MakeLocator;
+}
+
+FakeWmi::~FakeWmi() {
+  hk::wbem::g_locatorFactory = previous_factory_;
+  g_current = nullptr;
+}
+
+HRESULT FakeWmi::MakeLocator(IWbemLocator** locator) {
+  if (!locator) return E_POINTER;
+  *locator = nullptr;
+  if (!g_current) return E_UNEXPECTED;
+  const HRESULT failure = g_current->FailureAt(FakeWmiStep::kCreateLocator);
+  if (FAILED(failure)) return failure;
+  try {
+    *locator = g_current->Make<FakeLocator>();
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+  ++g_current->locators_made_;
+  return S_OK;
+}
+
+FakeResults& FakeWmi::Results(const std::wstring& query) { return results_[query]; }
+
+const FakeResults& FakeWmi::ResultsFor(const std::wstring& query) const {
+  static const FakeResults kNoRows;
+  auto it = results_.find(query);
+  if (it == results_.end()) it = results_.find(std::wstring());
+  return it == results_.end() ? kNoRows : it->second;
+}
+
+void FakeWmi::Fail(FakeWmiStep step, HRESULT hr) { failures_[step] = hr; }
+
+HRESULT FakeWmi::FailureAt(FakeWmiStep step) const {
+  const auto it = failures_.find(step);
+  return it == failures_.end() ? S_OK : it->second;
+}
+
+int FakeWmi::ObjectsAlive() const {
+  int alive = 0;
+  for (const auto& object : objects_) alive += object->refs() > 0 ? 1 : 0;
+  return alive;
+}
+
+std::string FakeWmi::Accounting() const {
+  std::ostringstream out;
+  out << "objects made " << objects_.size() << ", alive " << ObjectsAlive() << ", over-releases " << over_releases_
+      << ", calls after release " << calls_after_release_;
+  for (const auto& object : objects_) {
+    if (object->refs() > 0) out << "\n  alive: " << object->kind() << " with " << object->refs() << " reference(s)";
+  }
+  return out.str();
+}
+
+}  // namespace hk::test
