@@ -51,6 +51,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True, help="folder with hostkeeper-host.exe and the DLLs")
     args = parser.parse_args()
+    args.bin = os.path.abspath(args.bin)
 
     started = time.monotonic()
     with ProductServer() as server:

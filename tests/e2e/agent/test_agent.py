@@ -120,3 +120,58 @@ def test_no_server_reports_failure_after_eleven_attempts(agent):
         assert server.refused_upgrades == 11
         # 10 pauses of 1 s follow the retries; the sampling pass comes first.
         assert time.monotonic() - started > 10
+
+
+def test_secure_flag_gives_tls(test_ca, agent):
+    with ProductServer(certfile=test_ca.localhost_cert, keyfile=test_ca.localhost_key) as server:
+        host = agent("--host", "localhost", "--port", str(server.port), "--secure", "--product-server", *IDS)
+        conn = server.wait_connection(timeout=60)
+        assert conn.path == "/mfWebSocket/HK_NATIVE"
+        assert conn.request(1, 1105)["responseMessage"]["responseCode"] == "1104"
+        assert host.wait(timeout=30) == 0
+
+
+def test_port_443_gives_tls_for_the_session_and_the_reports(test_ca, agent):
+    # Relay mode on 443, with the gateway pointed at the same server: the
+    # WebSocket and the gateway notification both go over TLS.
+    try:
+        server = ProductServer(port=443, certfile=test_ca.localhost_cert, keyfile=test_ca.localhost_key).start()
+    except OSError as exc:
+        pytest.skip(f"port 443 is not available here: {exc}")
+    try:
+        host = agent("--host", "localhost", "--port", "443", *IDS, env={"HOSTKEEPER_GATEWAY_HOST": "localhost"})
+        conn = server.wait_connection(timeout=60)
+        assert conn.path == "/tools/HK_NATIVE"
+        path, notification, headers = server.wait_post(timeout=60)
+        assert path == "/api/v1/unattended_computer/action"
+        assert headers["Content-Type"].startswith("application/json")
+        assert notification == {"action": {"client_id": "cli-1", "code": 2106, "is_success": True, "msg": "sucess",
+                                           "notification_type": "2", "session_id": "ses-3"},
+                                "action_type": "toolNotification", "device_id": "dev-5"}
+        conn.send(json.dumps({"toolId": 0, "requestId": 1, "requestMessage": {"requestCode": 0}}))
+        assert host.wait(timeout=30) == 0
+    finally:
+        server.stop()
+
+
+def test_untrusted_server_certificate_is_refused(test_ca, agent):
+    with ProductServer(certfile=test_ca.untrusted_cert, keyfile=test_ca.untrusted_key) as server:
+        host = agent("--host", "localhost", "--port", str(server.port), "--secure", "--product-server", *IDS)
+        with pytest.raises(queue.Empty):
+            server.wait_connection(timeout=20)
+        host.kill()
+
+
+def test_proxy_with_credentials_after_a_failing_direct_connection(agent, tinyproxy):
+    # Only the proxy can resolve the server's name, so the direct attempt fails.
+    proxied_name = "hk-proxied-server"
+    with ProductServer() as server:
+        proxy = tinyproxy(user="agent", password="pa55word", extra_hosts={proxied_name: "127.0.0.1"})
+        host = agent("--host", proxied_name, "--port", str(server.port), "--product-server", *IDS,
+                     "--proxy-host", "127.0.0.1", "--proxy-port", str(proxy.port),
+                     "--proxy-user", "agent", "--proxy-password", "pa55word")
+        conn = server.wait_connection(timeout=60)
+        assert conn.path == "/mfWebSocket/HK_NATIVE"
+        assert f"{proxied_name}:{server.port}" in proxy.log_text()
+        assert conn.request(1, 1105)["responseMessage"]["responseCode"] == "1104"
+        assert host.wait(timeout=30) == 0

@@ -1,0 +1,256 @@
+// The WebSocket wire format of ClientSocket.dll: what a server may send that
+// the loopback servers of the end-to-end tests never do.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ws_protocol.h"
+
+namespace clientsocket {
+namespace {
+
+using Kind = MessageReader::Kind;
+
+// A frame as a server sends it (unmasked).
+std::string Frame(uint8_t opcode, const std::string& payload, bool fin = true, uint8_t extraBits = 0) {
+  std::string out;
+  out += static_cast<char>((fin ? 0x80 : 0) | extraBits | opcode);
+  const uint64_t n = payload.size();
+  if (n <= 125) {
+    out += static_cast<char>(n);
+  } else if (n <= 0xFFFF) {
+    out += static_cast<char>(126);
+    out += static_cast<char>(n >> 8);
+    out += static_cast<char>(n);
+  } else {
+    out += static_cast<char>(127);
+    for (int shift = 56; shift >= 0; shift -= 8) out += static_cast<char>(n >> shift);
+  }
+  return out + payload;
+}
+
+std::vector<MessageReader::Event> ReadAll(MessageReader& reader, const std::string& bytes, size_t piece) {
+  std::vector<MessageReader::Event> events;
+  for (size_t at = 0; at < bytes.size(); at += piece) {
+    reader.Append(bytes.data() + at, std::min(piece, bytes.size() - at));
+    MessageReader::Event event;
+    while (reader.Next(&event)) events.push_back(event);
+  }
+  return events;
+}
+
+TEST(MessageReader, WholeMessagesWhateverTheReadSizes) {
+  const std::string big(70000, 'b');
+  const std::string stream = Frame(kOpText, "hello") + Frame(kOpBinary, std::string("\0\1\2", 3)) +
+                             Frame(kOpText, std::string(126, 'x')) + Frame(kOpText, big) + Frame(kOpText, "");
+  for (size_t piece : {size_t{1}, size_t{3}, size_t{1000}, stream.size()}) {
+    MessageReader reader(1 << 20);
+    const auto events = ReadAll(reader, stream, piece);
+    ASSERT_EQ(events.size(), 5u) << "piece " << piece;
+    EXPECT_EQ(events[0].kind, Kind::kText);
+    EXPECT_EQ(events[0].payload, "hello");
+    EXPECT_EQ(events[1].kind, Kind::kBinary);
+    EXPECT_EQ(events[1].payload, std::string("\0\1\2", 3));
+    EXPECT_EQ(events[2].payload, std::string(126, 'x'));
+    EXPECT_EQ(events[3].payload, big);
+    EXPECT_EQ(events[4].kind, Kind::kText);
+    EXPECT_EQ(events[4].payload, "");
+    EXPECT_EQ(reader.buffered(), 0u);
+  }
+}
+
+TEST(MessageReader, FragmentsJoinAroundControlFramesAndAnEmptyLastFragment) {
+  const std::string stream = Frame(kOpText, "frag", false) + Frame(kOpPing, "p1") +
+                             Frame(kOpContinuation, "mented", false) + Frame(kOpContinuation, "") +
+                             Frame(kOpBinary, "a", false) + Frame(kOpContinuation, "b");
+  MessageReader reader(1 << 20);
+  const auto events = ReadAll(reader, stream, 2);
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].kind, Kind::kPing);
+  EXPECT_EQ(events[0].payload, "p1");
+  EXPECT_EQ(events[1].kind, Kind::kText);
+  EXPECT_EQ(events[1].payload, "fragmented");
+  EXPECT_EQ(events[2].kind, Kind::kBinary);
+  EXPECT_EQ(events[2].payload, "ab");
+}
+
+TEST(MessageReader, CloseFrameCarriesCodeAndReasonAndEndsReading) {
+  MessageReader reader(1 << 20);
+  const auto events = ReadAll(reader,
+                              Frame(kOpClose,
+                                    "\x0F\xA1"
+                                    "bye") +
+                                  Frame(kOpText, "late"),
+                              64);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, Kind::kClose);
+  EXPECT_EQ(events[0].code, 4001);
+  EXPECT_EQ(events[0].payload, "bye");
+
+  MessageReader empty(1 << 20);
+  const auto bare = ReadAll(empty, Frame(kOpClose, ""), 64);
+  ASSERT_EQ(bare.size(), 1u);
+  EXPECT_EQ(bare[0].code, kCloseNoStatus);
+}
+
+struct BadStream {
+  const char* name;
+  std::string bytes;
+  int code;
+};
+
+TEST(MessageReader, ProtocolErrorsEndTheStreamWithTheirCloseCode) {
+  std::string masked = Frame(kOpText, "abcd");
+  masked[1] = static_cast<char>(masked[1] | 0x80);
+  masked.insert(2, "\0\0\0\0", 4);
+  const BadStream cases[] = {
+      {"masked frame", masked, kCloseProtocolError},
+      {"reserved bit", Frame(kOpText, "x", true, 0x40), kCloseProtocolError},
+      {"unknown data opcode", Frame(0x3, "x"), kCloseProtocolError},
+      {"unknown control opcode", Frame(0xB, "x"), kCloseProtocolError},
+      {"fragmented ping", Frame(kOpPing, "x", false), kCloseProtocolError},
+      {"long ping", Frame(kOpPing, std::string(126, 'p')), kCloseProtocolError},
+      {"continuation first", Frame(kOpContinuation, "x"), kCloseProtocolError},
+      {"message inside a message", Frame(kOpText, "a", false) + Frame(kOpText, "b"), kCloseProtocolError},
+      {"one-byte close", Frame(kOpClose, "x"), kCloseProtocolError},
+      {"too big", Frame(kOpBinary, std::string(2000, 'z')), kCloseMessageTooBig},
+      {"too big in pieces",
+       Frame(kOpText, std::string(600, 'a'), false) + Frame(kOpContinuation, std::string(600, 'b')),
+       kCloseMessageTooBig},
+  };
+  for (const BadStream& c : cases) {
+    MessageReader reader(1000);
+    const auto events = ReadAll(reader, c.bytes + Frame(kOpText, "after"), 4096);
+    ASSERT_EQ(events.size(), 1u) << c.name;
+    EXPECT_EQ(events[0].kind, Kind::kError) << c.name;
+    EXPECT_EQ(events[0].code, c.code) << c.name;
+    EXPECT_FALSE(events[0].payload.empty()) << c.name;
+  }
+}
+
+TEST(MessageReader, OversizedLengthIsRefusedBeforeThePayloadArrives) {
+  MessageReader reader(1 << 20);
+  std::string header = "\x82\x7F";
+  for (uint64_t n = 1ull << 40, shift = 56;; shift -= 8) {
+    header += static_cast<char>(n >> shift);
+    if (shift == 0) break;
+  }
+  reader.Append(header.data(), header.size());
+  MessageReader::Event event;
+  ASSERT_TRUE(reader.Next(&event));
+  EXPECT_EQ(event.code, kCloseMessageTooBig);
+}
+
+TEST(FrameWriter, HeaderLengthEncodingsAndMaskRoundTrip) {
+  const uint8_t mask[4] = {0x12, 0x34, 0x56, 0x78};
+  struct Expect {
+    uint64_t size;
+    size_t headerSize;
+    uint8_t lengthByte;
+  };
+  for (const Expect& e :
+       {Expect{0, 6, 0x80}, Expect{125, 6, 0x80 | 125}, Expect{126, 8, 0x80 | 126}, Expect{65535, 8, 0x80 | 126},
+        Expect{65536, 14, 0x80 | 127}, Expect{(1ull << 32) + 1, 14, 0x80 | 127}}) {
+    uint8_t header[kMaxFrameHeader];
+    ASSERT_EQ(EncodeFrameHeader(header, kOpText, true, e.size, mask), e.headerSize) << e.size;
+    EXPECT_EQ(header[0], 0x81);
+    EXPECT_EQ(header[1], e.lengthByte) << e.size;
+    uint64_t length = header[1] & 0x7F;
+    if (length == 126) length = (header[2] << 8) | header[3];
+    if (length == 127) {
+      length = 0;
+      for (int i = 2; i < 10; ++i) length = (length << 8) | header[i];
+    }
+    EXPECT_EQ(length, e.size);
+    EXPECT_EQ(std::memcmp(header + e.headerSize - 4, mask, 4), 0);
+  }
+  uint8_t header[kMaxFrameHeader];
+  EXPECT_EQ(EncodeFrameHeader(header, kOpBinary, false, 3, mask), 6u);
+  EXPECT_EQ(header[0], 0x02);  // no FIN
+
+  // Masked in two pieces (at any offset) as in one, and back again.
+  std::string payload(1001, '\0');
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 31);
+  const auto* src = reinterpret_cast<const uint8_t*>(payload.data());
+  std::vector<uint8_t> whole(payload.size()), pieces(payload.size()), back(payload.size());
+  MaskPayload(whole.data(), src, payload.size(), mask, 0);
+  MaskPayload(pieces.data(), src, 333, mask, 0);
+  MaskPayload(pieces.data() + 333, src + 333, payload.size() - 333, mask, 333);
+  EXPECT_EQ(whole, pieces);
+  for (size_t i = 0; i < payload.size(); ++i) EXPECT_EQ(whole[i], src[i] ^ mask[i % 4]) << i;
+  MaskPayload(back.data(), whole.data(), whole.size(), mask, 0);
+  EXPECT_EQ(std::string(back.begin(), back.end()), payload);
+}
+
+TEST(Handshake, RequestLineHostAndKey) {
+  EXPECT_EQ(RequestTarget("tools/HK_NATIVE?clientId=a b&clientName=Caf\xC3\xA9#1"),
+            "/tools/HK_NATIVE?clientId=a%20b&clientName=Caf%C3%A9%231");
+  EXPECT_EQ(RequestTarget("/already/there?x=%41"), "/already/there?x=%41");
+  EXPECT_EQ(RequestTarget(""), "/");
+
+  const std::string key = NewHandshakeKey();
+  EXPECT_EQ(key.size(), 24u);
+  EXPECT_NE(key, NewHandshakeKey());
+  const std::string plain = BuildHandshakeRequest("example.net", 80, false, "p?q=1", key);
+  EXPECT_EQ(plain.rfind("GET /p?q=1 HTTP/1.1\r\nHost: example.net\r\n", 0), 0u) << plain;
+  EXPECT_NE(plain.find("Sec-WebSocket-Key: " + key + "\r\n"), std::string::npos);
+  EXPECT_NE(plain.find("Sec-WebSocket-Version: 13\r\n"), std::string::npos);
+  EXPECT_EQ(plain.substr(plain.size() - 4), "\r\n\r\n");
+  EXPECT_NE(BuildHandshakeRequest("example.net", 443, true, "p", key).find("Host: example.net\r\n"), std::string::npos);
+  EXPECT_NE(BuildHandshakeRequest("::1", 8443, true, "p", key).find("Host: [::1]:8443\r\n"), std::string::npos);
+}
+
+TEST(Handshake, AnswerChecks) {
+  // The example of RFC 6455, section 1.3.
+  const std::string key = "dGhlIHNhbXBsZSBub25jZQ==";
+  EXPECT_EQ(ExpectedAccept(key), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+  const std::string good =
+      "HTTP/1.1 101 Switching Protocols\r\nupgrade: WebSocket\r\nConnection: keep-alive, Upgrade\r\n"
+      "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
+  int status = 0;
+  std::string why;
+  EXPECT_TRUE(CheckHandshakeResponse(good, key, &status, &why)) << why;
+  EXPECT_EQ(status, 101);
+
+  struct Bad {
+    std::string answer;
+    std::string why;
+  };
+  const Bad bad[] = {
+      {"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n", "server answered HTTP/1.1 403 Forbidden"},
+      {"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+       "Sec-WebSocket-Accept: AAAAAAAAAAAAAAAAAAAAAAAAAAA=\r\n\r\n",
+       "wrong or missing Sec-WebSocket-Accept"},
+      {"HTTP/1.1 101 Switching Protocols\r\nSec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n",
+       "101 answer without the websocket upgrade headers"},
+      {"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+       "Sec-WebSocket-Extensions: permessage-deflate\r\n"
+       "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n",
+       "server chose an extension that was not offered: permessage-deflate"},
+      {"SSH-2.0-OpenSSH_9.2\r\n\r\n", "not an HTTP answer"},
+  };
+  for (const Bad& b : bad) {
+    EXPECT_FALSE(CheckHandshakeResponse(b.answer, key, &status, &why)) << b.answer;
+    EXPECT_EQ(why, b.why);
+  }
+}
+
+TEST(Protocol, ClosePayloadAndBase64) {
+  EXPECT_EQ(ClosePayload(1000, ""), std::string("\x03\xE8", 2));
+  EXPECT_EQ(ClosePayload(4001, "bye"), std::string("\x0F\xA1"
+                                                   "bye",
+                                                   5));
+  EXPECT_EQ(ClosePayload(1000, std::string(300, 'r')).size(), kMaxControlPayload);
+  EXPECT_EQ(Base64("", 0), "");
+  EXPECT_EQ(Base64("f", 1), "Zg==");
+  EXPECT_EQ(Base64("fo", 2), "Zm8=");
+  EXPECT_EQ(Base64("foo", 3), "Zm9v");
+  EXPECT_EQ(Base64("foobar", 6), "Zm9vYmFy");
+}
+
+}  // namespace
+}  // namespace clientsocket

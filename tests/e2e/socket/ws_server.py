@@ -1,0 +1,157 @@
+"""A WebSocket server on loopback for the socket component's tests.
+
+Run as its own process (so a test can kill it), it prints one JSON object per
+line: {"ev": "listening", "port": N} first, then what each connection did.
+What a connection does is chosen by the first segment of the path it asks
+for (the rest, and the query, are only recorded):
+
+  echo     sends every message back as it came
+  frag     sends one text message in fragments of 1, 126, 65536 and the rest
+           bytes of a 300000-letter generated message, then echoes
+  big      sends a generated text message of 4 MiB, then echoes
+  nul      sends "abc", NUL, "def" as one text message, then echoes
+  closeme  closes with code 4001 "bye now" when the first message arrives
+  ping     pings with "are you there", reports the pong, then sends "after-ping"
+  flood    sends ?count=N generated messages while it echoes
+  quiet    accepts and sends nothing; what arrives is only recorded
+  fastecho echoes without recording (for the benchmark)
+  reject   refuses the upgrade with 403 Forbidden
+
+Generated messages are "G<size>:<seed>:" and size letters (see generate()).
+
+  ws_server.py [--tls CERT KEY]
+"""
+
+import argparse
+import asyncio
+import json
+import ssl
+import sys
+import zlib
+from urllib.parse import parse_qs, urlsplit
+
+import websockets
+from http import HTTPStatus
+
+
+def generate(size, seed):
+    # Letter i is 'a' + (7i + 13 seed) mod 26: it repeats every 26 letters.
+    period = "".join(chr(ord("a") + (i * 7 + seed * 13) % 26) for i in range(26))
+    body = (period * (size // 26 + 1))[:size]
+    return f"G{size}:{seed}:{body}"
+
+
+def check_generated(data):
+    if isinstance(data, bytes):
+        data = data.decode("latin-1")
+    if not data.startswith("G"):
+        return None
+    try:
+        size, seed, _ = data[1:].split(":", 2)
+        return data == generate(int(size), int(seed))
+    except ValueError:
+        return False
+
+
+def emit(**event):
+    sys.stdout.write(json.dumps(event) + "\n")
+    sys.stdout.flush()
+
+
+async def echo(ws, conn):
+    async for message in ws:
+        record(conn, message)
+        await ws.send(message)
+
+
+def record(conn, message):
+    raw = message.encode("utf-8") if isinstance(message, str) else message
+    emit(ev="recv", id=conn, kind="text" if isinstance(message, str) else "binary", len=len(raw),
+         crc=zlib.crc32(raw), valid=check_generated(message), head=raw[:60].decode("latin-1"))
+
+
+async def handler(ws, path):
+    conn = id(ws)
+    target = urlsplit(path)
+    mode = target.path.strip("/").split("/")[0]
+    emit(ev="open", id=conn, path=path, mode=mode, headers=dict(ws.request_headers.raw_items()))
+    try:
+        if mode == "frag":
+            text = generate(300000, 5)
+            cuts = [1, 126, 65536]
+            pieces, at = [], 0
+            for n in cuts:
+                pieces.append(text[at:at + n])
+                at += n
+            pieces.append(text[at:])
+            await ws.send(iter(pieces))
+            await echo(ws, conn)
+        elif mode == "fastecho":
+            async for message in ws:
+                await ws.send(message)
+        elif mode == "big":
+            await ws.send(generate(4 * 1024 * 1024, 9))
+            await echo(ws, conn)
+        elif mode == "nul":
+            await ws.send("abc\x00def")
+            await echo(ws, conn)
+        elif mode == "closeme":
+            message = await ws.recv()
+            record(conn, message)
+            await ws.close(4001, "bye now")
+        elif mode == "ping":
+            waiter = await ws.ping(b"are you there")
+            try:
+                await asyncio.wait_for(waiter, 10)
+                emit(ev="pong", id=conn, ok=True)
+            except asyncio.TimeoutError:
+                emit(ev="pong", id=conn, ok=False)
+            await ws.send("after-ping")
+            await echo(ws, conn)
+        elif mode == "flood":
+            count = int(parse_qs(target.query).get("count", ["100"])[0])
+
+            async def flood():
+                for i in range(count):
+                    await ws.send(generate(500 + (i % 13) * 700, 900000 + i))
+                emit(ev="flood_done", id=conn, count=count)
+
+            sender = asyncio.ensure_future(flood())
+            await echo(ws, conn)
+            sender.cancel()
+        else:
+            async for message in ws:
+                record(conn, message)
+                if mode == "echo":
+                    await ws.send(message)
+    except websockets.ConnectionClosed:
+        pass
+    emit(ev="closed", id=conn, code=ws.close_code, reason=ws.close_reason)
+
+
+async def refuse(path, request_headers):
+    if path.startswith("/reject"):
+        emit(ev="rejected", path=path)
+        return HTTPStatus.FORBIDDEN, [], b"not you\n"
+    return None
+
+
+async def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    args = parser.parse_args()
+    context = None
+    if args.tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*args.tls)
+    async with websockets.serve(handler, "127.0.0.1", 0, ssl=context, max_size=None, max_queue=None,
+                                ping_interval=None, close_timeout=5, process_request=refuse) as server:
+        emit(ev="listening", port=server.sockets[0].getsockname()[1])
+        await asyncio.Future()
+
+
+if __name__ == "__main__":
+    try:
+        asyncio.run(main())
+    except KeyboardInterrupt:
+        pass
