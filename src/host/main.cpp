@@ -7,19 +7,8 @@
 #include <vector>
 
 #include "core/Chostkeeper.h"
+#include "core/text.h"
 #include "host/host_args.h"
-
-namespace {
-
-std::wstring widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
@@ -41,10 +30,10 @@ int main(int argc, char** argv) {
   keeper.sessionId = a.sessionId;
 
   ConnectionVariable cv;
-  cv.proxyHost = widen(a.proxyHost);
+  cv.proxyHost = hk::Widen(a.proxyHost);
   cv.proxyPort = a.proxyPort;
-  cv.proxyUser = widen(a.proxyUser);
-  cv.proxyPassword = widen(a.proxyPassword);
+  cv.proxyUser = hk::Widen(a.proxyUser);
+  cv.proxyPassword = hk::Widen(a.proxyPassword);
 
   std::printf("hostkeeper-host: serving %s:%d\n", a.host.c_str(), a.port);
   std::fflush(stdout);

@@ -43,6 +43,16 @@ def test_product_mode_path_status_and_process_listing(server, agent):
     names = {p["name"].lower() for p in legacy_data(answer)}
     assert "hostkeeper-host.exe" in names
 
+    services = conn.request(2, 2101, timeout=60)
+    assert services["responseMessage"]["responseCode"] == "2301"
+    rpc = [row for row in legacy_data(services) if row["name"] == "RpcSs"]
+    assert rpc and rpc[0]["service_status"] == "Running"
+
+    # Wine's WMI has no user accounts: the request is still answered.
+    users = conn.request(3, 3101, timeout=60)
+    assert users["toolId"] == "3" and users["isSuccess"] == "false"
+    assert users["responseMessage"] == {"errorCode": "3106", "errorOutput": "(User) Unable to get details"}
+
     conn.request(1, 1105)
     assert host.wait(timeout=10) == 0
 

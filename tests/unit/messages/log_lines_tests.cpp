@@ -3,42 +3,29 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 
 #include "core/messages.h"
 #include "infra/log.h"
-#include "infra/log_internal.h"
+#include "support/log_capture.h"
 #include "support/recording_socket.h"
-#include "support/scratch_dir.h"
 
 namespace {
 
-// A log in a scratch folder; Log() gives its entries with line ends as "\n".
+// A log in a scratch folder; each test sets its own level.
 class MessageLog : public ::testing::Test {
  protected:
   void SetUp() override {
-    hk::logging::ResetForTesting();
-    ASSERT_TRUE(::SetCurrentDirectoryW(dir_.path().c_str()));
-    InitLog(L"ToolsSys", L"o.1", L"ToolsSys.log", false, L"", true);
+    log_.emplace(std::nullopt);
+    ASSERT_TRUE(log_->ready());
   }
-  void TearDown() override {
-    hk::logging::ResetForTesting();
-    ::SetCurrentDirectoryW(L"C:\\");
-  }
-  std::string Log() const {
-    std::ifstream in(dir_.path() / "log" / "ToolsSys.log", std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    std::string text = s.str();
-    for (size_t pos = text.find("\r\n"); pos != std::string::npos; pos = text.find("\r\n", pos)) text.erase(pos, 1);
-    return text;
-  }
-  bool Logged(const std::string& entry) const { return Log().find("  " + entry) != std::string::npos; }
+  void TearDown() override { log_.reset(); }
+  std::string Log() const { return log_->text(); }
+  // Whether this follows two blanks somewhere in the log: the start of an entry will do.
+  bool Logged(const std::string& part) const { return log_->contains("  " + part); }
 
-  hk::test::ScratchDir dir_;
+  std::optional<hk::test::LogCapture> log_;
 };
 
 TEST_F(MessageLog, LoadedRequestIsLoggedWithItsValues) {

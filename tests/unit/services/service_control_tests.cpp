@@ -12,8 +12,8 @@
 
 #include "core/messages.h"
 #include "core/text.h"
-#include "log_capture.h"
 #include "registered_service.h"
+#include "support/log_capture.h"
 #include "tools/services/Service.h"
 
 using hk::test::RegisteredService;
@@ -106,7 +106,7 @@ TEST_F(ServiceControl, StartingARunningServiceFailsAndKeepsTheError) {
   ASSERT_TRUE(service_.start_directly());
   EXPECT_EQ(Service::Start(handle.get()), 0);
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
-  EXPECT_TRUE(log.has_entry("Unable to start Service Error : ")) << log.text();
+  EXPECT_TRUE(log.logged("Unable to start Service Error : ")) << log.text();
 }
 
 TEST_F(ServiceControl, StoppingAStoppedServiceFailsAndKeepsTheError) {
@@ -115,7 +115,7 @@ TEST_F(ServiceControl, StoppingAStoppedServiceFailsAndKeepsTheError) {
   ASSERT_EQ(service_.state(), static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(Service::Stop(handle.get(), 30000), 0);
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
-  EXPECT_TRUE(log.has_entry("Unable to stop Service Error : ")) << log.text();
+  EXPECT_TRUE(log.logged("Unable to stop Service Error : ")) << log.text();
 }
 
 TEST_F(ServiceControl, StopThenStopAgain) {
@@ -234,14 +234,14 @@ TEST(ServiceOpen, UnknownServiceFails) {
       manager.get(), L"hk-no-such-service-" + std::to_wstring(::GetCurrentProcessId()), SERVICE_START);
   EXPECT_FALSE(service);
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-  EXPECT_TRUE(log.has_entry("unable to open service : ")) << log.text();
+  EXPECT_TRUE(log.logged("unable to open service : ")) << log.text();
 }
 
 TEST(ServiceOpen, ChangeStartTypeOfAnUnknownService) {
   hk::test::LogCapture log;
   EXPECT_EQ(Service::change_service_type(L"hk-no-such-service", SERVICE_DISABLED), 0);
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-  EXPECT_TRUE(log.has_entry("Service returned NULL in Service::change_service_type()")) << log.text();
+  EXPECT_TRUE(log.logged("Service returned NULL in Service::change_service_type()")) << log.text();
 }
 
 TEST(SlowService, ZeroWaitHintIsPolledUntilStopped) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "log_capture.h"
+#include "support/log_capture.h"
 #include "tools/services/Service.h"
 #include "tools/services/growing_buffer.h"
 #include "tools/services/service_render.h"
@@ -38,13 +38,13 @@ TEST(ServiceNames, OtherValuesAreEmptyAndLogged) {
   for (DWORD state : {0ul, 8ul, 0xFFFFFFFFul}) {
     hk::test::LogCapture log;
     EXPECT_EQ(Service::service_status(state), "") << state;
-    EXPECT_TRUE(log.has_entry("invalid flag in  Service::service_status()")) << log.text();
-    EXPECT_FALSE(log.has_entry("invalid flag in  Service::service_start_type()"));
+    EXPECT_TRUE(log.logged("invalid flag in  Service::service_status()")) << log.text();
+    EXPECT_FALSE(log.logged("invalid flag in  Service::service_start_type()"));
   }
   for (DWORD type : {5ul, 0xFFFFFFFFul}) {
     hk::test::LogCapture log;
     EXPECT_EQ(Service::service_start_type(type), "") << type;
-    EXPECT_TRUE(log.has_entry("invalid flag in  Service::service_start_type()")) << log.text();
+    EXPECT_TRUE(log.logged("invalid flag in  Service::service_start_type()")) << log.text();
   }
 }
 

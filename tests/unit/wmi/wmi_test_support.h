@@ -7,54 +7,28 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <thread>
 
-#include "infra/log.h"
-#include "infra/log_internal.h"
-#include "support/scratch_dir.h"
+#include "support/log_capture.h"
 
 namespace hk::test {
 
-// A fresh log at level 2; Log() gives its entries with "\n" line ends.
+// A fresh log at level 2 for each test.
 class WmiLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    hk::logging::ResetForTesting();
-    ASSERT_TRUE(::SetCurrentDirectoryW(dir_.path().c_str()));
-    InitLog(L"ToolsSys", L"o.1", L"ToolsSys.log", false, L"", true);
-    SetLogLevel(2);
+    log_.emplace();
+    ASSERT_TRUE(log_->ready());
   }
-  void TearDown() override {
-    hk::logging::ResetForTesting();
-    ::SetCurrentDirectoryW(L"C:\\");
-  }
-  std::string Log() const {
-    std::ifstream in(dir_.path() / "log" / "ToolsSys.log", std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    std::string text = s.str();
-    for (size_t pos = text.find("\r\n"); pos != std::string::npos; pos = text.find("\r\n", pos)) text.erase(pos, 1);
-    return text;
-  }
-  // Whether an entry with exactly this text was written.
-  bool Logged(const std::string& entry) const {
-    const std::string log = Log() + "\n";
-    return log.find("  " + entry + "\n") != std::string::npos;
-  }
-  int Count(const std::string& entry) const {
-    const std::string log = Log() + "\n";
-    int n = 0;
-    for (size_t pos = log.find("  " + entry + "\n"); pos != std::string::npos;
-         pos = log.find("  " + entry + "\n", pos + 1))
-      ++n;
-    return n;
-  }
+  void TearDown() override { log_.reset(); }
+  std::string Log() const { return log_->text(); }
+  bool Logged(const std::string& entry) const { return log_->logged(entry); }
+  int Count(const std::string& entry) const { return log_->count(entry); }
 
-  ScratchDir dir_;
+  std::optional<LogCapture> log_;
 };
 
 // How a piece of code left COM on its thread.

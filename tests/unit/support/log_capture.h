@@ -1,0 +1,72 @@
+// The library's log set up in a scratch folder for as long as this object
+// lives, so a test can read back the entries the code under test wrote:
+//
+//   hk::test::LogCapture log;                        // level 2
+//   Service::Start(handle);
+//   EXPECT_TRUE(log.logged("Unable to start Service Error : ")) << log.text();
+#pragma once
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "infra/log.h"
+#include "infra/log_internal.h"
+#include "support/scratch_dir.h"
+
+namespace hk::test {
+
+class LogCapture {
+ public:
+  // level goes to SetLogLevel; std::nullopt keeps the level InitLog leaves.
+  explicit LogCapture(std::optional<int> level = 2) {
+    hk::logging::ResetForTesting();
+    ready_ = ::SetCurrentDirectoryW(dir_.path().c_str()) != FALSE;
+    if (!ready_) ADD_FAILURE() << "cannot enter the scratch folder " << dir_.path().string();
+    InitLog(L"ToolsSys", L"o.1", L"ToolsSys.log", false, L"", true);
+    if (level) SetLogLevel(*level);
+  }
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+  ~LogCapture() {
+    hk::logging::ResetForTesting();
+    ::SetCurrentDirectoryW(L"C:\\");
+  }
+
+  // False when the log could not be put in the scratch folder.
+  bool ready() const { return ready_; }
+
+  // The whole file, with the CR LF the file's text mode writes read as "\n".
+  std::string text() const {
+    std::ifstream in(dir_.path() / "log" / "ToolsSys.log", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    std::string t = s.str();
+    for (size_t pos = t.find("\r\n"); pos != std::string::npos; pos = t.find("\r\n", pos)) t.erase(pos, 1);
+    return t;
+  }
+  // Whether an entry with exactly this text was written.
+  bool logged(const std::string& entry) const { return count(entry) > 0; }
+  // Whether this text appears anywhere in the file.
+  bool contains(const std::string& part) const { return text().find(part) != std::string::npos; }
+  // How many entries have exactly this text.
+  int count(const std::string& entry) const {
+    // An entry's text follows the two blanks after its time stamp and runs
+    // to the end of its line.
+    const std::string t = text() + "\n";
+    const std::string whole = "  " + entry + "\n";
+    int n = 0;
+    for (size_t pos = t.find(whole); pos != std::string::npos; pos = t.find(whole, pos + 1)) ++n;
+    return n;
+  }
+
+ private:
+  ScratchDir dir_;
+  bool ready_ = false;
+};
+
+}  // namespace hk::test
