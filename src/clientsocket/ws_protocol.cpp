@@ -121,8 +121,8 @@ std::string NewHandshakeKey() {
   uint8_t nonce[16];
   if (!RandomBytes(nonce, sizeof nonce)) {
     // The key only has to differ between connections.
-    const ULONGLONG seed = ::GetTickCount64() ^ (static_cast<ULONGLONG>(::GetCurrentThreadId()) << 32);
-    for (size_t i = 0; i < sizeof nonce; ++i) nonce[i] = static_cast<uint8_t>(seed >> ((i % 8) * 8)) ^ (i * 37);
+    const ULONGLONG salt = ::GetTickCount64() ^ (static_cast<ULONGLONG>(::GetCurrentThreadId()) << 32);
+    for (size_t i = 0; i < sizeof nonce; ++i) nonce[i] = static_cast<uint8_t>(salt >> ((i % 8) * 8)) ^ (i * 37);
   }
   return Base64(nonce, sizeof nonce);
 }

@@ -165,36 +165,42 @@ int ValidateErrorCode(int32_t toolId, int32_t errorCode) {
   return kFailed;
 }
 
+namespace {
+
+// The response validators run the same three checks; only the last one and
+// the log lines differ.
+struct ResponseChecks {
+  int (*code)(int32_t toolId, int32_t code);
+  const wchar_t* toolFailed;
+  const wchar_t* responseIdFailed;
+  const wchar_t* codeFailed;
+};
+
+int validate_response(const ResponseChecks& checks, int32_t toolId, int32_t responseId, int32_t code) {
+  const wchar_t* failed = nullptr;
+  if (ValidateToolId(toolId) != kOk) failed = checks.toolFailed;
+  else if (ValidateResponseId(responseId) != kOk) failed = checks.responseIdFailed;
+  else if (checks.code(toolId, code) != kOk) failed = checks.codeFailed;
+  if (!failed) return kOk;
+  WriteLogLevel1(failed);
+  return kFailed;
+}
+
+}  // namespace
+
 int ValidateErrorResponse(int32_t toolId, int32_t responseId, int32_t errorCode) {
-  if (ValidateToolId(toolId) != kOk) {
-    WriteLogLevel1(L"ValidateErrorResponse: ValidateToolId Failed\n");
-    return kFailed;
-  }
-  if (ValidateResponseId(responseId) != kOk) {
-    WriteLogLevel1(L"ValidateErrorResponse:\tValidateResponseId Failed\n");
-    return kFailed;
-  }
-  if (ValidateErrorCode(toolId, errorCode) != kOk) {
-    WriteLogLevel1(L"ValidateErrorResponse:\tValidateErrorCode Failed\n");
-    return kFailed;
-  }
-  return kOk;
+  static const ResponseChecks kChecks = {&ValidateErrorCode, L"ValidateErrorResponse: ValidateToolId Failed\n",
+                                         L"ValidateErrorResponse:\tValidateResponseId Failed\n",
+                                         L"ValidateErrorResponse:\tValidateErrorCode Failed\n"};
+  return validate_response(kChecks, toolId, responseId, errorCode);
 }
 
 int ValidateNonPagedSuccessResponse(int32_t toolId, int32_t responseId, int32_t responseCode) {
-  if (ValidateToolId(toolId) != kOk) {
-    WriteLogLevel1(L"ValidateNonPagedSuccessResponse: ValidateToolId Failed\n");
-    return kFailed;
-  }
-  if (ValidateResponseId(responseId) != kOk) {
-    WriteLogLevel1(L"ValidateNonPagedSuccessResponse:\tValidateResponseId Failed\n");
-    return kFailed;
-  }
-  if (ValidateResponseCode(toolId, responseCode) != kOk) {
-    WriteLogLevel1(L"ValidateNonPagedSuccessResponse:\tValidateResponseCode Failed\n");
-    return kFailed;
-  }
-  return kOk;
+  static const ResponseChecks kChecks = {&ValidateResponseCode,
+                                         L"ValidateNonPagedSuccessResponse: ValidateToolId Failed\n",
+                                         L"ValidateNonPagedSuccessResponse:\tValidateResponseId Failed\n",
+                                         L"ValidateNonPagedSuccessResponse:\tValidateResponseCode Failed\n"};
+  return validate_response(kChecks, toolId, responseId, responseCode);
 }
 
 int ValidateRequest(Json::Value request) {

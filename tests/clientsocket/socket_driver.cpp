@@ -5,14 +5,14 @@
 //
 //   create HOST PORT SECURE PATH LOGPATH [CONTEXT]   proxy HOST PORT USER PASSWORD
 //   connect | close FLAG | release | release_on_text | is_connected
-//   text PAYLOAD | textgen SIZE SEED | bingen SIZE SEED | control OPCODE PAYLOAD
+//   text PAYLOAD | textgen SIZE SALT | bingen SIZE SALT | control OPCODE PAYLOAD
 //   threads COUNT MESSAGES SIZE          (COUNT threads send at once)
 //   bench MESSAGES SIZE                  (round trips through an echo server)
 //   http HOST PORT SECURE PATH BODY TYPE [PROXYHOST PROXYPORT USER PASSWORD]
 //   qi | sleep MS | mark LABEL | quit
 //
-// Generated messages are "G<size>:<seed>:" followed by size letters that
-// depend on the seed, so either side can check one arrived intact.
+// Generated messages are "G<size>:<salt>:" followed by size letters that
+// depend on the salt, so either side can check one arrived intact.
 #include <windows.h>
 
 #include <atomic>
@@ -65,10 +65,10 @@ uint32_t Crc32(const void* data, size_t size) {
   return crc ^ 0xFFFFFFFFu;
 }
 
-std::string Generate(size_t size, unsigned long seed) {
-  std::string out = "G" + std::to_string(size) + ":" + std::to_string(seed) + ":";
+std::string Generate(size_t size, unsigned long salt) {
+  std::string out = "G" + std::to_string(size) + ":" + std::to_string(salt) + ":";
   out.reserve(out.size() + size);
-  for (size_t i = 0; i < size; ++i) out += static_cast<char>('a' + (i * 7 + seed * 13) % 26);
+  for (size_t i = 0; i < size; ++i) out += static_cast<char>('a' + (i * 7 + salt * 13) % 26);
   return out;
 }
 
@@ -81,8 +81,8 @@ const char* CheckGenerated(const char* data, size_t size) {
   if (second == std::string::npos) return "false";
   try {
     const size_t n = std::stoul(text.substr(1, first - 1));
-    const unsigned long seed = std::stoul(text.substr(first + 1, second - first - 1));
-    return text == Generate(n, seed) ? "true" : "false";
+    const unsigned long salt = std::stoul(text.substr(first + 1, second - first - 1));
+    return text == Generate(n, salt) ? "true" : "false";
   } catch (...) {
     return "false";
   }

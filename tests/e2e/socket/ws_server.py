@@ -17,7 +17,7 @@ for (the rest, and the query, are only recorded):
   fastecho echoes without recording (for the benchmark)
   reject   refuses the upgrade with 403 Forbidden
 
-Generated messages are "G<size>:<seed>:" and size letters (see generate()).
+Generated messages are "G<size>:<salt>:" and size letters (see generate()).
 
   ws_server.py [--tls CERT KEY]
 """
@@ -34,11 +34,11 @@ import websockets
 from http import HTTPStatus
 
 
-def generate(size, seed):
-    # Letter i is 'a' + (7i + 13 seed) mod 26: it repeats every 26 letters.
-    period = "".join(chr(ord("a") + (i * 7 + seed * 13) % 26) for i in range(26))
+def generate(size, salt):
+    # Letter i is 'a' + (7i + 13 salt) mod 26: it repeats every 26 letters.
+    period = "".join(chr(ord("a") + (i * 7 + salt * 13) % 26) for i in range(26))
     body = (period * (size // 26 + 1))[:size]
-    return f"G{size}:{seed}:{body}"
+    return f"G{size}:{salt}:{body}"
 
 
 def check_generated(data):
@@ -47,8 +47,8 @@ def check_generated(data):
     if not data.startswith("G"):
         return None
     try:
-        size, seed, _ = data[1:].split(":", 2)
-        return data == generate(int(size), int(seed))
+        size, salt, _ = data[1:].split(":", 2)
+        return data == generate(int(size), int(salt))
     except ValueError:
         return False
 
