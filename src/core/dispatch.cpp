@@ -148,21 +148,43 @@ void list_services(const std::string& webClientId) {
   }
 }
 
-void start_service(const std::wstring& name, const std::string& webClientId) {
-  const hk::unique_schandle manager = Service::OpenManager();
+// What an operation logs and answers (2106) when the manager or the service
+// cannot be opened; the log line is followed by the system message when asked.
+struct OpenTexts {
+  const wchar_t* managerLog;
+  const char* managerAnswer;
+  const wchar_t* serviceLog;
+  const char* serviceAnswer;
+  bool withSystemMessage;
+};
+
+bool open_service(const OpenTexts& texts, const std::wstring& name, DWORD access, const std::string& webClientId,
+                  hk::unique_schandle& manager, hk::unique_schandle& service) {
+  const wchar_t* log = nullptr;
+  const char* answer = nullptr;
+  manager = Service::OpenManager();
   if (!manager) {
-    const std::wstring message = system_message(::GetLastError());
-    WriteLog(L" (service)(start)Error while opening Service Error code : %s", message.c_str());
-    fail2("2106", "Error while opening Service Manager", webClientId);
-    return;
+    log = texts.managerLog;
+    answer = texts.managerAnswer;
+  } else {
+    service = Service::OpenService(manager.get(), name, access);
+    if (service) return true;
+    log = texts.serviceLog;
+    answer = texts.serviceAnswer;
   }
-  const hk::unique_schandle service = Service::OpenService(manager.get(), name, kServiceStart);
-  if (!service) {
-    const std::wstring message = system_message(::GetLastError());
-    WriteLog(L"(service)(start)Error while opening Service Error code : %s", message.c_str());
-    fail2("2106", "Error while opening Service", webClientId);
-    return;
-  }
+  const std::wstring message = texts.withSystemMessage ? system_message(::GetLastError()) : std::wstring();
+  WriteLog(L"%s%s", log, message.c_str());
+  fail2("2106", answer, webClientId);
+  return false;
+}
+
+void start_service(const std::wstring& name, const std::string& webClientId) {
+  static const OpenTexts kTexts = {L" (service)(start)Error while opening Service Error code : ",
+                                   "Error while opening Service Manager",
+                                   L"(service)(start)Error while opening Service Error code : ",
+                                   "Error while opening Service", true};
+  hk::unique_schandle manager, service;
+  if (!open_service(kTexts, name, kServiceStart, webClientId, manager, service)) return;
   switch (Service::Start(service.get())) {
     case 1:
       WriteLog(L"Service started :");
@@ -182,20 +204,12 @@ void start_service(const std::wstring& name, const std::string& webClientId) {
 }
 
 void stop_service(const std::wstring& name, const std::string& webClientId) {
-  const hk::unique_schandle manager = Service::OpenManager();
-  if (!manager) {
-    const std::wstring message = system_message(::GetLastError());
-    fail2("2106", "Unable to open Service Manager", webClientId);
-    WriteLog(L"(service)(stop)  Unable to open Service Manager Error Code:%s", message.c_str());
-    return;
-  }
-  const hk::unique_schandle service = Service::OpenService(manager.get(), name, kServiceStopAndQuery);
-  if (!service) {
-    const std::wstring message = system_message(::GetLastError());
-    fail2("2106", "Unable to open Service", webClientId);
-    WriteLog(L"(service)(stop) Unable to open Service Error Code:%s", message.c_str());
-    return;
-  }
+  static const OpenTexts kTexts = {L"(service)(stop)  Unable to open Service Manager Error Code:",
+                                   "Unable to open Service Manager",
+                                   L"(service)(stop) Unable to open Service Error Code:", "Unable to open Service",
+                                   true};
+  hk::unique_schandle manager, service;
+  if (!open_service(kTexts, name, kServiceStopAndQuery, webClientId, manager, service)) return;
   switch (Service::Stop(service.get(), kServiceStopWaitMs)) {
     case 1:
       POST_JSON_success("2", "2307", "service stopped ", 0, webClientId);
@@ -228,18 +242,12 @@ void change_start_type(const std::wstring& name, const std::wstring& type, const
 }
 
 void restart_service(const std::wstring& name, const std::string& webClientId) {
-  const hk::unique_schandle manager = Service::OpenManager();
-  if (!manager) {
-    fail2("2106", "Unable to open Service Manager", webClientId);
-    WriteLog(L"(service)(Restart)  Unable to open Service Manager Error Code:");
-    return;
-  }
-  const hk::unique_schandle service = Service::OpenService(manager.get(), name, kServiceStopAndQuery);
-  if (!service) {
-    fail2("2106", " Unable to open Service", webClientId);
-    WriteLog(L"(service)(Restart) Unable to open Service Error Code: ");
-    return;
-  }
+  static const OpenTexts kTexts = {L"(service)(Restart)  Unable to open Service Manager Error Code:",
+                                   "Unable to open Service Manager",
+                                   L"(service)(Restart) Unable to open Service Error Code: ", " Unable to open Service",
+                                   false};
+  hk::unique_schandle manager, service;
+  if (!open_service(kTexts, name, kServiceStopAndQuery, webClientId, manager, service)) return;
   switch (Service::Stop(service.get(), kServiceStopWaitMs)) {
     case 0: {
       const std::wstring message = system_message(::GetLastError());
