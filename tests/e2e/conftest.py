@@ -29,6 +29,8 @@ ROOT = E2E_DIR.parent.parent
 WINE_RUN = ROOT / "scripts" / "wine-run"
 sys.path.insert(0, str(E2E_DIR))
 
+from e2e_support import stop_process  # noqa: E402
+
 
 def free_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
@@ -197,13 +199,7 @@ class Tinyproxy:
         return self.log.read_text(errors="replace") if self.log.exists() else ""
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(5)
+        stop_process(self.process)
 
 
 @pytest.fixture

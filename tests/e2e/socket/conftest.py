@@ -13,6 +13,8 @@ from urllib.parse import quote
 
 import pytest
 
+from e2e_support import stop_process
+
 HERE = Path(__file__).resolve().parent
 
 
@@ -85,12 +87,7 @@ class WsServer(EventStream):
         self.process.wait(10)
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.kill()
+        stop_process(self.process)
 
 
 def _token(value):
