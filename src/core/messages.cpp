@@ -465,36 +465,36 @@ bool ChangeAnsiToUTF8Str(const char* text, char** out) {
   return ok;
 }
 
-int ConvertToWideCString(std::string in, std::wstring& out) {
+namespace {
+
+// The string forms of the two conversions: 0, or 1 when the conversion
+// failed (out then empty) or an error was caught.
+template <typename In, typename Out, typename OutChar>
+int convert_string(const In& in, Out& out, bool (*convert)(const typename In::value_type*, OutChar**),
+                   const wchar_t* exceptionLine) {
   try {
-    wchar_t* wide = nullptr;
-    if (!ChangeToWideStr(in.c_str(), &wide)) {
+    OutChar* converted = nullptr;
+    if (!convert(in.c_str(), &converted)) {
       out.clear();
       return 1;
     }
-    out.assign(wide);
-    hk::FreeText(wide);
+    out.assign(converted);
+    hk::FreeText(converted);
     return 0;
   } catch (...) {
-    WriteLog(L"ConvertToWideCString: Exception Occurred\n");
+    WriteLog(exceptionLine);
     return 1;
   }
 }
 
+}  // namespace
+
+int ConvertToWideCString(std::string in, std::wstring& out) {
+  return convert_string(in, out, &ChangeToWideStr, L"ConvertToWideCString: Exception Occurred\n");
+}
+
 int ConvertToUTF8CString(std::wstring in, std::string& out) {
-  try {
-    char* utf8 = nullptr;
-    if (!ChangeWideToUTF8Str(in.c_str(), &utf8)) {
-      out.clear();
-      return 1;
-    }
-    out.assign(utf8);
-    hk::FreeText(utf8);
-    return 0;
-  } catch (...) {
-    WriteLog(L"ConvertToUTF8CString: Exception Occurred\n");
-    return 1;
-  }
+  return convert_string(in, out, &ChangeWideToUTF8Str, L"ConvertToUTF8CString: Exception Occurred\n");
 }
 
 // ---------------------------------------------------------------------------

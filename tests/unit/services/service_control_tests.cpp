@@ -244,14 +244,22 @@ TEST(ServiceOpen, ChangeStartTypeOfAnUnknownService) {
   EXPECT_TRUE(log.logged("Service returned NULL in Service::change_service_type()")) << log.text();
 }
 
-TEST(SlowService, ZeroWaitHintIsPolledUntilStopped) {
-  RegisteredService service(L"--slow-stop");
-  ASSERT_TRUE(service.created());
-  ASSERT_TRUE(service.start_directly());
-  const hk::unique_schandle manager = Service::OpenManager();
-  const hk::unique_schandle handle = Service::OpenService(manager.get(), service.name(), kStartStop);
-  ASSERT_TRUE(handle);
+// A running service that reports a wait hint of 0 and takes about 2 s to stop.
+class SlowService : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(service.created());
+    ASSERT_TRUE(service.start_directly());
+    manager = Service::OpenManager();
+    handle = Service::OpenService(manager.get(), service.name(), kStartStop);
+    ASSERT_TRUE(handle);
+  }
+  RegisteredService service{L"--slow-stop"};
+  hk::unique_schandle manager;
+  hk::unique_schandle handle;
+};
 
+TEST_F(SlowService, ZeroWaitHintIsPolledUntilStopped) {
   const DWORD start = ::GetTickCount();
   EXPECT_EQ(Service::Stop(handle.get(), 30000), 1);
   const DWORD elapsed = ::GetTickCount() - start;
@@ -261,14 +269,7 @@ TEST(SlowService, ZeroWaitHintIsPolledUntilStopped) {
   EXPECT_GE(elapsed, 1500u);
 }
 
-TEST(SlowService, GivesUpAfterTheTimeout) {
-  RegisteredService service(L"--slow-stop");
-  ASSERT_TRUE(service.created());
-  ASSERT_TRUE(service.start_directly());
-  const hk::unique_schandle manager = Service::OpenManager();
-  const hk::unique_schandle handle = Service::OpenService(manager.get(), service.name(), kStartStop);
-  ASSERT_TRUE(handle);
-
+TEST_F(SlowService, GivesUpAfterTheTimeout) {
   EXPECT_EQ(Service::Stop(handle.get(), 300), 0);
   EXPECT_EQ(service.state(), static_cast<DWORD>(SERVICE_STOP_PENDING));
   EXPECT_TRUE(service.wait_for(SERVICE_STOPPED));
