@@ -314,6 +314,15 @@ int ToolsJsonFormatter::GetErrorResponse(int errorCode, const char* errorOutput,
   return kFailed;
 }
 
+int AnswerFormatted(int32_t toolId, int successCode, Json::Value data, int errorCode, const char* failureText,
+                    char** out) {
+  const ToolsJsonFormatter record(0, toolId);
+  if (record.GetNonPagedSuccessResponse(successCode, std::move(data), out) == kOk) return 1;
+  WriteLog(L"dispatchCommandResponse: ToolsJsonFormatter::GetNonPagedSuccessResponse() method failed\n");
+  record.GetErrorResponse(errorCode, failureText, out);
+  return 0;
+}
+
 // ---------------------------------------------------------------------------
 // Legacy envelopes
 

@@ -25,6 +25,13 @@ struct ToolsJsonFormatter {
   int GetErrorResponse(int errorCode, const char* errorOutput, char** out) const;
 };
 
+// How the formatter tools (6, 7, 8, 10, 15) answer: a success response with
+// successCode and data on a record of the tool's own (request id 0). When it
+// cannot be built: the "dispatchCommandResponse: ..." line and the error
+// response with errorCode and failureText. 1, or 0 after that failure.
+int AnswerFormatted(int32_t toolId, int successCode, Json::Value data, int errorCode, const char* failureText,
+                    char** out);
+
 // Never fails outright: a text that does not load gives toolId -1. So does a
 // request that is not an object, or whose toolId, requestId or requestCode is
 // not a whole 32-bit number (1.0 counts), whose requestMessage is not an

@@ -25,6 +25,22 @@ void LeaveCom() {
   }
 }
 
+void Connection::Close(com_ptr<IEnumWbemClassObject> enumerator) {
+  if (!services_) return;
+  services_.Reset();
+  locator_.Reset();
+  enumerator.Reset();
+  LeaveCom();
+}
+
+Connection Open(wmi& w) {
+  w.ini_com();
+  auto locator = w.create_instance();
+  auto services = w.connect(locator);
+  if (!w.security(services, locator)) return {};
+  return Connection(std::move(services), std::move(locator));
+}
+
 }  // namespace hk::wbem
 
 wmi::wmi() { WriteLog(L"Logger initialized in Wmi || wmi::wmi() ||"); }

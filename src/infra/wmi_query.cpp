@@ -60,29 +60,22 @@ QueryResult WalkRows(IEnumWbemClassObject& enumerator, const QueryTexts& texts, 
 
 namespace {
 
-// Ends a query whichever way it ends: the services connection, the locator
-// and the enumerator in that order, then COM.
+// Ends a query whichever way it ends.
 struct QueryEnd {
-  com_ptr<IWbemServices>& services;
-  com_ptr<IWbemLocator>& locator;
+  Connection& connection;
   com_ptr<IEnumWbemClassObject>& enumerator;
-  ~QueryEnd() {
-    services.Reset();
-    locator.Reset();
-    enumerator.Reset();
-    LeaveCom();
-  }
+  ~QueryEnd() { connection.Close(std::move(enumerator)); }
 };
 
 }  // namespace
 
-QueryResult RunQuery(com_ptr<IWbemServices> services, com_ptr<IWbemLocator> locator, const wchar_t* wql,
-                     const QueryTexts& texts, const QueryOptions& options, const RowCallback& on_row) {
+QueryResult RunQuery(Connection connection, const wchar_t* wql, const QueryTexts& texts, const QueryOptions& options,
+                     const RowCallback& on_row) {
   QueryResult result;
-  if (!services) return result;
+  if (!connection) return result;
   com_ptr<IEnumWbemClassObject> enumerator;
-  const QueryEnd end{services, locator, enumerator};
-  const HRESULT hr = ExecQuery(*services.Get(), wql, enumerator);
+  const QueryEnd end{connection, enumerator};
+  const HRESULT hr = ExecQuery(*connection.services(), wql, enumerator);
   if (FAILED(hr) || !enumerator) {
     WriteLine(texts.enumerate_failed, static_cast<int>(::GetLastError()));
     result.status = QueryStatus::kQueryFailed;

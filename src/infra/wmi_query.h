@@ -3,7 +3,8 @@
 //
 //   const hk::wbem::QueryTexts texts{{L"...Failed to Enumerate...!\n"}, {L"...Next Failed\thres:%d, LastError:%d\n"},
 //                                    {L"...pclsObj is NULL\tLastError:%d\n"}, {L"...Successfully...!\n"}};
-//   hk::wbem::RunQuery(std::move(services), std::move(locator), L"SELECT * FROM Win32_Printer", texts,
+//   wmi local;
+//   hk::wbem::RunQuery(hk::wbem::Open(local), L"SELECT * FROM Win32_Printer", texts,
 //                      {.pause_before_next = true}, [&](IWbemClassObject& row) { hk::wbem::Read<...>(row, L"Name"); });
 //
 // Property values are read with infra/wmi_variant.h.
@@ -16,6 +17,7 @@
 #include <functional>
 
 #include "infra/win_resource.h"
+#include "infra/wmi.h"
 
 namespace hk::wbem {
 
@@ -64,13 +66,13 @@ HRESULT ExecQuery(IWbemServices& services, const wchar_t* wql, com_ptr<IEnumWbem
 QueryResult WalkRows(IEnumWbemClassObject& enumerator, const QueryTexts& texts, const QueryOptions& options,
                      const RowCallback& on_row);
 
-// The whole query on a connection from wmi::connect: ExecQuery, the walk, then
-// the services connection, the locator and the enumerator are released in
-// that order and COM is left (LeaveCom). On a failed ExecQuery it logs
-// enumerate_failed, releases both interfaces and leaves COM. The releases and
-// the leave also happen when on_row throws.
-QueryResult RunQuery(com_ptr<IWbemServices> services, com_ptr<IWbemLocator> locator, const wchar_t* wql,
-                     const QueryTexts& texts, const QueryOptions& options, const RowCallback& on_row);
+// The whole query on a connection from Open: ExecQuery, the walk, then the
+// services connection, the locator and the enumerator are released in that
+// order and COM is left. On a failed ExecQuery it logs enumerate_failed,
+// releases both interfaces and leaves COM. The releases and the leave also
+// happen when on_row throws. An empty connection gives kNotConnected.
+QueryResult RunQuery(Connection connection, const wchar_t* wql, const QueryTexts& texts, const QueryOptions& options,
+                     const RowCallback& on_row);
 
 // Writes a consumer's line at its level; nothing for a null text.
 void WriteLine(const LogLine& line, int first = 0, int second = 0);

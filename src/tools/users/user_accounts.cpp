@@ -43,14 +43,14 @@ const wbem::QueryOptions kOptions{.pause_before_next = false, .stop_on_failed_ne
 }  // namespace
 }  // namespace hk::users
 
-int wmi::request(hk::com_ptr<IWbemServices> services, hk::com_ptr<IWbemLocator> locator, char** status) {
+int wmi::request(hk::wbem::Connection connection, char** status) {
   using namespace hk::users;
   if (!status) return 0;
   *status = OutcomeWord(hk::kOutcomeFalse);
   try {
     Json::Value rows;  // null until the first row makes it an array
     Json::ArrayIndex count = 0;
-    hk::wbem::RunQuery(std::move(services), std::move(locator),
+    hk::wbem::RunQuery(std::move(connection),
                        L"SELECT * FROM Win32_UserAccount where LocalAccount = true", kTexts, kOptions,
                        [&](IWbemClassObject& row) { rows[count++] = UserRowJson(ReadUserAccount(row)); });
     if (count == 0) return 0;
@@ -66,12 +66,7 @@ int wmi::request(hk::com_ptr<IWbemServices> services, hk::com_ptr<IWbemLocator> 
 namespace hk::users {
 
 int RunAccountRequest(char** status) {
-  wmi& w = g_objWmiHandler;
-  w.ini_com();
-  auto locator = w.create_instance();
-  auto services = w.connect(locator);
-  w.security(services, locator);
-  return w.request(std::move(services), std::move(locator), status);
+  return g_objWmiHandler.request(hk::wbem::Open(g_objWmiHandler), status);
 }
 
 }  // namespace hk::users

@@ -24,11 +24,7 @@ TEST(WmiReal, FindsThisProcessAmongWin32ProcessRows) {
   std::optional<uint64_t> own_working_set;
   const auto com = hk::test::RunOnComThread([&] {
     wmi w;
-    w.ini_com();
-    auto locator = w.create_instance();
-    auto services = w.connect(locator);
-    w.security(services, locator);
-    result = hk::wbem::RunQuery(std::move(services), std::move(locator), L"SELECT * FROM Win32_Process", {},
+    result = hk::wbem::RunQuery(hk::wbem::Open(w), L"SELECT * FROM Win32_Process", {},
                                 {.pause_before_next = true}, [&](IWbemClassObject& row) {
                                   if (hk::wbem::Read<uint32_t>(row, L"ProcessId") != own_id) return;
                                   own_name = hk::wbem::Read<std::wstring>(row, L"Name");
