@@ -47,6 +47,13 @@ int32_t decimal(const std::wstring& text) {
   return static_cast<int32_t>(value);
 }
 
+// The exit requests and an invalid request end serving; make_connect returns
+// within a pause.
+void stop_serving() {
+  g_stopped = 1;
+  g_running = 0;
+}
+
 void log_load(const ToolsJsonFormatter& request) {
   if (request.toolId == -1)
     WriteLog(L"determineAction:\tToolsJsonFormatter::LoadRequest() method has failed\n");
@@ -113,7 +120,7 @@ void serve_processes(int code, uint32_t pid, const std::string& webClientId, boo
       WriteLog(L"response code 1105");
       POST_JSON_success("1", "1104", "Agent Terminated", 0, webClientId);
       WriteLog(L"response code 1105 Terminating Agent");
-      g_running = 0;
+      stop_serving();
       break;
     default:
       break;
@@ -301,7 +308,7 @@ void serve_services(const std::wstring& code, const std::wstring& name, const st
   } else if (code == L"2105") {
     POST_JSON_success("2", "2104", "Agent Terminated", 0, webClientId);
     WriteLog(L"(service)Exiting Agent");
-    g_running = 0;
+    stop_serving();
   }
 }
 
@@ -333,7 +340,7 @@ void serve_users(const std::wstring& code, const std::string& webClientId) {
   } else if (code == L"3105") {
     POST_JSON_success("3", "3104", "Agent Terminated", 0, webClientId);
     WriteLog(L"(User)Exiting Agent");
-    g_running = 0;
+    stop_serving();
   }
 }
 
@@ -376,7 +383,7 @@ void Server::parsecmdJson(std::string text, std::wstring (&commands)[4]) {
   const Json::Value& data = request.requestData;
   const Json::Value* cmd = data.isObject() ? data.find("cmd", "cmd" + 3) : nullptr;
   const Json::Value* type = data.isObject() ? data.find("type", "type" + 4) : nullptr;
-  commands[2] = cmd && cmd->isString() ? hk::Widen(cmd->asString()) : L"";
+  commands[2] = cmd && cmd->isString() ? hk::FromUtf8(cmd->asString()) : L"";
   commands[1] = std::to_wstring(request.requestCode);
   commands[0] = std::to_wstring(request.toolId);
   commands[3] = std::to_wstring(type && type->isInt() ? type->asInt() : 0);
@@ -384,6 +391,10 @@ void Server::parsecmdJson(std::string text, std::wstring (&commands)[4]) {
 
 void Chostkeeper::connect(std::string text) {
   try {
+    if (g_stopped != 0) {
+      WriteLog(L"Request dropped: the agent has stopped serving || Chostkeeper::connect()|| ");
+      return;
+    }
     std::wstring commands[4];
     Server::parsecmdJson(text, commands);
     const std::wstring& tool = commands[0];
@@ -408,7 +419,7 @@ void Chostkeeper::connect(std::string text) {
       serve_users(code, webClientId);
     } else if (tool == L"0") {
       WriteLog(L"Exiting Agent As toolid 0 was recived");
-      g_running = 0;
+      stop_serving();
     } else if (tool == L"5" || tool == L"6" || tool == L"7" || tool == L"8" || tool == L"9" || tool == L"10") {
       WriteLog(L"\n received tool_id >5 and <10");
       jsonRequestHandler(text);
@@ -417,7 +428,7 @@ void Chostkeeper::connect(std::string text) {
       jsonRequestHandler(text);
     } else {
       WriteLog(L"Invalid Request || Chostkeeper::connect()|| ");
-      g_running = 0;
+      stop_serving();
     }
   } catch (...) {
     WriteLog(L"Error was caught while handling a request || Chostkeeper::connect()|| ");
@@ -437,7 +448,7 @@ int Chostkeeper::jsonRequestHandler(std::string text) {
     if (request.toolId == 1) {
       const Json::Value& data = request.requestData;
       const Json::Value* cmd = data.isObject() ? data.find("cmd", "cmd" + 3) : nullptr;
-      const uint32_t pid = cmd && cmd->isString() ? static_cast<uint32_t>(decimal(hk::Widen(cmd->asString()))) : 0;
+      const uint32_t pid = cmd && cmd->isString() ? static_cast<uint32_t>(decimal(hk::FromUtf8(cmd->asString()))) : 0;
       serve_processes(request.requestCode, pid, hk::ToUtf8(request.webClientId), true);
       WriteLog(L"Not Sending data");
       return 1;

@@ -16,6 +16,7 @@
 #include <ctime>
 #include <string>
 
+#include "core/text.h"
 #include "infra/log_internal.h"
 
 namespace {
@@ -119,14 +120,6 @@ std::basic_string<Char> format_v(const Char* format, va_list args) {
   return out;
 }
 
-std::wstring widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
 std::wstring two_digits(int v) {
   wchar_t buf[16];
   std::swprintf(buf, 16, L"%.2d", v);
@@ -188,7 +181,8 @@ void rotate(const std::wstring& text, const __time64_t now, unsigned short milli
   std::fclose(f);
 }
 
-void log_to_file(const std::wstring& text) {
+void log_to_file(const std::wstring& whole) {
+  const std::wstring text = hk::logging::BoundEntry(whole);
   LogState& s = state();
   if (!s.mutex || failed()) return;
   ::WaitForSingleObject(s.mutex, INFINITE);
@@ -355,7 +349,7 @@ int WriteLogA(const char* format, ...) {
   va_start(args, format);
   const std::string text = format_v(format, args);
   va_end(args);
-  log_to_file(widen(text));
+  log_to_file(hk::Widen(text));
   return 1;
 }
 
@@ -435,6 +429,12 @@ void InitLog(const wchar_t* productName, const wchar_t* version, const wchar_t* 
 // ---- test seams -------------------------------------------------------------
 
 namespace hk::logging {
+
+std::wstring BoundEntry(const std::wstring& text) {
+  if (text.size() <= kMaxEntryChars) return text;
+  return text.substr(0, kMaxEntryChars) + L" ... [" + std::to_wstring(text.size() - kMaxEntryChars) +
+         L" characters left out]";
+}
 
 std::wstring FormatMessageV(const wchar_t* format, va_list args) { return format ? format_v(format, args) : L""; }
 std::string FormatMessageNarrowV(const char* format, va_list args) { return format ? format_v(format, args) : ""; }

@@ -219,3 +219,18 @@ TEST_F(LogFile, ConcurrentWritersLoseAndTearNothing) {
   const size_t whole = std::distance(std::sregex_iterator(all.begin(), all.end(), line), std::sregex_iterator());
   EXPECT_EQ(whole, total - 1 - rotations) << "only the very first entry and the rotation entries lack the prefix";
 }
+
+TEST_F(LogFile, AnOversizedEntryKeepsItsStartAndSaysWhatWasLeftOut) {
+  Init();
+  const std::wstring huge = L"<" + std::wstring(100000, L'r') + L">";
+  WriteLog(L"request %s", huge.c_str());
+  const std::string text = read_file(log_file());
+  const size_t kept = hk::logging::kMaxEntryChars;
+  const std::string expected =
+      "  request <" + std::string(kept - 9, 'r') + " ... [" + std::to_string(huge.size() + 8 - kept) +
+      " characters left out]";
+  EXPECT_NE(text.find(expected), std::string::npos) << text.substr(0, 200);
+  EXPECT_EQ(text.find(std::string(kept, 'r')), std::string::npos);
+  WriteLog(L"after");
+  EXPECT_NE(read_file(log_file()).find("  after"), std::string::npos);
+}
