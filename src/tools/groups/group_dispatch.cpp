@@ -62,7 +62,7 @@ int DispatchRequest(int requestCode, Json::Value* requestData, Json::Value* resp
         return 1;
     }
   } catch (...) {
-    WriteLogLevel1(L"Error was caught while handling a request || GroupDetails::dispatch()|| ");
+    WriteLogLevel1(L"Error was caught while handling a request || hk::groups::DispatchRequest()|| ");
     return 0;
   }
 }

@@ -41,8 +41,7 @@ class FakeNetApi {
   std::map<std::wstring, std::wstring> comments;             // group -> comment
   std::vector<FakeUser> users;
   DWORD users_per_page = 100;
-  int failing_page = -1;  // this user page (from 0) answers page_failure
-  NET_API_STATUS page_failure = ERROR_ACCESS_DENIED;
+  int failing_page = -1;                              // this user page (from 0) answers ERROR_ACCESS_DENIED
   NET_API_STATUS missing_group = NERR_GroupNotFound;  // deleting a group that is not there
   bool denied = false;                                // every change answers ERROR_ACCESS_DENIED
   int user_pages = 0;                                 // NetUserEnum calls served
