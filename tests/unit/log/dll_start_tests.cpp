@@ -62,7 +62,8 @@ void expect_started_log(const fs::path& log) {
   // The banner is the first entry of a new file, which carries only the time.
   const std::string first = "\r\n\\d\\d:\\d\\d:\\d\\d  ";
   const std::string entry = "\r\n\\d+ \\d\\d:\\d\\d:\\d\\d:\\d{1,3}  ";
-  EXPECT_TRUE(std::regex_search(text, std::regex(first + "[\\w.-]+ @ Date:\\w{3} [ \\d]\\d \\d{4} @ \\d\\d:\\d\\d:\\d\\d\r\n")))
+  EXPECT_TRUE(
+      std::regex_search(text, std::regex(first + "[\\w.-]+ @ Date:\\w{3} [ \\d]\\d \\d{4} @ \\d\\d:\\d\\d:\\d\\d\r\n")))
       << text;
   EXPECT_TRUE(std::regex_search(text, std::regex(entry + "Init instance : Host Keeper$"))) << text;
 }
@@ -85,24 +86,20 @@ TEST(DllStart, AgentLayoutLogsBesideTheExecutablesFolder) {
   EXPECT_NE(text.find((bin / "dll_load_probe.exe").string() + "\r\n"), std::string::npos) << text;
 }
 
-TEST(DllStart, OtherHostsLogUnderTheQuillsteadFolderWhenItExists) {
+TEST(DllStart, OtherHostsLogInTheirWorkingDirectoryOrUnderTheQuillsteadFolder) {
   const fs::path quillstead = local_app_data() / "Quillstead";
   ASSERT_FALSE(fs::exists(quillstead)) << "left over from another run";
-  fs::create_directories(quillstead);
   hk::test::ScratchDir scratch;
-  const DWORD code = run_probe_in(scratch.path() / "host");
+  ASSERT_EQ(run_probe_in(scratch.path() / "first"), 0u);
+  expect_started_log(scratch.path() / "first" / "log" / "ToolsSys.log");
+
+  fs::create_directories(quillstead);
+  const DWORD code = run_probe_in(scratch.path() / "second");
   const fs::path log = quillstead / "log" / "ToolsSys.log";
   const bool found = fs::exists(log);
   if (found) expect_started_log(log);
   fs::remove_all(quillstead);
   EXPECT_EQ(code, 0u);
   EXPECT_TRUE(found);
-  EXPECT_FALSE(fs::exists(scratch.path() / "host" / "log"));
-}
-
-TEST(DllStart, WithoutQuillsteadFolderTheHostsWorkingDirectoryIsUsed) {
-  ASSERT_FALSE(fs::exists(local_app_data() / "Quillstead"));
-  hk::test::ScratchDir scratch;
-  ASSERT_EQ(run_probe_in(scratch.path() / "host"), 0u);
-  expect_started_log(scratch.path() / "host" / "log" / "ToolsSys.log");
+  EXPECT_FALSE(fs::exists(scratch.path() / "second" / "log"));
 }
