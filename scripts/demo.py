@@ -83,6 +83,18 @@ def main():
                  [("NAME", "name", 20), ("FULL NAME", "full_name", 20), ("STATUS", "status", 8),
                   ("TYPE", "account_type", 8), ("DOMAIN", "domain", 16), ("SID", "sid", 46)])
 
+            answer = connection.request(7, 7000, data={"PrinterName": "ALL_PRINTERS"}, timeout=60)
+            say(f"\n== printers (7000): response code {answer.get('responseCode')}")
+            printers = answer.get("responseData", {}).get("printers")
+            if isinstance(printers, list):
+                table(printers,
+                      [("ID", "PRINTER_ID", 3), ("NAME", "PRINTER_NAME", 28), ("DRIVER", "PRINTER_DRIVER_NAME", 22),
+                       ("PORT", "PRINTER_PORT_NAME", 12), ("NETWORK", "PRINTER_NETWORK", 7),
+                       ("SHARED", "PRINTER_SHARED", 6), ("STATUS", "EXTENDED_PRINTER_STATUS", 12),
+                       ("SERVER", "PRINTER_SERVER_NAME", 16)])
+            else:
+                say(f"({printers})")
+
             say("\n== asking the agent to exit (1105)")
             answer = connection.request(1, 1105)
             say(f"== answer: {answer['responseMessage']['responseCode']} "
