@@ -184,7 +184,7 @@ void CInvWMIClassFetch::FillRegPrinterData(HKEY printers, const wchar_t* name, P
 void CInvWMIClassFetch::GetAllNetworkSharedPrinters(PrinterDetails& inventory) {
   WriteLogLevel1(L"*******@@@ Inside GetAllNetworkSharedPrinters @@@*******\n");
   try {
-    const auto enumerate = hk::printers::g_spoolerApi.EnumPrinters;
+    const auto enumerate = hk::printers::g_spoolerApi.enum_printers;
     DWORD needed = 0;
     DWORD returned = 0;
     if (enumerate(PRINTER_ENUM_CONNECTIONS, nullptr, 1, nullptr, 0, &needed, &returned)) {

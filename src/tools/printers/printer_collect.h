@@ -14,9 +14,10 @@ namespace hk::printers {
 
 // The one spooler call of the tool, so tests can hand it connections Wine
 // does not have. Defaults to EnumPrintersW.
+using EnumPrintersFn = BOOL(WINAPI*)(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
+                                     LPDWORD returned);
 struct SpoolerApi {
-  BOOL(WINAPI* EnumPrinters)
-  (DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned);
+  EnumPrintersFn enum_printers;
 };
 extern SpoolerApi g_spoolerApi;
 

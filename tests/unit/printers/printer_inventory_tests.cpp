@@ -39,7 +39,7 @@ struct FakeSpooler {
   hk::printers::SpoolerApi previous = hk::printers::g_spoolerApi;
   FakeSpooler() {
     current = this;
-    hk::printers::g_spoolerApi.EnumPrinters = &Enum;
+    hk::printers::g_spoolerApi.enum_printers = &Enum;
   }
   ~FakeSpooler() { hk::printers::g_spoolerApi = previous; }
 
@@ -110,6 +110,11 @@ class PrinterInventory : public hk::test::WmiLogTest {
     ::RegCloseKey(key);
   }
 
+  static Json::Value AllPrinters(const char* name = "ALL_PRINTERS") {
+    Json::Value data;
+    data["PrinterName"] = name;
+    return data;
+  }
   // Request 7000 through the dispatcher entry, on a COM thread of its own.
   Json::Value Request(Json::Value requestData = AllPrinters(), Json::Value responseData = Json::Value()) {
     char* text = nullptr;
@@ -122,11 +127,6 @@ class PrinterInventory : public hk::test::WmiLogTest {
     EXPECT_EQ(answer["toolId"], 7);
     EXPECT_EQ(answer["responseId"], 0);
     return answer;
-  }
-  static Json::Value AllPrinters(const char* name = "ALL_PRINTERS") {
-    Json::Value data;
-    data["PrinterName"] = name;
-    return data;
   }
   // The names of the listed printers, in order; checks the running numbers.
   static std::vector<std::string> Names(const Json::Value& answer) {
