@@ -48,7 +48,7 @@ int PrinterDetails::dispatch(int requestCode, Json::Value* requestData, Json::Va
     }
     return hk::printers::AnswerPrinters(data, responseText);
   } catch (...) {
-    WriteLogLevel1(L"PrinterDetails::dispatch() Exception occured ...!\n");
+    WriteLogLevel1(L"Error was caught while handling a request || PrinterDetails::dispatch()|| ");
     return 0;
   }
 }
@@ -101,6 +101,10 @@ void PrinterDetails::Append(const hk::printers::PrinterRow& row) {
   ++count_;
 }
 
-int PrintersRequest(int requestCode, Json::Value* requestData, Json::Value* responseData, char** responseText) {
+namespace hk::printers {
+
+int DispatchRequest(int requestCode, Json::Value* requestData, Json::Value* responseData, char** responseText) {
   return g_printerDetails.dispatch(requestCode, requestData, responseData, responseText);
 }
+
+}  // namespace hk::printers

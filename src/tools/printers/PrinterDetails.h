@@ -34,5 +34,8 @@ class PrinterDetails {
 
 extern PrinterDetails g_printerDetails;
 
-// The dispatcher entry of tool 7, on g_printerDetails.
-int PrintersRequest(int requestCode, Json::Value* requestData, Json::Value* responseData, char** responseText);
+namespace hk::printers {
+// The dispatcher that Chostkeeper::jsonRequestHandler calls for request codes
+// 7000 to 7299: PrinterDetails::dispatch on g_printerDetails.
+int DispatchRequest(int requestCode, Json::Value* requestData, Json::Value* responseData, char** responseText);
+}  // namespace hk::printers

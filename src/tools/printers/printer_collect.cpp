@@ -6,6 +6,7 @@
 #include <string>
 
 #include "infra/log.h"
+#include "infra/sized_buffer.h"
 #include "infra/win_resource.h"
 #include "infra/wmi_variant.h"
 #include "tools/printers/PrinterDetails.h"
@@ -80,14 +81,17 @@ LSTATUS SubkeyName(HKEY key, DWORD index, std::wstring& name) {
 // A string value as text; the items of a multi-string joined by commas, as
 // the spooler lists several ports. "" when it is missing or not text.
 std::wstring StringValue(HKEY key, const wchar_t* name) {
-  DWORD type = 0;
-  DWORD bytes = 0;
-  if (::RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return std::wstring();
-  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return std::wstring();
-  std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
-  if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &bytes) != ERROR_SUCCESS)
-    return std::wstring();
-  text.resize(bytes / sizeof(wchar_t));
+  DWORD type = REG_NONE;
+  DWORD used = 0;
+  const auto data = hk::FillGrowing(256, [&](BYTE* buffer, DWORD size, DWORD* needed) {
+    DWORD bytes = size;
+    const LSTATUS status = ::RegQueryValueExW(key, name, nullptr, &type, buffer, &bytes);
+    if (status == ERROR_SUCCESS && buffer) return used = bytes, true;
+    *needed = status == ERROR_SUCCESS || status == ERROR_MORE_DATA ? bytes : 0;
+    return false;
+  });
+  if (!data || (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)) return std::wstring();
+  std::wstring text(reinterpret_cast<const wchar_t*>(data->data()), used / sizeof(wchar_t));
   if (type != REG_MULTI_SZ) return text.substr(0, text.find(L'\0'));
   while (!text.empty() && text.back() == L'\0') text.pop_back();
   std::replace(text.begin(), text.end(), L'\0', L',');

@@ -89,7 +89,8 @@ class PrinterInventory : public hk::test::WmiLogTest {
   // Request 7000 through the dispatcher entry, on a COM thread of its own.
   Json::Value Request(Json::Value requestData = Asking("ALL_PRINTERS"), Json::Value responseData = {}) {
     char* text = nullptr;
-    const auto com = hk::test::RunOnComThread([&] { PrintersRequest(7000, &requestData, &responseData, &text); });
+    const auto com =
+        hk::test::RunOnComThread([&] { hk::printers::DispatchRequest(7000, &requestData, &responseData, &text); });
     EXPECT_TRUE(com.outer_kept && com.nothing_left);
     EXPECT_TRUE(fake_->AllReleasedOnce()) << fake_->Accounting();
     Json::Value answer;
@@ -147,6 +148,10 @@ TEST_F(PrinterInventory, SourcesFollowEachOtherWithRunningNumbers) {
   RegistryPrinter(L"Test Provider", L"RegOne");
   Key(L"Test Provider\\Servers\\srv\\Printers\\NoSpooler");  // skipped
   RegistryPrinter(L"Test Provider", L"RegTwo");
+  const wchar_t ports[] = L"IP_1\0IP_2\0";  // a multi-string: its items joined
+  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE,
+                    (kProviders + L"\\Test Provider\\Servers\\srv\\Printers\\RegTwo\\DsSpooler").c_str(), L"portName",
+                    REG_MULTI_SZ, ports, sizeof ports);
   spooler_->entries = {{L"\\\\srv\\Laser", L"\\\\srv\\Laser,HP Universal,Floor 2", L"by the door"},
                        {L"Dru\u00e7ker \u5370", L"no commas here", L""}};
   const Json::Value answer = Request();
@@ -155,6 +160,7 @@ TEST_F(PrinterInventory, SourcesFollowEachOtherWithRunningNumbers) {
   const auto keys = {"PRINTER_DEVICE_ID", "PRINTER_DRIVER_NAME", "PRINTER_PORT_NAME", "PRINTER_SERVER_NAME",
                      "PRINTER_COMMENT",   "PRINTER_NETWORK",     "PRINTER_SHARED"};
   EXPECT_EQ(Fields(rows[1], keys), "RegOne|Reg Driver|IP_1|||Yes|Yes|");
+  EXPECT_EQ(rows[2]["PRINTER_PORT_NAME"], "IP_1,IP_2");
   EXPECT_EQ(Fields(rows[3], keys), "\\\\srv\\Laser|HP Universal||\\\\srv|by the door|Yes|Yes|");
   EXPECT_EQ(Fields(rows[4], keys), "Dru\xC3\xA7ker \xE5\x8D\xB0|||||Yes|No|");
   for (const char* line : {"FillRegPrinterData ResultCount : 2", "*******@@@ End of GetRegPrinterData @@@*******",
