@@ -77,8 +77,9 @@ def show_printers(answer):
         say(f"(no list: {printers or answer.get('errorOutput')})")
         return
     table(printers, [("ID", "PRINTER_ID", 3), ("NAME", "PRINTER_NAME", 28), ("DRIVER", "PRINTER_DRIVER_NAME", 22),
-                     ("PORT", "PRINTER_PORT_NAME", 12), ("NETWORK", "PRINTER_NETWORK", 7), ("SHARED", "PRINTER_SHARED", 6),
-                     ("STATUS", "EXTENDED_PRINTER_STATUS", 12), ("SERVER", "PRINTER_SERVER_NAME", 16)])
+                     ("PORT", "PRINTER_PORT_NAME", 12), ("NETWORK", "PRINTER_NETWORK", 7),
+                     ("SHARED", "PRINTER_SHARED", 6), ("STATUS", "EXTENDED_PRINTER_STATUS", 12),
+                     ("SERVER", "PRINTER_SERVER_NAME", 16)])
 
 
 def main():
