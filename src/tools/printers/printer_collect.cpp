@@ -58,8 +58,8 @@ namespace {
 using hk::printers::PrinterRow;
 
 constexpr const wchar_t* kProviders = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Providers\\";
-// The print providers' keys are opened for writing as well, as the spooler's
-// own tools do; a caller without that right sees the open fail.
+// Every key of the walk is opened for reading and writing (0x2001F): a caller
+// without write access to the print keys lists no registry printers.
 constexpr REGSAM kAccess = KEY_READ | KEY_WRITE;
 constexpr DWORD kNameLength = 256;
 
