@@ -69,6 +69,19 @@ def show_groups(groups_answer, users_answer):
                       ("EXPIRES", "ACCT_EXPIRES", 11), ("DESCRIPTION", "DESCRIPTION", 40)])
 
 
+def show_printers(answer):
+    """The printers of WMI, the print providers' registry entries and the spooler's connections (7000)."""
+    say(f"\n== printers (7000, answered {answer.get('responseCode') or answer.get('errorCode')})")
+    printers = answer.get("responseData", {}).get("printers")
+    if not isinstance(printers, list):
+        say(f"(no list: {printers or answer.get('errorOutput')})")
+        return
+    table(printers, [("ID", "PRINTER_ID", 3), ("NAME", "PRINTER_NAME", 28), ("DRIVER", "PRINTER_DRIVER_NAME", 22),
+                     ("PORT", "PRINTER_PORT_NAME", 12), ("NETWORK", "PRINTER_NETWORK", 7),
+                     ("SHARED", "PRINTER_SHARED", 6), ("STATUS", "EXTENDED_PRINTER_STATUS", 12),
+                     ("SERVER", "PRINTER_SERVER_NAME", 16)])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True, help="folder with hostkeeper-host.exe and the DLLs")
@@ -106,6 +119,8 @@ def main():
                   ("TYPE", "account_type", 8), ("DOMAIN", "domain", 16), ("SID", "sid", 46)])
             show_groups(connection.request(6, 6000, data={"Groups": "All_Groups"}, timeout=60),
                         connection.request(6, 6003, data={"request": "getUsers"}, timeout=60))
+
+            show_printers(connection.request(7, 7000, data={"PrinterName": "ALL_PRINTERS"}, timeout=60))
 
             say("\n== asking the agent to exit (1105)")
             answer = connection.request(1, 1105)
