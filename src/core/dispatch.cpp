@@ -25,11 +25,7 @@ constexpr DWORD kServiceStopWaitMs = 30000;
 constexpr DWORD kServiceStart = 0x0010;
 constexpr DWORD kServiceStopAndQuery = 0x0024;
 
-std::wstring system_message(DWORD code) {
-  std::string text;
-  Chostkeeper::format(code, text);
-  return hk::Widen(text);
-}
+std::wstring system_message(DWORD code) { return hk::SystemMessage(code); }
 
 // A decimal number as the C runtime's _wtoi reads it: blanks, a sign, then
 // digits; 0 when there are none. Saturates instead of wrapping.
@@ -475,11 +471,7 @@ int Chostkeeper::jsonRequestHandler(std::string text) {
 }
 
 int Chostkeeper::format(unsigned long errorCode, std::string& out) {
-  char* buffer = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, errorCode,
-      LANG_USER_DEFAULT, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-  out.assign(buffer ? buffer : "", buffer ? length : 0);
-  if (buffer) ::LocalFree(buffer);
+  // The text goes onto the wire, so UTF-8 rather than the ANSI code page.
+  out = hk::ToUtf8(hk::SystemMessage(static_cast<uint32_t>(errorCode)));
   return 1;
 }
