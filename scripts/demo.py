@@ -82,6 +82,14 @@ def main():
             show("local users (3101)", answer,
                  [("NAME", "name", 20), ("FULL NAME", "full_name", 20), ("STATUS", "status", 8),
                   ("TYPE", "account_type", 8), ("DOMAIN", "domain", 16), ("SID", "sid", 46)])
+            answer = connection.request(15, 15000, data={"REQUEST": "ALL_APPS", "WebClientID": "demo"}, timeout=60)
+            say("\n== startup programs (15000)")
+            apps = answer.get("responseData", {}).get("APPS_LIST")
+            if isinstance(apps, list):
+                table(apps, [("NAME", "NAME", 24), ("DESCRIPTION", "DESCRIPTION", 28), ("STATUS", "STATUS", 8),
+                             ("TYPE", "STARTUP_TYPE", 8), ("USER", "USER", 16), ("LOCATION", "LOCATION", 50)])
+            else:
+                say(f"(no list: {apps if apps is not None else answer.get('errorOutput')})")
 
             say("\n== asking the agent to exit (1105)")
             answer = connection.request(1, 1105)
