@@ -47,6 +47,28 @@ def show(title, answer, columns, sort_key=None):
     table(rows, columns)
 
 
+def show_groups(groups_answer, users_answer):
+    """The local groups (6000) with their members, and the user accounts (6003)."""
+    say("\n== local groups (6000)")
+    groups = groups_answer.get("responseData", {}).get("groups")
+    if not isinstance(groups, list):
+        say(f"(no list: {groups or groups_answer.get('errorOutput')})")
+    else:
+        rows = [dict(g, MEMBER_COUNT=len(g.get("MEMBERS") or []),
+                     MEMBER_NAMES=", ".join(m.get("NAME", "") for m in g.get("MEMBERS") or [])) for g in groups]
+        table(rows, [("ID", "GROUP_ID", 3), ("NAME", "NAME", 24), ("DOMAIN", "DOMAIN", 14), ("SID", "SID", 14),
+                     ("N", "MEMBER_COUNT", 3), ("MEMBERS", "MEMBER_NAMES", 50)])
+    say("\n== user accounts (6003)")
+    users = users_answer.get("responseData", {}).get("users")
+    if users is None:
+        say(f"(no list: {users_answer.get('errorOutput')})")
+    elif not users:
+        say("(no accounts)")
+    else:
+        table(users, [("NAME", "USER_NAME", 20), ("HOME", "HOME_DIRECTORY", 24), ("LAST LOGON", "LAST_LOGON", 11),
+                      ("EXPIRES", "ACCT_EXPIRES", 11), ("DESCRIPTION", "DESCRIPTION", 40)])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True, help="folder with hostkeeper-host.exe and the DLLs")
@@ -82,6 +104,8 @@ def main():
             show("local users (3101)", answer,
                  [("NAME", "name", 20), ("FULL NAME", "full_name", 20), ("STATUS", "status", 8),
                   ("TYPE", "account_type", 8), ("DOMAIN", "domain", 16), ("SID", "sid", 46)])
+            show_groups(connection.request(6, 6000, data={"Groups": "All_Groups"}, timeout=60),
+                        connection.request(6, 6003, data={"request": "getUsers"}, timeout=60))
             answer = connection.request(15, 15000, data={"REQUEST": "ALL_APPS", "WebClientID": "demo"}, timeout=60)
             say("\n== startup programs (15000)")
             apps = answer.get("responseData", {}).get("APPS_LIST")
