@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "infra/log.h"
+#include "infra/sized_buffer.h"
 #include "infra/wmi.h"
 #include "infra/wmi_query.h"
 #include "infra/wmi_variant.h"
@@ -145,16 +146,23 @@ std::wstring Startup_Process::getUserProfileSid(const std::wstring& user) {
 std::wstring Startup_Process::getFileDescription(const std::wstring& path) {
   try {
     const std::wstring file = ExecutablePart(path);
-    DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &ignored);
-    if (size == 0) return kPathNotFound;
-    std::vector<BYTE> data(size);
-    if (!::GetFileVersionInfoW(file.c_str(), 0, size, data.data())) return kNoVersionInfo;
+    bool sized = false;
+    const auto data = hk::FillGrowing(0, [&](BYTE* buffer, DWORD size, DWORD* needed) {
+      if (size == 0) {
+        DWORD ignored = 0;
+        *needed = ::GetFileVersionInfoSizeW(file.c_str(), &ignored);
+        sized = *needed != 0;
+        return false;
+      }
+      return ::GetFileVersionInfoW(file.c_str(), 0, size, buffer) != FALSE;
+    });
+    if (!sized) return kPathNotFound;
+    if (!data) return kNoVersionInfo;
 
     void* table = nullptr;
     UINT bytes = 0;
     std::vector<Translation> translations;
-    if (::VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", &table, &bytes) && table) {
+    if (::VerQueryValueW(data->data(), L"\\VarFileInfo\\Translation", &table, &bytes) && table) {
       const auto* first = static_cast<const Translation*>(table);
       translations.assign(first, first + bytes / sizeof(Translation));
     }
@@ -166,7 +174,7 @@ std::wstring Startup_Process::getFileDescription(const std::wstring& path) {
     std::swprintf(key, 64, L"\\StringFileInfo\\%04X%04X\\FileDescription", chosen.language, chosen.codePage);
     void* text = nullptr;
     UINT chars = 0;
-    if (!::VerQueryValueW(data.data(), key, &text, &chars) || !text) return std::wstring();
+    if (!::VerQueryValueW(data->data(), key, &text, &chars) || !text) return std::wstring();
     return std::wstring(static_cast<const wchar_t*>(text), ::wcsnlen(static_cast<const wchar_t*>(text), chars));
   } catch (...) {
     WriteLog(L"Exception occured inside getFileDescription().....");

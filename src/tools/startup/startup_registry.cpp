@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "infra/log.h"
+#include "infra/sized_buffer.h"
 #include "infra/wmi.h"
 #include "tools/startup/Startup_Process.h"
 #include "tools/startup/startup_rules.h"
@@ -24,19 +25,15 @@ int g_bitness = 32;
 // A value's data however long it is; nullopt when it cannot be read (most
 // often: it does not exist).
 std::optional<std::vector<uint8_t>> ReadValue(HKEY key, const std::wstring& name, DWORD* type = nullptr) {
-  std::vector<uint8_t> data(1024);
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    DWORD size = static_cast<DWORD>(data.size());
-    const LSTATUS status = ::RegQueryValueExW(key, name.c_str(), nullptr, type, data.data(), &size);
-    if (status == ERROR_SUCCESS) {
-      data.resize(size);
-      return data;
-    }
-    // The value may grow between the calls; a few tries are enough.
-    if (status != ERROR_MORE_DATA) return std::nullopt;
-    data.resize(size);
-  }
-  return std::nullopt;
+  DWORD length = 0;
+  auto data = hk::FillGrowing(1024, [&](BYTE* buffer, DWORD size, DWORD* needed) {
+    length = size;
+    const LSTATUS status = ::RegQueryValueExW(key, name.c_str(), nullptr, type, buffer, &length);
+    if (status == ERROR_MORE_DATA) *needed = length;
+    return status == ERROR_SUCCESS;
+  });
+  if (data) data->resize(length);
+  return data;
 }
 
 // Registry text up to its first NUL; other types carry no command.

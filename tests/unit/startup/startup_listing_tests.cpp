@@ -38,7 +38,7 @@ TEST_F(StartupListing, WmiRowsThenThe32BitRunValues) {
       {L"hk-run32-described", L"\"" + described + L"\" --tray"},
       {L"hk-run32-braced", braced},
       {L"hk-run32-bare", bare},
-      {L"hk-run32-long", L"\"" + described + L"\" " + std::wstring(300, L'x')},  // beyond a 255-byte first read
+      {L"hk-run32-long", L"\"" + described + L"\" " + std::wstring(600, L'x')},  // beyond a first read's buffer
   };
   for (const auto& [name, command] : run32) {
     scratch_.Set(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kRunKey, name, TextBytes(command), REG_SZ);
