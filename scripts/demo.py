@@ -119,6 +119,14 @@ def main():
                   ("TYPE", "account_type", 8), ("DOMAIN", "domain", 16), ("SID", "sid", 46)])
             show_groups(connection.request(6, 6000, data={"Groups": "All_Groups"}, timeout=60),
                         connection.request(6, 6003, data={"request": "getUsers"}, timeout=60))
+            answer = connection.request(15, 15000, data={"REQUEST": "ALL_APPS", "WebClientID": "demo"}, timeout=60)
+            say("\n== startup programs (15000)")
+            apps = answer.get("responseData", {}).get("APPS_LIST")
+            if isinstance(apps, list):
+                table(apps, [("NAME", "NAME", 24), ("DESCRIPTION", "DESCRIPTION", 28), ("STATUS", "STATUS", 8),
+                             ("TYPE", "STARTUP_TYPE", 8), ("USER", "USER", 16), ("LOCATION", "LOCATION", 50)])
+            else:
+                say(f"(no list: {apps if apps is not None else answer.get('errorOutput')})")
 
             show_printers(connection.request(7, 7000, data={"PrinterName": "ALL_PRINTERS"}, timeout=60))
 

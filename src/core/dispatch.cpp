@@ -17,6 +17,7 @@
 #include "tools/printers/PrinterDetails.h"
 #include "tools/processes/Process.h"
 #include "tools/services/Service.h"
+#include "tools/startup/Startup_Process.h"
 #include "tools/users/users.h"
 
 namespace {
@@ -357,7 +358,7 @@ struct ToolRange {
 ToolDispatcher find_dispatcher(int32_t toolId, int32_t code) {
   static const ToolRange kTools[] = {
       {6, hk::groups::DispatchRequest}, {7, hk::printers::DispatchRequest}, {8, nullptr}, {10, nullptr},
-      {13, nullptr}, {15, nullptr},
+      {13, nullptr}, {15, &Startup_Process::ServerToAgentHandler},
   };
   for (const ToolRange& tool : kTools) {
     const int64_t first = static_cast<int64_t>(tool.toolId) * 1000;
