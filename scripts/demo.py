@@ -83,6 +83,16 @@ def main():
                  [("NAME", "name", 20), ("FULL NAME", "full_name", 20), ("STATUS", "status", 8),
                   ("TYPE", "account_type", 8), ("DOMAIN", "domain", 16), ("SID", "sid", 46)])
 
+            answer = connection.request(10, 10000, data={"REQUEST": "ALL_DEVICE"}, timeout=60)
+            data = answer.get("responseData") or {}
+            say(f"\n== device classes (10000): {data.get('DRIVERS_COUNT', '?')} devices, "
+                f"{data.get('DRIVERS_ENABLE_COUNT', '?')} working")
+            classes = data.get("DEVICE_LIST")
+            if isinstance(classes, list):
+                table(classes, [("CLASS", "DEVICE_NAME", 34), ("GUID", "DEVICE_GUID", 38)])
+            else:
+                say(f"(no list: {classes or answer.get('errorOutput')})")
+
             say("\n== asking the agent to exit (1105)")
             answer = connection.request(1, 1105)
             say(f"== answer: {answer['responseMessage']['responseCode']} "

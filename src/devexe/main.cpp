@@ -24,9 +24,9 @@ void Say(const std::wstring& text) {
 
 std::wstring SystemMessage(DWORD error) {
   wchar_t* buffer = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  const DWORD length =
+      ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::wstring text(buffer ? buffer : L"", buffer ? length : 0);
   if (buffer) ::LocalFree(buffer);
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
@@ -59,7 +59,6 @@ int main() {
         SystemMessage(outcome.error) + L"\n");
     return static_cast<int>(outcome.error);
   }
-  Say(L"DevExe: " + what + L" done" + (outcome.restartNeeded ? L"; Windows needs a restart to finish" : L"") +
-      L"\n");
+  Say(L"DevExe: " + what + L" done" + (outcome.restartNeeded ? L"; Windows needs a restart to finish" : L"") + L"\n");
   return 0;
 }

@@ -154,8 +154,8 @@ unsigned ExecuteFiltered(const wchar_t* workingDirectory, wchar_t* commandLine, 
 bool IsWow64() {
   const unique_hmodule kernel(::LoadLibraryW(L"kernel32.dll"));
   if (const HMODULE module = ::GetModuleHandleW(L"kernel32")) {
-    g_isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(module, "IsWow64Process")));
+    g_isWow64Process =
+        reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, "IsWow64Process")));
   }
   BOOL wow64 = FALSE;
   if (!g_isWow64Process || !g_isWow64Process(::GetCurrentProcess(), &wow64)) return false;

@@ -24,8 +24,8 @@ std::wstring HostExecutablePath() {
 
 void InitiateDevExe(const std::string& action, const std::wstring& deviceId, const std::wstring& classGuid,
                     Json::Value& data) {
-  std::wstring commandLine = DevExeFolder(HostExecutablePath()) + DevExeName(IsWow64()) +
-                             DevExeArguments(action, classGuid, deviceId);
+  std::wstring commandLine =
+      DevExeFolder(HostExecutablePath()) + DevExeName(IsWow64()) + DevExeArguments(action, classGuid, deviceId);
   WriteLog(L"path is %s\n", commandLine.c_str());
   const unsigned started = ExecuteFiltered(nullptr, commandLine.data(), 0, false);
   data["ACTION_NAME"] = action;

@@ -26,15 +26,9 @@ std::wstring GuidText(const GUID& guid) {
 }  // namespace
 
 DeviceApi SystemDeviceApi() {
-  return {&::SetupDiGetClassImageList,
-          &::SetupDiDestroyClassImageList,
-          &::SetupDiGetClassDevsW,
-          &::SetupDiEnumDeviceInfo,
-          &::SetupDiGetDeviceRegistryPropertyW,
-          &::SetupDiGetClassImageIndex,
-          &::SetupDiGetClassDescriptionW,
-          &::SetupDiDestroyDeviceInfoList,
-          &::Sleep};
+  return {&::SetupDiGetClassImageList,    &::SetupDiDestroyClassImageList,      &::SetupDiGetClassDevsW,
+          &::SetupDiEnumDeviceInfo,       &::SetupDiGetDeviceRegistryPropertyW, &::SetupDiGetClassImageIndex,
+          &::SetupDiGetClassDescriptionW, &::SetupDiDestroyDeviceInfoList,      &::Sleep};
 }
 
 DeviceApi g_deviceApi = SystemDeviceApi();
@@ -44,8 +38,7 @@ DeviceClasses CollectDeviceClasses() {
   // Wine has no class image list; the icon test is then left out rather than
   // every class.
   ClassImageList images;
-  const DeviceInfoList devices(
-      g_deviceApi.getClassDevs(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
+  const DeviceInfoList devices(g_deviceApi.getClassDevs(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
   if (!devices.valid()) return classes;
 
   std::vector<BYTE> className(kClassNameBytes);

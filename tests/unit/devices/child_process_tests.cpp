@@ -1,8 +1,12 @@
-// The child process runner with the stand-in as the child.
+// The child process runner with the stand-in as the child, and the real
+// device action programs run under Wine.
 #include <windows.h>
+#include <setupapi.h>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -33,45 +37,37 @@ class ChildProcessRunner : public ::testing::Test {
  protected:
   hk::test::LogCapture log_;
   StandInRecord record_;
+  const std::wstring event_ = L"Local\\hk-runner-" + std::to_wstring(::GetCurrentProcessId());
+  const hk::unique_handle release_{::CreateEventW(nullptr, TRUE, FALSE, event_.c_str())};
 };
 
 TEST_F(ChildProcessRunner, ExitCodesPassAndTheFilterTurnsSuccessCodesToZero) {
-  struct Row {
-    unsigned exitCode, filtered;
-  };
-  for (const Row row : {Row{0, 0}, Row{5, 5}, Row{1508, 0}, Row{1641, 0}, Row{3010, 0}, Row{3011, 3011}}) {
-    EXPECT_EQ(hk::FilterExecuteResult(row.exitCode), row.filtered) << row.exitCode;
-  }
+  for (const unsigned code : {0u, 1508u, 1641u, 3010u}) EXPECT_EQ(hk::FilterExecuteResult(code), 0u) << code;
+  for (const unsigned code : {5u, 258u, 3011u}) EXPECT_EQ(hk::FilterExecuteResult(code), code) << code;
   EXPECT_EQ(Execute(nullptr, StandIn(L"--exit 5")), 5u);
   EXPECT_TRUE(log_.contains("execute : Exit code for the application : 5 \n")) << log_.text();
   std::wstring line = StandIn(L"--exit 1641");
   EXPECT_EQ(hk::ExecuteFiltered(nullptr, line.data(), 1, false), 0u);
 }
 
-TEST_F(ChildProcessRunner, WithoutLimitTheChildIsStartedAndNotAwaited) {
-  const std::wstring event = L"Local\\hk-runner-" + std::to_wstring(::GetCurrentProcessId());
-  const hk::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
-  ASSERT_EQ(Execute(nullptr, StandIn(L"--wait " + event), 0), 0u);
+TEST_F(ChildProcessRunner, WithoutLimitTheChildIsNotAwaited) {
+  ASSERT_EQ(Execute(nullptr, StandIn(L"--wait " + event_), 0), 0u);
   // The child cannot end before the event is set, so execute returned first.
-  const auto line = StandInRecord::Parse(record_.WaitFor(1)[0]);
-  const hk::unique_handle child(::OpenProcess(SYNCHRONIZE, FALSE, line.pid));
+  const hk::unique_handle child(::OpenProcess(SYNCHRONIZE, FALSE, record_.Get(1).pid));
   ASSERT_TRUE(child);
   EXPECT_EQ(::WaitForSingleObject(child.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  ::SetEvent(release.get());
-  EXPECT_EQ(record_.WaitFor(2)[1], L"done");
-  EXPECT_EQ(::WaitForSingleObject(child.get(), 20000), WAIT_OBJECT_0);
+  ::SetEvent(release_.get());
+  EXPECT_EQ(record_.WaitFor(2).back(), L"done");
 }
 
 TEST_F(ChildProcessRunner, ChildOutlivingItsLimitIsEndedWith258) {
-  const std::wstring event = L"Local\\hk-runner-never-" + std::to_wstring(::GetCurrentProcessId());
-  const hk::unique_handle never(::CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
   unsigned result = 0;
   std::thread runner([&] {
-    std::wstring line = StandIn(L"--wait " + event);
+    std::wstring line = StandIn(L"--wait " + event_);
     result = hk::ExecuteWithMinute(nullptr, line.data(), 1, false, 4000);
   });
-  const auto line = StandInRecord::Parse(record_.WaitFor(1)[0]);
-  const hk::unique_handle child(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, line.pid));
+  const hk::unique_handle child(
+      ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, record_.Get(1).pid));
   runner.join();
   EXPECT_EQ(result, 258u);
   ASSERT_TRUE(child);
@@ -83,25 +79,69 @@ TEST_F(ChildProcessRunner, ChildOutlivingItsLimitIsEndedWith258) {
   EXPECT_TRUE(log_.contains("execute : The process has been successfully terminated ..! \n"));
 }
 
-TEST_F(ChildProcessRunner, WorkingDirectoryIsUsedThenRestored) {
+TEST_F(ChildProcessRunner, WorkingDirectoryIsUsedThenRestoredAndFailuresGiveTheSystemError) {
   const hk::test::ScratchDir work;
   const std::wstring before = CurrentDirectory();
   EXPECT_EQ(Execute(work.path().c_str(), StandIn(L"--exit 0")), 0u);
-  EXPECT_EQ(StandInRecord::Parse(record_.WaitFor(1)[0]).directory, work.path().wstring());
+  EXPECT_EQ(record_.Get(1).directory, work.path().wstring());
   EXPECT_EQ(CurrentDirectory(), before);
 
   const std::wstring missing = (work.path() / L"missing").wstring();
   EXPECT_EQ(Execute(missing.c_str(), StandIn(L"--exit 0")), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
-  EXPECT_TRUE(log_.contains("execute : Failed to set the WorkingDirectory " + hk::ToUtf8(missing))) << log_.text();
+  EXPECT_TRUE(log_.contains("execute : Failed to set the WorkingDirectory " + hk::ToUtf8(missing)));
   EXPECT_EQ(CurrentDirectory(), before);
-}
 
-TEST_F(ChildProcessRunner, StartFailureGivesTheSystemError) {
-  const std::wstring line = (hk::test::StandInFolder() / L"no-such-program.exe").wstring();
-  EXPECT_EQ(Execute(nullptr, line, 0), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Execute(nullptr, (work.path() / L"none.exe").wstring(), 0), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
   EXPECT_TRUE(log_.contains("execute : Failed to Create the Process for the application \n"));
 }
 
 TEST(Wow64Check, AgreesWithTheNativeSystem) { EXPECT_EQ(hk::IsWow64(), hk::test::RunsUnderWow64()); }
+
+// The real program with the arguments: its exit code and what it wrote on stderr.
+std::pair<DWORD, std::string> RunDevExe(const wchar_t* name, const std::wstring& arguments) {
+  const hk::test::ScratchDir dir;
+  const auto errors = dir.path() / L"stderr.txt";
+  const auto program = hk::test::BuildBinFolder() / name;
+  DWORD exitCode = 0xFFFFFFFF;
+  {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    hk::unique_hfile file(::CreateFileW(errors.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = file.get();
+    std::wstring line = L"\"" + program.wstring() + L"\" " + arguments;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                          &startup, &info)) {
+      return {::GetLastError(), "not started"};
+    }
+    const hk::unique_handle process(info.hProcess), thread(info.hThread);
+    ::WaitForSingleObject(process.get(), 60000);
+    ::GetExitCodeProcess(process.get(), &exitCode);
+  }
+  std::stringstream text;
+  text << std::ifstream(errors, std::ios::binary).rdbuf();
+  return {exitCode, text.str()};
+}
+
+TEST(DevExeProgram, BadArgumentsGiveTheUsageAnd87) {
+  for (const wchar_t* arguments : {L"", L"{4D36E967-E325-11CE-BFC1-08002BE10318} ROOT\\X\\0 Change 3",
+                                   L"{4D36E967-E325-11CE-BFC1-08002BE1031} ROOT\\X\\0 Update",
+                                   L"{4D36E967-E325-11CE-BFC1-08002BE10318} ROOT\\X\\0 Uninstall now"}) {
+    const auto [exitCode, errors] = RunDevExe(L"DevExe32.exe", arguments);
+    EXPECT_EQ(exitCode, static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << hk::ToUtf8(arguments);
+    EXPECT_NE(errors.find("Usage: DevExe <class GUID> <device instance id>"), std::string::npos) << errors;
+  }
+}
+
+// The program of this machine's architecture, as the device tool picks it.
+TEST(DevExeProgram, DeviceThatDoesNotExistIsNotFound) {
+  const auto [exitCode, errors] = RunDevExe(hk::test::RunsUnderWow64() ? L"DevExe64.exe" : L"DevExe32.exe",
+                                            L"4d36e967-e325-11ce-bfc1-08002be10318 ROOT\\HK_NO_SUCH\\0 change 2");
+  EXPECT_EQ(exitCode, static_cast<DWORD>(ERROR_NO_SUCH_DEVINST)) << errors;
+  EXPECT_NE(errors.find("disable ROOT\\HK_NO_SUCH\\0 failed while finding the device"), std::string::npos) << errors;
+}
 
 }  // namespace

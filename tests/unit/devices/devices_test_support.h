@@ -1,6 +1,5 @@
 // Shared by the device tests: where the programs are, the stand-in's record
-// and whether this process runs under WOW64 (asked independently of the code
-// under test).
+// and whether this process runs under WOW64 (asked without the code under test).
 #pragma once
 #include <windows.h>
 
@@ -8,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,7 +22,7 @@ inline std::filesystem::path TestFolder() {
 }
 // The stand-ins, where the folder rule looks from this test program.
 inline std::filesystem::path StandInFolder() { return TestFolder().parent_path() / L"bin"; }
-// The real device action programs of the build.
+// The build's real device action programs.
 inline std::filesystem::path BuildBinFolder() { return TestFolder().parent_path().parent_path() / L"bin"; }
 
 inline bool RunsUnderWow64() {
@@ -38,48 +36,36 @@ class StandInRecord {
  public:
   struct Line {
     DWORD pid = 0;
-    std::wstring directory;
-    std::wstring commandLine;
+    std::wstring directory, commandLine;
   };
-
-  StandInRecord() : path_(dir_.path() / L"record.txt") {
-    ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", path_.c_str());
-  }
+  StandInRecord() { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", path_.c_str()); }
   ~StandInRecord() { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", nullptr); }
 
-  std::vector<std::wstring> Texts() const {
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
+  // The lines once there are at least count (waits up to 30 s).
+  std::vector<std::wstring> WaitFor(size_t count) const {
     std::vector<std::wstring> lines;
-    std::string line;
-    while (std::getline(s, line)) lines.push_back(FromUtf8(line));
+    for (int i = 0; i < 300 && lines.size() < count; ++i, ::Sleep(lines.size() < count ? 100 : 0)) {
+      lines.clear();
+      std::ifstream in(path_, std::ios::binary);
+      for (std::string line; std::getline(in, line);) lines.push_back(FromUtf8(line));
+    }
+    EXPECT_GE(lines.size(), count) << "the stand-in did not record";
     return lines;
   }
-  // Waits up to 30 s for at least count lines.
-  std::vector<std::wstring> WaitFor(size_t count) const {
-    for (int i = 0; i < 300; ++i) {
-      const auto lines = Texts();
-      if (lines.size() >= count) return lines;
-      ::Sleep(100);
-    }
-    ADD_FAILURE() << "the stand-in recorded fewer than " << count << " lines";
-    return Texts();
-  }
-  static Line Parse(const std::wstring& text) {
-    Line line;
-    const size_t first = text.find(L'\t');
-    const size_t second = first == std::wstring::npos ? first : text.find(L'\t', first + 1);
-    if (second == std::wstring::npos) return line;
-    line.pid = std::stoul(text.substr(0, first));
-    line.directory = text.substr(first + 1, second - first - 1);
-    line.commandLine = text.substr(second + 1);
-    return line;
+  // The count-th line (from 1) split into its fields.
+  Line Get(size_t count) const {
+    const auto lines = WaitFor(count);
+    if (lines.size() < count) return {};
+    const std::wstring& text = lines[count - 1];
+    const size_t first = text.find(L'\t'), second = text.find(L'\t', first + 1);
+    if (second == std::wstring::npos) return {};
+    return {static_cast<DWORD>(std::stoul(text.substr(0, first))), text.substr(first + 1, second - first - 1),
+            text.substr(second + 1)};
   }
 
  private:
   ScratchDir dir_;
-  std::filesystem::path path_;
+  std::filesystem::path path_ = dir_.path() / L"record.txt";
 };
 
 }  // namespace hk::test

@@ -18,10 +18,10 @@ void Append(const std::wstring& line) {
   if (!::GetEnvironmentVariableW(L"HK_STANDIN_RECORD", path, MAX_PATH)) return;
   const std::wstring text = line + L"\n";
   char bytes[8192] = {};
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes,
-                                         sizeof bytes, nullptr, nullptr);
-  const HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes, sizeof bytes,
+                                         nullptr, nullptr);
+  const HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   ::WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr);
