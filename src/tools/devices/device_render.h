@@ -20,32 +20,14 @@ namespace hk::devices {
 using DeviceClasses = std::map<std::string, std::wstring>;
 
 // The Win32_PnPEntity properties of a device's details, in answer order.
-inline constexpr const wchar_t* kDeviceProperties[] = {L"Availability",
-                                                       L"Caption",
-                                                       L"ClassGuid",
-                                                       L"CompatibleID",
-                                                       L"ConfigManagerErrorCode",
-                                                       L"ConfigManagerUserConfig",
-                                                       L"CreationClassName",
-                                                       L"Description",
-                                                       L"DeviceID",
-                                                       L"ErrorCleared",
-                                                       L"ErrorDescription",
-                                                       L"HardwareID",
-                                                       L"InstallDate",
-                                                       L"LastErrorCode",
-                                                       L"Manufacturer",
-                                                       L"Name",
-                                                       L"PNPClass",
-                                                       L"PNPDeviceID",
-                                                       L"PowerManagementCapabilities",
-                                                       L"PowerManagementSupported",
-                                                       L"Present",
-                                                       L"Service",
-                                                       L"Status",
-                                                       L"StatusInfo",
-                                                       L"SystemCreationClassName",
-                                                       L"SystemName"};
+// clang-format off
+inline constexpr const wchar_t* kDeviceProperties[] = {
+    L"Availability", L"Caption", L"ClassGuid", L"CompatibleID", L"ConfigManagerErrorCode",
+    L"ConfigManagerUserConfig", L"CreationClassName", L"Description", L"DeviceID", L"ErrorCleared",
+    L"ErrorDescription", L"HardwareID", L"InstallDate", L"LastErrorCode", L"Manufacturer", L"Name", L"PNPClass",
+    L"PNPDeviceID", L"PowerManagementCapabilities", L"PowerManagementSupported", L"Present", L"Service", L"Status",
+    L"StatusInfo", L"SystemCreationClassName", L"SystemName"};
+// clang-format on
 
 // ASCII letters compared without regard to case; nothing else folds.
 bool SameKeyword(std::string_view text, std::string_view keyword);
