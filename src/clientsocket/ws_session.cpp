@@ -15,7 +15,9 @@ constexpr size_t kReadChunk = 256 * 1024;  // as CURLOPT_BUFFERSIZE
 constexpr int kReadsPerTurn = 16;          // then the loop turns, so the other flags are seen
 constexpr size_t kScratchSize = 64 * 1024;
 constexpr size_t kSendPiece = 16 * 1024;  // one TLS record per libcurl call
-constexpr size_t kMaxMessage = 64u << 20;
+// Requests are small; a larger message is refused (1009) before it is copied
+// and widened several times over in a 32-bit process.
+constexpr size_t kMaxMessage = 1u << 20;
 constexpr ULONGLONG kSendStallMs = 30000;  // no byte accepted for this long: the peer is gone
 constexpr DWORD kCloseAnswerMs = 3000;     // how long a local close waits for the server's answer
 constexpr DWORD kIdleWaitMs = 1000;

@@ -8,6 +8,7 @@
 
 #include "infra/log.h"
 #include "infra/win_resource.h"
+#include "tools/processes/process_collect.h"
 #include "tools/processes/process_queries.h"
 #include "tools/processes/process_render.h"
 #include "tools/processes/process_snapshot.h"
@@ -55,12 +56,10 @@ int32_t CpuUsageTable::lookup(DWORD processId) const {
 
 std::shared_ptr<CpuUsageTable> Process::fetchProcessPID() {
   try {
-    SYSTEM_INFO system{};
-    ::GetSystemInfo(&system);
     std::vector<DWORD> processIds;
     processIds.reserve(CpuUsageTable::kRoom);
     for (const PROCESSENTRY32W& entry : TakeProcessSnapshot()) processIds.push_back(entry.th32ProcessID);
-    auto table = std::make_shared<CpuUsageTable>(processIds, system.dwNumberOfProcessors);
+    auto table = std::make_shared<CpuUsageTable>(processIds, hk::processes::ActiveProcessorCount());
     WriteLog(L"Totol Process : %d", static_cast<int>(table->size()));
     std::lock_guard<std::mutex> lock(g_tableMutex);
     g_cpuTable = table;

@@ -1,7 +1,13 @@
 #include "tools/services/Service.h"
 #include "tools/services/service_log.h"
 
+#include <algorithm>
+
 using hk::services::LogKeepingError;
+
+namespace {
+constexpr DWORD kIdlePollMs = 50;
+}  // namespace
 
 hk::unique_schandle Service::OpenManager() {
   try {
@@ -50,11 +56,15 @@ int Service::Stop(SC_HANDLE service, DWORD timeoutMs) {
     }
     if (status.dwCurrentState == SERVICE_STOPPED) return 1;
     for (;;) {
-      // The service's own hint, unbounded: a hint of 0 polls without pause.
-      ::Sleep(status.dwWaitHint);
+      // The service's own hint, but never past the time-out: a service that
+      // claims minutes (or 0xFFFFFFFF) would hold every later request. A
+      // hint of 0 still pauses briefly instead of spinning.
+      // Unsigned, so the tick count wrapping after 49.7 days does no harm.
+      const DWORD elapsed = ::GetTickCount() - start;
+      const DWORD left = elapsed < timeoutMs ? timeoutMs - elapsed : 0;
+      ::Sleep(std::min(status.dwWaitHint == 0 ? kIdlePollMs : status.dwWaitHint, left + 1));
       if (!::QueryServiceStatus(service, &status)) return 0;
       if (status.dwCurrentState == SERVICE_STOPPED) return 1;
-      // Unsigned, so the tick count wrapping after 49.7 days does no harm.
       if (::GetTickCount() - start > timeoutMs) return 0;
     }
   } catch (...) {
