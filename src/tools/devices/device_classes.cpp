@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <memory>
 #include <vector>
 
 #include "core/text.h"
@@ -16,11 +17,10 @@ constexpr DWORD kClassNameBytes = 2048;
 constexpr DWORD kDescriptionChars = 260;
 
 std::wstring GuidText(const GUID& guid) {
-  LPOLESTR text = nullptr;
-  if (FAILED(::StringFromCLSID(guid, &text)) || !text) return std::wstring();
-  std::wstring result(text);
-  ::CoTaskMemFree(text);
-  return result;
+  LPOLESTR raw = nullptr;
+  if (FAILED(::StringFromCLSID(guid, &raw))) return std::wstring();
+  const std::unique_ptr<wchar_t, decltype(&::CoTaskMemFree)> text(raw, &::CoTaskMemFree);
+  return text ? std::wstring(text.get()) : std::wstring();
 }
 
 }  // namespace

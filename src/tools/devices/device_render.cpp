@@ -1,9 +1,8 @@
 #include "tools/devices/device_render.h"
 
-#include <iterator>
-
 #include "core/text.h"
 #include "infra/wmi_variant.h"
+#include "tools/printers/printer_render.h"
 
 namespace hk::devices {
 namespace {
@@ -19,29 +18,6 @@ void ReplaceAll(std::wstring& text, std::wstring_view token, std::wstring_view w
 std::wstring QuotedWhenBlank(const std::wstring& value) {
   return value.find(L' ') == std::wstring::npos ? value : L"\"" + value + L"\"";
 }
-
-// https://learn.microsoft.com/windows/win32/cimwin32prov/win32-pnpentity (Availability)
-constexpr const char* kAvailability[] = {"Other",
-                                         "Unknown",
-                                         "Running/Full Power",
-                                         "Warning",
-                                         "In Test",
-                                         "Not Applicable",
-                                         "Power Off",
-                                         "Off Line",
-                                         "Off Duty",
-                                         "Degraded",
-                                         "Not Installed",
-                                         "Install Error",
-                                         "Power Save - Unknown",
-                                         "Power Save - Low Power Mode",
-                                         "Power Save - Standby",
-                                         "Power Cycle",
-                                         "Power Save - Warning",
-                                         "Paused",
-                                         "Not Ready",
-                                         "Not Configured",
-                                         "Quiesced"};
 
 }  // namespace
 
@@ -106,17 +82,14 @@ bool ActionSucceeded(std::string_view action, std::wstring_view status) {
   return (SameKeyword(action, "ENABLE") && ok) || (SameKeyword(action, "DISABLE") && !ok);
 }
 
-const char* AvailabilityName(uint32_t value) {
-  return value >= 1 && value <= std::size(kAvailability) ? kAvailability[value - 1] : "";
-}
-
 std::optional<std::string> PropertyValue(std::wstring_view name, const VARIANT& value, CIMTYPE type) {
   if (value.vt == VT_NULL || value.vt == VT_EMPTY) return std::nullopt;
   if (name == L"Availability") {
     if (type != CIM_UINT16) return std::nullopt;
     const auto number = wbem::As<uint16_t>(value);
     if (!number) return std::nullopt;
-    return std::string(AvailabilityName(*number));
+    // The same names as a printer's availability.
+    return std::string(printers::AvailabilityName(*number));
   }
   if (type != CIM_STRING) return std::nullopt;
   const auto text = wbem::As<std::wstring>(value);

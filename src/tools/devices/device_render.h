@@ -51,9 +51,7 @@ std::wstring DevExeArguments(std::string_view action, const std::wstring& classG
 // ENABLE with the status "OK", or DISABLE with any other status.
 bool ActionSucceeded(std::string_view action, std::wstring_view status);
 
-// CIM_MANAGEDSYSTEMELEMENT.Availability's name; empty for a value outside 1..21.
-const char* AvailabilityName(uint32_t value);
-// A details row's value: Availability (CIM uint16) by name, any other
+// A details row's value: Availability (CIM uint16) by name (empty outside 1..21), any other
 // property only as CIM string; nothing for a null value or another type.
 std::optional<std::string> PropertyValue(std::wstring_view name, const VARIANT& value, CIMTYPE type);
 

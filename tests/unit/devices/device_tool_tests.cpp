@@ -37,8 +37,6 @@ TEST(DeviceRender, EscapedIdentifiersAndTheProgramFolder) {
   EXPECT_EQ(DevExeFolder(L"C:\\Program Files\\Agent\\host\\x.exe"), L"C:\\Program Files\\Agent\\bin\\");
   EXPECT_EQ(DevExeFolder(L"C:\\Agent\\x.exe"), L"C:\\bin\\");
   EXPECT_EQ(DevExeFolder(L"C:\\x.exe"), L"C:\\bin\\");
-  for (const uint32_t value : {0u, 22u}) EXPECT_STREQ(AvailabilityName(value), "") << value;
-  EXPECT_STREQ(AvailabilityName(21), "Quiesced");
 }
 
 // {0000000N-0000-0000-0000-000000000000}
