@@ -44,7 +44,7 @@ std::wstring TextOrEmpty(IWbemClassObject& row, const wchar_t* name) {
   return wbem::Read<std::wstring>(row, name).value_or(std::wstring());
 }
 
-// The row's DeviceID when it is the wanted one. A row without an identifier
+// Whether the row is the wanted device. A row without an identifier
 // matches nothing.
 bool IsDevice(IWbemClassObject& row, const std::wstring& deviceId) {
   const auto id = wbem::Read<std::wstring>(row, L"DeviceID");
