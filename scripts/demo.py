@@ -82,6 +82,18 @@ def show_printers(answer):
                      ("SERVER", "PRINTER_SERVER_NAME", 16)])
 
 
+def show_devices(answer):
+    """The device classes present and the device counts (10000)."""
+    data = answer.get("responseData") or {}
+    say(f"\n== device classes (10000): {data.get('DRIVERS_COUNT', '?')} devices, "
+        f"{data.get('DRIVERS_ENABLE_COUNT', '?')} working")
+    classes = data.get("DEVICE_LIST")
+    if not isinstance(classes, list):
+        say(f"(no list: {classes or answer.get('errorOutput')})")
+        return
+    table(classes, [("CLASS", "DEVICE_NAME", 34), ("GUID", "DEVICE_GUID", 38)])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True, help="folder with hostkeeper-host.exe and the DLLs")
@@ -129,6 +141,8 @@ def main():
                 say(f"(no list: {apps if apps is not None else answer.get('errorOutput')})")
 
             show_printers(connection.request(7, 7000, data={"PrinterName": "ALL_PRINTERS"}, timeout=60))
+
+            show_devices(connection.request(10, 10000, data={"REQUEST": "ALL_DEVICE"}, timeout=60))
 
             say("\n== asking the agent to exit (1105)")
             answer = connection.request(1, 1105)
