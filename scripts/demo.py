@@ -69,6 +69,31 @@ def show_groups(groups_answer, users_answer):
                       ("EXPIRES", "ACCT_EXPIRES", 11), ("DESCRIPTION", "DESCRIPTION", 40)])
 
 
+def show_printers(answer):
+    """The printers of WMI, the print providers' registry entries and the spooler's connections (7000)."""
+    say(f"\n== printers (7000, answered {answer.get('responseCode') or answer.get('errorCode')})")
+    printers = answer.get("responseData", {}).get("printers")
+    if not isinstance(printers, list):
+        say(f"(no list: {printers or answer.get('errorOutput')})")
+        return
+    table(printers, [("ID", "PRINTER_ID", 3), ("NAME", "PRINTER_NAME", 28), ("DRIVER", "PRINTER_DRIVER_NAME", 22),
+                     ("PORT", "PRINTER_PORT_NAME", 12), ("NETWORK", "PRINTER_NETWORK", 7),
+                     ("SHARED", "PRINTER_SHARED", 6), ("STATUS", "EXTENDED_PRINTER_STATUS", 12),
+                     ("SERVER", "PRINTER_SERVER_NAME", 16)])
+
+
+def show_devices(answer):
+    """The device classes present and the device counts (10000)."""
+    data = answer.get("responseData") or {}
+    say(f"\n== device classes (10000): {data.get('DRIVERS_COUNT', '?')} devices, "
+        f"{data.get('DRIVERS_ENABLE_COUNT', '?')} working")
+    classes = data.get("DEVICE_LIST")
+    if not isinstance(classes, list):
+        say(f"(no list: {classes or answer.get('errorOutput')})")
+        return
+    table(classes, [("CLASS", "DEVICE_NAME", 34), ("GUID", "DEVICE_GUID", 38)])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True, help="folder with hostkeeper-host.exe and the DLLs")
@@ -106,6 +131,18 @@ def main():
                   ("TYPE", "account_type", 8), ("DOMAIN", "domain", 16), ("SID", "sid", 46)])
             show_groups(connection.request(6, 6000, data={"Groups": "All_Groups"}, timeout=60),
                         connection.request(6, 6003, data={"request": "getUsers"}, timeout=60))
+            answer = connection.request(15, 15000, data={"REQUEST": "ALL_APPS", "WebClientID": "demo"}, timeout=60)
+            say("\n== startup programs (15000)")
+            apps = answer.get("responseData", {}).get("APPS_LIST")
+            if isinstance(apps, list):
+                table(apps, [("NAME", "NAME", 24), ("DESCRIPTION", "DESCRIPTION", 28), ("STATUS", "STATUS", 8),
+                             ("TYPE", "STARTUP_TYPE", 8), ("USER", "USER", 16), ("LOCATION", "LOCATION", 50)])
+            else:
+                say(f"(no list: {apps if apps is not None else answer.get('errorOutput')})")
+
+            show_printers(connection.request(7, 7000, data={"PrinterName": "ALL_PRINTERS"}, timeout=60))
+
+            show_devices(connection.request(10, 10000, data={"REQUEST": "ALL_DEVICE"}, timeout=60))
 
             say("\n== asking the agent to exit (1105)")
             answer = connection.request(1, 1105)

@@ -13,9 +13,12 @@
 #include "core/outcome.h"
 #include "core/text.h"
 #include "infra/log.h"
+#include "tools/devices/DeviceManager.h"
 #include "tools/groups/groups.h"
+#include "tools/printers/PrinterDetails.h"
 #include "tools/processes/Process.h"
 #include "tools/services/Service.h"
+#include "tools/startup/Startup_Process.h"
 #include "tools/users/users.h"
 
 namespace {
@@ -24,11 +27,7 @@ constexpr DWORD kServiceStopWaitMs = 30000;
 constexpr DWORD kServiceStart = 0x0010;
 constexpr DWORD kServiceStopAndQuery = 0x0024;
 
-std::wstring system_message(DWORD code) {
-  std::string text;
-  Chostkeeper::format(code, text);
-  return hk::Widen(text);
-}
+std::wstring system_message(DWORD code) { return hk::SystemMessage(code); }
 
 // A decimal number as the C runtime's _wtoi reads it: blanks, a sign, then
 // digits; 0 when there are none. Saturates instead of wrapping.
@@ -359,7 +358,8 @@ struct ToolRange {
 // A request code in t*1000 .. t*1000+299 goes to tool t's dispatcher.
 ToolDispatcher find_dispatcher(int32_t toolId, int32_t code) {
   static const ToolRange kTools[] = {
-      {6, hk::groups::DispatchRequest}, {7, nullptr}, {8, nullptr}, {10, nullptr}, {13, nullptr}, {15, nullptr},
+      {6, hk::groups::DispatchRequest}, {7, hk::printers::DispatchRequest}, {8, nullptr},
+      {10, hk::devices::DeviceManagerDispatch}, {13, nullptr}, {15, &Startup_Process::ServerToAgentHandler},
   };
   for (const ToolRange& tool : kTools) {
     const int64_t first = static_cast<int64_t>(tool.toolId) * 1000;
@@ -473,11 +473,7 @@ int Chostkeeper::jsonRequestHandler(std::string text) {
 }
 
 int Chostkeeper::format(unsigned long errorCode, std::string& out) {
-  char* buffer = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, errorCode,
-      LANG_USER_DEFAULT, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-  out.assign(buffer ? buffer : "", buffer ? length : 0);
-  if (buffer) ::LocalFree(buffer);
+  // The text goes onto the wire, so UTF-8 rather than the ANSI code page.
+  out = hk::ToUtf8(hk::SystemMessage(static_cast<uint32_t>(errorCode)));
   return 1;
 }

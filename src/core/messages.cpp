@@ -566,17 +566,21 @@ std::string GetKnownErrorText(uint32_t code) {
   }
 }
 
+std::wstring hk::SystemMessage(uint32_t code, bool oneLine) {
+  hk::unique_hlocal buffer;
+  wchar_t* message = nullptr;
+  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS | (oneLine ? FORMAT_MESSAGE_MAX_WIDTH_MASK : 0),
+                                        nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  buffer.reset(message);
+  return message ? std::wstring(message, length) : std::wstring();
+}
+
 char* GetSystemErrorText(uint32_t code) {
   char* text = nullptr;
   try {
-    hk::unique_hlocal systemText;
-    wchar_t* message = nullptr;
-    const DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                             FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                         nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    systemText.reset(message);
-    if (length != 0 && message) ChangeWideToUTF8Str(message, &text);
+    const std::wstring message = hk::SystemMessage(code, true);
+    if (!message.empty()) ChangeWideToUTF8Str(message.c_str(), &text);
     if (!text) {
       text = calloc_text(kErrorTextSize);
       if (!text) return nullptr;

@@ -266,16 +266,7 @@ void log_to_file(const std::wstring& whole) {
 }
 
 // Callers report GetLastError() after logging, so the log must not change it.
-class LastErrorKeeper {
- public:
-  LastErrorKeeper() : error_(::GetLastError()) {}
-  LastErrorKeeper(const LastErrorKeeper&) = delete;
-  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-  ~LastErrorKeeper() { ::SetLastError(error_); }
-
- private:
-  DWORD error_;
-};
+using LastErrorKeeper = hk::last_error_keeper;
 
 int write_wide(int level, const wchar_t* format, va_list args) {
   if (failed()) return 0;
