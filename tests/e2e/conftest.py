@@ -38,19 +38,6 @@ def free_port():
         return s.getsockname()[1]
 
 
-def wait_for_port(port, timeout=10.0, process=None):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if process is not None and process.poll() is not None:
-            return False
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
-                return True
-        except OSError:
-            time.sleep(0.05)
-    return False
-
-
 @pytest.fixture(name="free_port", scope="session")
 def free_port_fixture():
     return free_port
@@ -82,12 +69,9 @@ class Wine:
     def command(self, name, *args):
         return [str(WINE_RUN), str(self.program(name)), *map(str, args)]
 
-    def run(self, name, *args, cwd=None, timeout=120, check=True):
-        result = subprocess.run(self.command(name, *args), cwd=cwd, capture_output=True, text=True,
-                                timeout=timeout)
-        if check and result.returncode != 0:
-            raise AssertionError(f"{name} {' '.join(map(str, args))} exited {result.returncode}:\n"
-                                 f"{result.stdout}\n{result.stderr}")
+    def run(self, name, *args, check=True):
+        result = subprocess.run(self.command(name, *args), capture_output=True, text=True, timeout=120)
+        assert not check or result.returncode == 0, f"{name} {args} exited {result.returncode}:\n{result.stdout}"
         return result
 
     def start(self, name, *args, cwd=None, **popen_args):
@@ -191,9 +175,15 @@ class Tinyproxy:
             command = ["unshare", "--mount", "sh", "-c", f'mount --bind "{hosts}" /etc/hosts && exec "$@"',
                        "tinyproxy", *command]
         self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
-        if not wait_for_port(self.port, process=self.process):
-            self.stop()
-            raise RuntimeError("tinyproxy did not start")
+        deadline = time.monotonic() + 10
+        while self.process.poll() is None and time.monotonic() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=0.5).close()
+                return
+            except OSError:
+                time.sleep(0.05)
+        self.stop()
+        raise RuntimeError("tinyproxy did not start")
 
     def log_text(self):
         return self.log.read_text(errors="replace") if self.log.exists() else ""

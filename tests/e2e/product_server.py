@@ -1,8 +1,8 @@
 """A small stand-in for the product's server, on loopback.
 
 It takes the agent's WebSocket (any path ending in "HK_NATIVE") and the HTTP
-status posts on one port, records what arrives, and lets a test or the demo
-send requests and read the answers. It runs its own event loop on a thread;
+posts on one port, records what arrives, and lets a test or the demo send
+requests and read the answers. It runs its own event loop on a thread;
 every public method is safe to call from the caller's thread.
 """
 
@@ -25,15 +25,11 @@ class Connection:
         self.path = request.path
         self.query_string = request.query_string
         self.raw_path = request.raw_path
-        self.messages = queue.Queue()  # (kind, data, monotonic time)
-        self.closed = threading.Event()
+        self.messages = queue.Queue()  # ("text", data, monotonic time)
 
     def send(self, text):
         """Sends one text frame (a request) to the agent."""
         self._server._call(self.ws.send_str(text))
-
-    def send_binary(self, data):
-        self._server._call(self.ws.send_bytes(data))
 
     def close(self, code=1000):
         self._server._call(self.ws.close(code=code))
@@ -42,77 +38,54 @@ class Connection:
         """The next text from the agent; raises queue.Empty on time-out."""
         deadline = time.monotonic() + timeout
         while True:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise queue.Empty
-            kind, data, _ = self.messages.get(timeout=left)
-            if kind == "text" and skip_keepalive and data == "-":
-                continue
-            return data
+            _, data, _ = self.messages.get(timeout=max(deadline - time.monotonic(), 0.001))
+            if not (skip_keepalive and data == "-"):
+                return data
 
     def request(self, tool, code, data=None, request_id=1, web_client_id=None, timeout=30.0):
         """Sends a request and returns the answer parsed as JSON."""
-        message = {
-            "toolId": tool,
-            "requestId": request_id,
-            "requestMessage": {"requestCode": code, "requestData": data if data is not None else {}},
-        }
+        message = {"toolId": tool, "requestId": request_id,
+                   "requestMessage": {"requestCode": code, "requestData": data if data is not None else {}}}
         if web_client_id is not None:
             message["webClientId"] = web_client_id
         self.send(json.dumps(message))
         return json.loads(self.recv(timeout=timeout))
 
     def drain(self):
-        """Everything received so far, keep-alives included."""
+        """Every (text, time) received so far, keep-alives included."""
         out = []
-        while True:
-            try:
-                out.append(self.messages.get_nowait())
-            except queue.Empty:
-                return out
+        while not self.messages.empty():
+            out.append(self.messages.get_nowait())
+        return out
 
 
 class ProductServer:
-    """Start with start(); stop with stop() (or use it as a context manager)."""
+    """Start with start(); stop with stop() (or use it as a context manager).
+    accept_websocket=False refuses every upgrade (counted in refused_upgrades);
+    post_status is the HTTP status posts are answered with."""
 
-    def __init__(self, host="127.0.0.1", port=0, certfile=None, keyfile=None, accept_websocket=True):
-        self.host = host
-        self.port = port
-        self.accept_websocket = accept_websocket
+    def __init__(self, host="127.0.0.1", port=0, certfile=None, keyfile=None, accept_websocket=True,
+                 post_status=200):
+        self.host, self.port = host, port
+        self.accept_websocket, self.post_status = accept_websocket, post_status
         self.refused_upgrades = 0
         self._ssl = None
         if certfile:
             self._ssl = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
             self._ssl.load_cert_chain(certfile, keyfile)
         self.connections = queue.Queue()
-        self.all_connections = []
         self.posts = queue.Queue()  # (path, parsed JSON or raw text, headers)
         self._loop = None
-        self._runner = None
-        self._thread = None
 
-    # --- lifecycle -----------------------------------------------------------
     def start(self):
-        ready = threading.Event()
-        failure = []
-
-        def run():
-            self._loop = asyncio.new_event_loop()
-            asyncio.set_event_loop(self._loop)
-            try:
-                self._loop.run_until_complete(self._start())
-            except Exception as exc:  # reported to the starting thread
-                failure.append(exc)
-                ready.set()
-                return
-            ready.set()
-            self._loop.run_forever()
-
-        self._thread = threading.Thread(target=run, name="product-server", daemon=True)
+        self._loop = asyncio.new_event_loop()
+        self._thread = threading.Thread(target=self._loop.run_forever, name="product-server", daemon=True)
         self._thread.start()
-        ready.wait(10)
-        if failure:
-            raise failure[0]
+        try:
+            self._call(self._start(), timeout=10)
+        except Exception:
+            self.stop()
+            raise
         return self
 
     def stop(self):
@@ -132,7 +105,6 @@ class ProductServer:
     def __exit__(self, *exc):
         self.stop()
 
-    # --- what a test uses ----------------------------------------------------
     def wait_connection(self, timeout=30.0):
         """The next WebSocket connection the agent opens."""
         return self.connections.get(timeout=timeout)
@@ -140,7 +112,6 @@ class ProductServer:
     def wait_post(self, timeout=30.0):
         return self.posts.get(timeout=timeout)
 
-    # --- inside ----------------------------------------------------------------
     def _call(self, coroutine, timeout=30.0):
         return asyncio.run_coroutine_threadsafe(coroutine, self._loop).result(timeout)
 
@@ -163,16 +134,10 @@ class ProductServer:
         ws = web.WebSocketResponse(max_msg_size=0, autoping=True)
         await ws.prepare(request)
         connection = Connection(self, ws, request)
-        self.all_connections.append(connection)
         self.connections.put(connection)
         async for msg in ws:
             if msg.type == WSMsgType.TEXT:
                 connection.messages.put(("text", msg.data, time.monotonic()))
-            elif msg.type == WSMsgType.BINARY:
-                connection.messages.put(("binary", msg.data, time.monotonic()))
-            elif msg.type == WSMsgType.ERROR:
-                break
-        connection.closed.set()
         return ws
 
     async def _post(self, request):
@@ -182,4 +147,4 @@ class ProductServer:
         except ValueError:
             parsed = body
         self.posts.put((request.path, parsed, dict(request.headers)))
-        return web.json_response({"ok": True})
+        return web.json_response({"received": len(body)}, status=self.post_status)
