@@ -68,25 +68,6 @@ TEST(MessageLog, LinesAtTheirLevel) {
        },
        {"Error Code : 12345 , Error Message : Unknown Error. Code : 12345 \n", "Message : "},
        {}},
-      {"the data form's length, level 2",
-       2,
-       [] {
-         char* text = nullptr;
-         POST_JSON_success("3", "3301", Json::Value(Json::arrayValue), 1, &text);
-         hk::FreeText(text);
-       },
-       {"data length = 167"},
-       {}},
-      {"null conversion inputs, level 2",
-       2,
-       [] {
-         wchar_t* wide = nullptr;
-         char* narrow = nullptr;
-         ChangeToWideStr(nullptr, &wide);
-         ChangeAnsiToUTF8Str(nullptr, &narrow);
-       },
-       {"ChangeToWideStr: AnsiString is empty! \n", "ChangeAnsiToUTF8Str: ansiString is empty! \n"},
-       {}},
   };
   for (const Case& c : cases) {
     hk::test::LogCapture log(c.level);

@@ -8,55 +8,28 @@
 
 namespace {
 
-struct Check {
-  const char* name;
-  int result;
-  int expected;  // 0 accepted, 13 refused
-};
-
 TEST(Validators, CodesAndIdsByTool) {
-  const Check checks[] = {
-      {"request: common code", ValidateRequestCode(7, 950), 0},
-      {"request: common 0 of the exit tool", ValidateRequestCode(0, 0), 0},
-      {"request: negative", ValidateRequestCode(0, -5), 13},
-      {"request: first of the tool", ValidateRequestCode(1, 1000), 0},
-      {"request: last of the request range", ValidateRequestCode(1, 1299), 0},
-      {"request: a success code", ValidateRequestCode(1, 1300), 13},
-      {"request: last error code", ValidateRequestCode(1, 1899), 13},
-      {"request: first of the upper range", ValidateRequestCode(1, 1900), 0},
-      {"request: last of the upper range", ValidateRequestCode(1, 1999), 0},
-      {"request: the next tool's", ValidateRequestCode(1, 2000), 13},
-      {"request: another tool's", ValidateRequestCode(2, 1101), 13},
-      {"request: huge tool, common code", ValidateRequestCode(INT32_MAX, 999), 0},
-      {"request: huge tool, wrapped thousand", ValidateRequestCode(INT32_MAX, 1000), 13},
-      {"response: success code", ValidateResponseCode(7, 7300), 0},
-      {"response: first of the tool", ValidateResponseCode(7, 7000), 0},
-      {"response: last of the tool", ValidateResponseCode(7, 7999), 0},
-      {"response: the tool before", ValidateResponseCode(7, 6999), 13},
-      {"response: the tool after", ValidateResponseCode(7, 8000), 13},
-      {"response: common", ValidateResponseCode(7, 999), 0},
-      {"response: negative", ValidateResponseCode(7, -1), 13},
-      {"error: first error code", ValidateErrorCode(7, 7600), 0},
-      {"error: last success code", ValidateErrorCode(7, 7599), 13},
-      {"error: last of the tool", ValidateErrorCode(7, 7999), 0},
-      {"error: the tool after", ValidateErrorCode(7, 8000), 13},
-      {"error: common", ValidateErrorCode(10, 600), 0},
-      {"error: negative", ValidateErrorCode(7, -1), 13},
-      {"ids: zero", ValidateToolId(0) + ValidateRequestId(0) + ValidateResponseId(0), 0},
-      {"ids: largest", ValidateToolId(INT32_MAX) + ValidateRequestId(INT32_MAX) + ValidateResponseId(INT32_MAX), 0},
-      {"ids: tool -1", ValidateToolId(-1), 13},
-      {"ids: request INT32_MIN", ValidateRequestId(INT32_MIN), 13},
-      {"ids: response -1", ValidateResponseId(-1), 13},
-      {"success response", ValidateNonPagedSuccessResponse(7, 0, 7304), 0},
-      {"success response: bad tool", ValidateNonPagedSuccessResponse(-1, 0, 300), 13},
-      {"success response: bad id", ValidateNonPagedSuccessResponse(7, -1, 7304), 13},
-      {"success response: bad code", ValidateNonPagedSuccessResponse(7, 0, 8304), 13},
-      {"error response", ValidateErrorResponse(8, 3, 8600), 0},
-      {"error response: bad tool", ValidateErrorResponse(-8, 3, 600), 13},
-      {"error response: bad id", ValidateErrorResponse(8, -3, 8600), 13},
-      {"error response: bad code", ValidateErrorResponse(8, 3, 8300), 13},
-  };
-  for (const Check& c : checks) EXPECT_EQ(c.result, c.expected) << c.name;
+  // 0 accepted, 13 refused; the common codes 0 to 999 for every tool.
+  for (const int code : {0, 950, 999, 1000, 1299, 1900, 1999}) EXPECT_EQ(ValidateRequestCode(1, code), 0) << code;
+  for (const int code : {-5, 1300, 1899, 2000}) EXPECT_EQ(ValidateRequestCode(1, code), 13) << code;
+  EXPECT_EQ(ValidateRequestCode(INT32_MAX, 999), 0);
+  EXPECT_EQ(ValidateRequestCode(INT32_MAX, 1000), 13) << "no wrapped thousand";
+  for (const int code : {999, 7000, 7300, 7999}) EXPECT_EQ(ValidateResponseCode(7, code), 0) << code;
+  for (const int code : {-1, 6999, 8000}) EXPECT_EQ(ValidateResponseCode(7, code), 13) << code;
+  for (const int code : {600, 7600, 7999}) EXPECT_EQ(ValidateErrorCode(7, code), 0) << code;
+  for (const int code : {-1, 7599, 8000}) EXPECT_EQ(ValidateErrorCode(7, code), 13) << code;
+  for (const auto validate : {&ValidateToolId, &ValidateRequestId, &ValidateResponseId}) {
+    EXPECT_EQ(validate(0), 0);
+    EXPECT_EQ(validate(-1), 13);
+  }
+  EXPECT_EQ(ValidateNonPagedSuccessResponse(7, 0, 7304), 0);
+  EXPECT_EQ(ValidateErrorResponse(8, 3, 8600), 0);
+  // A bad tool id, response id or code each fails the whole check.
+  const int bad[][3] = {{-1, 0, 300}, {7, -1, 7304}, {7, 0, 8304}};
+  for (const auto& b : bad) {
+    EXPECT_EQ(ValidateNonPagedSuccessResponse(b[0], b[1], b[2]), 13) << b[0] << " " << b[1] << " " << b[2];
+    EXPECT_EQ(ValidateErrorResponse(b[0], b[1], b[2] + 300), 13) << b[0] << " " << b[1] << " " << b[2] + 300;
+  }
 }
 
 TEST(LoadRequest, ReadsEveryMember) {

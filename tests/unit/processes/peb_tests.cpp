@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -110,64 +109,45 @@ TEST(PebPieces, PointersAndStringsStayWithinTheBytesRead) {
 TEST(PebWalk, WhatATargetCanLieAbout) {
   const std::wstring line = L"\"C:\\a b\\x.exe\" --flag \u00fc";
   const auto size = static_cast<uint16_t>(line.size() * 2);
-  std::vector<BYTE> unmappedParameters(kPeb64Layout.parametersBytes);
-  const uint16_t lengths[2] = {6, 8};
-  std::memcpy(unmappedParameters.data() + kPeb64Layout.commandLineOffset, lengths, 4);
-  put_pointer(unmappedParameters, kPeb64Layout.commandLineOffset + 8, 0xDEAD0000ull, 8);
-  std::vector<BYTE> shortPeb(kPeb64Layout.parametersOffset + 4);
-  put_pointer(shortPeb, kPeb64Layout.parametersOffset, 0x1000, 4);
-
   const struct {
     const char* name;
     const PebLayout* layout;
-    std::function<void(FakeMemory&)> target;
+    bool shortReads;
+    uint16_t length, maximumLength;
+    std::wstring text;
+    uint64_t textAddress;
     std::optional<std::wstring> expected;
-  } cases[] = {
-      {"64-bit", &kPeb64Layout,
-       [&](FakeMemory& m) { lay_out(m, kPeb64Layout, size, size + 2, wide_bytes(line + L'\0'), kText); }, line},
-      {"32-bit", &kPeb32Layout,
-       [&](FakeMemory& m) { lay_out(m, kPeb32Layout, size, size + 2, wide_bytes(line + L'\0'), kText); }, line},
-      {"a short read brings fewer bytes than MaximumLength", &kPeb64Layout,
-       [](FakeMemory& m) {
-         m.shortReads = true;
-         lay_out(m, kPeb64Layout, 6, 0xFFFF, wide_bytes(L"abc"), kText);
-       },
-       L"abc"},
-      {"a failing read is retried with Length", &kPeb64Layout,
-       [](FakeMemory& m) { lay_out(m, kPeb64Layout, 6, 0xFFFF, wide_bytes(L"abc"), kText); }, L"abc"},
-      {"neither length fits", &kPeb64Layout,
-       [](FakeMemory& m) { lay_out(m, kPeb64Layout, 8, 0xFFFF, wide_bytes(L"abc"), kText); }, std::nullopt},
-      {"no terminator", &kPeb32Layout,
-       [](FakeMemory& m) { lay_out(m, kPeb32Layout, 8, 8, wide_bytes(L"abcdEXTRA"), kText); }, L"abcd"},
-      {"an early terminator", &kPeb64Layout,
-       [](FakeMemory& m) { lay_out(m, kPeb64Layout, 10, 10, wide_bytes(std::wstring(L"ab\0de", 5)), kText); }, L"ab"},
-      {"empty, the buffer never read", &kPeb64Layout, [](FakeMemory& m) { lay_out(m, kPeb64Layout, 0, 0, {}, 0); },
-       L""},
-      {"no PEB", &kPeb64Layout, [](FakeMemory&) {}, std::nullopt},
-      {"null ProcessParameters", &kPeb64Layout,
-       [](FakeMemory& m) { m.put(kPeb, std::vector<BYTE>(kPeb64Layout.pebBytes)); }, std::nullopt},
-      {"the PEB ends inside its ProcessParameters pointer", &kPeb64Layout,
-       [&](FakeMemory& m) {
-         m.shortReads = true;
-         m.put(kPeb, shortPeb);
-       },
-       std::nullopt},
-      {"a length but no buffer", &kPeb64Layout,
-       [](FakeMemory& m) { lay_out(m, kPeb64Layout, 6, 8, wide_bytes(L"abc"), 0); }, std::nullopt},
-      {"a buffer pointer that leads nowhere", &kPeb64Layout,
-       [&](FakeMemory& m) {
-         lay_out(m, kPeb64Layout, 6, 8, wide_bytes(L"abc"), kText);
-         m.put(kParameters, unmappedParameters);
-       },
-       std::nullopt},
+  } targets[] = {
+      {"64-bit", &kPeb64Layout, false, size, uint16_t(size + 2), line + L'\0', kText, line},
+      {"32-bit", &kPeb32Layout, false, size, uint16_t(size + 2), line + L'\0', kText, line},
+      {"a short read brings fewer bytes than MaximumLength", &kPeb64Layout, true, 6, 0xFFFF, L"abc", kText, L"abc"},
+      {"a failing read is retried with Length", &kPeb64Layout, false, 6, 0xFFFF, L"abc", kText, L"abc"},
+      {"neither length fits", &kPeb64Layout, false, 8, 0xFFFF, L"abc", kText, std::nullopt},
+      {"no terminator", &kPeb32Layout, false, 8, 8, L"abcdEXTRA", kText, L"abcd"},
+      {"an early terminator", &kPeb64Layout, false, 10, 10, std::wstring(L"ab\0de", 5), kText, L"ab"},
+      {"empty: the buffer is not read", &kPeb64Layout, false, 0, 0, L"", 0, L""},
+      {"a length but no buffer", &kPeb64Layout, false, 6, 8, L"abc", 0, std::nullopt},
+      {"a buffer pointer that leads nowhere", &kPeb64Layout, false, 6, 8, L"", 0xDEAD0000ull, std::nullopt},
   };
-  for (const auto& c : cases) {
+  for (const auto& t : targets) {
     FakeMemory memory;
-    c.target(memory);
-    const uint64_t peb = c.layout->pointerSize == 4 ? (kPeb & 0xFFFFFFFF) : kPeb;
-    EXPECT_EQ(ReadCommandLineFromPeb(*c.layout, peb, memory.reader()), c.expected) << c.name;
+    memory.shortReads = t.shortReads;
+    lay_out(memory, *t.layout, t.length, t.maximumLength, wide_bytes(t.text), t.textAddress);
+    const uint64_t peb = t.layout->pointerSize == 4 ? (kPeb & 0xFFFFFFFF) : kPeb;
+    EXPECT_EQ(ReadCommandLineFromPeb(*t.layout, peb, memory.reader()), t.expected) << t.name;
   }
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, 0, FakeMemory().reader()), std::nullopt) << "PEB address 0";
+
+  FakeMemory memory;
+  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), std::nullopt) << "no PEB";
+  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, 0, memory.reader()), std::nullopt) << "PEB address 0";
+  memory.put(kPeb, std::vector<BYTE>(kPeb64Layout.pebBytes));
+  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), std::nullopt) << "null ProcessParameters";
+  std::vector<BYTE> shortPeb(kPeb64Layout.parametersOffset + 4);
+  put_pointer(shortPeb, kPeb64Layout.parametersOffset, 0x1000, 4);
+  memory.put(kPeb, shortPeb);
+  memory.shortReads = true;
+  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), std::nullopt)
+      << "the PEB ends inside its ProcessParameters pointer";
 }
 
 TEST(PebWalk, ACommandLineBehindTheParametersComesWithThemInOneRead) {

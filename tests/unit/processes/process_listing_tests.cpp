@@ -257,21 +257,6 @@ TEST(ProcessPieces, DescriptionIsRememberedOnlyWhileTheFileStaysTheSame) {
   EXPECT_EQ(hk::processes::FileDescriptionOf((scratch.path() / L"gone.exe").wstring()), std::nullopt);
 }
 
-TEST(ProcessPieces, CpuSampleOfThisProcessSpinningAndIdle) {
-  const unsigned n = processor_count();
-  EXPECT_LE(Process::SampleCpuUsage(::GetCurrentProcessId(), n), 10) << "this thread sleeps inside the sample";
-  Spinner spinner;
-  ::Sleep(50);  // under way
-  spinner.mark();
-  const int busy = Process::SampleCpuUsage(::GetCurrentProcessId(), n);
-  const double expected = spinner.percent_since_mark();
-  ASSERT_GT(expected, 3.0) << "the spinner did not run";
-  EXPECT_NEAR(busy, expected, std::max(8.0, expected * 0.3));
-  // Counted per processor: twice the share on one processor would be wrong.
-  EXPECT_LE(busy, 100 / static_cast<int>(n) + 8);
-  EXPECT_EQ(Process::SampleCpuUsage(0xFFFFFFF0u, n), 0);
-}
-
 TEST(ProcessPieces, HandlesThatCanReadMemoryAreNeverInheritedAndAllProcessorsCount) {
   const auto child = ChildProcess::Start(hk::test::SleeperPath(), L"handles");
   ASSERT_TRUE(child);

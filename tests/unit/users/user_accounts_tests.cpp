@@ -134,16 +134,6 @@ TEST_F(UserAccounts, UnreadablePropertiesLeaveEmptyStringsAndTheRowIsStillSent) 
   for (Json::ArrayIndex i = 0; i < 10; ++i) EXPECT_EQ(data[i + 4]["account_type"], types[i]) << values[i];
 }
 
-TEST_F(UserAccounts, TheWalkSkipsMissingObjectsAndEndsAtAFailingNext) {
-  FakeResults& results = fake_.Results(kAccountQuery);
-  results.AddNullObject().AddRow(FullAccount(L"first")).AddNullObject().AddRow(FullAccount(L"second"));
-  results.AddNextFailure(WBEM_E_TRANSPORT_FAILURE).AddRow(FullAccount(L"never"));
-  const Json::Value data = Data(Request());
-  ASSERT_EQ(data.size(), 2u);
-  EXPECT_EQ(data[0]["name"], "first");
-  EXPECT_EQ(data[1]["name"], "second");
-}
-
 TEST_F(UserAccounts, NothingReadGivesFalse) {
   const struct {
     const char* name;
@@ -179,18 +169,4 @@ TEST_F(UserAccounts, ExceptionGivesErrorAndStillReleases) {
   EXPECT_EQ(result_, 0);
   EXPECT_EQ(outcome_, hk::kOutcomeError);
   EXPECT_TRUE(Logged("An error was caught in wmi::request() ")) << Log();
-}
-
-// Wine's WMI has the class but no accounts; the sequence must still end in an
-// outcome.
-TEST(UserAccountsReal, WholeSequenceEndsInAnOutcome) {
-  ASSERT_EQ(hk::wbem::g_locatorFactory, &hk::wbem::CreateSystemLocator);
-  char* status = nullptr;
-  int result = -1;
-  const auto com = hk::test::RunOnComThread([&] { result = hk::users::RunAccountRequest(&status); });
-  ASSERT_NE(status, nullptr);
-  EXPECT_FALSE(hk::OutcomeIs(status, hk::kOutcomeError));
-  EXPECT_EQ(result, hk::OutcomeIs(status, hk::kOutcomeFalse) ? 0 : 1);
-  if (!hk::IsOutcomeWord(status)) hk::FreeText(status);
-  EXPECT_TRUE(com.outer_kept && com.nothing_left);
 }
