@@ -154,7 +154,7 @@ def test_ca(wine):
 
 
 class Tinyproxy:
-    def __init__(self, folder, user=None, password=None, extra_hosts=None):
+    def __init__(self, folder, user=None, password=None):
         self.folder = Path(folder)
         self.port = free_port()
         self.user, self.password = user, password
@@ -166,14 +166,6 @@ class Tinyproxy:
             lines.append(f"BasicAuth {user} {password}")
         conf.write_text("\n".join(lines) + "\n")
         command = ["tinyproxy", "-d", "-c", str(conf)]
-        if extra_hosts:
-            # Names only the proxy resolves: its own mount namespace sees a
-            # hosts file with them, everything else on the machine does not.
-            hosts = self.folder / "hosts"
-            hosts.write_text("".join(f"{ip} {name}\n" for name, ip in extra_hosts.items()) +
-                             Path("/etc/hosts").read_text())
-            command = ["unshare", "--mount", "sh", "-c", f'mount --bind "{hosts}" /etc/hosts && exec "$@"',
-                       "tinyproxy", *command]
         self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 10
         while self.process.poll() is None and time.monotonic() < deadline:
@@ -194,16 +186,15 @@ class Tinyproxy:
 
 @pytest.fixture
 def tinyproxy(tmp_path):
-    """tinyproxy(user=None, password=None, extra_hosts=None) starts a proxy; all are
-    stopped after the test. extra_hosts ({name: address}) are names only it resolves."""
+    """tinyproxy(user=None, password=None) starts a proxy; all are stopped after the test."""
     if not shutil.which("tinyproxy"):
         pytest.skip("tinyproxy is not installed")
     started = []
 
-    def start(user=None, password=None, extra_hosts=None):
+    def start(user=None, password=None):
         folder = tmp_path / f"proxy{len(started)}"
         folder.mkdir()
-        proxy = Tinyproxy(folder, user, password, extra_hosts)
+        proxy = Tinyproxy(folder, user, password)
         started.append(proxy)
         return proxy
 

@@ -1,6 +1,7 @@
 """The agent host under Wine against a product server on loopback. What the
-socket component alone does (close codes, certificate checks, proxy
-refusals) is tested in tests/e2e/socket."""
+socket component alone does (close codes, certificate checks, proxies) is
+tested in tests/e2e/socket; the choice of TLS and the fall-back to the proxy
+in tests/unit/lifecycle."""
 
 import json
 import queue
@@ -16,9 +17,9 @@ IDS = ["--client-id", "cli-1", "--client-name", "Front Desk", "--resource-id", "
 EXIT = json.dumps({"toolId": 0, "requestId": 1, "requestMessage": {"requestCode": 0}})
 
 
-def start(agent, server, *extra, host="127.0.0.1"):
+def start(agent, server, *extra):
     """The host started against server; returns it and its connection."""
-    process = agent("--host", host, "--port", str(server.port), *extra, *IDS)
+    process = agent("--host", "127.0.0.1", "--port", str(server.port), *extra, *IDS)
     return process, server.wait_connection(timeout=60)
 
 
@@ -116,12 +117,7 @@ def test_no_server_reports_failure_after_eleven_attempts(agent):
         assert server.refused_upgrades == 11
 
 
-def test_secure_flag_and_port_443_give_tls(test_ca, agent):
-    with ProductServer(certfile=test_ca.localhost_cert, keyfile=test_ca.localhost_key) as server:
-        host, conn = start(agent, server, "--secure", "--product-server", host="localhost")
-        assert conn.request(1, 1105)["responseMessage"]["responseCode"] == "1104"
-        assert host.wait(timeout=30) == 0
-
+def test_port_443_gives_tls_for_the_session_and_the_reports(test_ca, agent):
     # Relay mode on 443, with the gateway pointed at the same server: the
     # WebSocket and the gateway notification both go over TLS.
     try:
@@ -141,15 +137,3 @@ def test_secure_flag_and_port_443_give_tls(test_ca, agent):
         assert host.wait(timeout=30) == 0
     finally:
         server.stop()
-
-
-def test_proxy_with_credentials_after_a_failing_direct_connection(agent, tinyproxy):
-    # Only the proxy can resolve the server's name, so the direct attempt fails.
-    with ProductServer() as server:
-        proxy = tinyproxy(user="agent", password="pa55word", extra_hosts={"hk-proxied-server": "127.0.0.1"})
-        host, conn = start(agent, server, "--product-server", "--proxy-host", "127.0.0.1", "--proxy-port",
-                           str(proxy.port), "--proxy-user", "agent", "--proxy-password", "pa55word",
-                           host="hk-proxied-server")
-        assert f"hk-proxied-server:{server.port}" in proxy.log_text()
-        conn.send(EXIT)
-        assert host.wait(timeout=30) == 0

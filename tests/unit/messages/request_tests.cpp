@@ -98,8 +98,7 @@ TEST(LoadRequest, WhatCannotBeReadGivesTheFailedRecord) {
       R"({"toolId":1.5})",
       R"({"requestId":2147483648})",
       R"({"requestId":18446744073709551615})",
-      R"({"requestId":1e300})",
-  };
+      R"({"requestId":1e300})"};
   for (const std::string& text : texts) {
     const ToolsJsonFormatter r = LoadRequest(text);
     const std::string row = text.substr(0, 80);

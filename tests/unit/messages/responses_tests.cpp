@@ -1,4 +1,5 @@
-// The two response families, byte for byte, and what goes out on the socket.
+// The two response families, byte for byte, what goes out on the socket, and
+// the lines the message functions log.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -116,6 +117,35 @@ TEST(SendTextLPSTR, ReplacesInvalidUtf8AndKeepsValidText) {
   g_wsHandler.SendTextLPSTR("bad \xFF end");
   g_wsHandler.SendTextLPSTR("cut \xE2\x82");
   EXPECT_EQ(session.texts(), (Texts{"ok \xC3\xA9 \xF0\x9F\x98\x80", "bad \xEF\xBF\xBD end", "cut \xEF\xBF\xBD"}));
+}
+
+// The failure lines are written at level 1, the lines of a request that loads
+// only at level 2.
+TEST(MessageLog, FailuresAtLevelOneTheRestAtTwo) {
+  for (const int level : {1, 2}) {
+    hk::test::LogCapture log(level);
+    LoadRequest(R"({"toolId":7,"requestId":12,"requestMessage":{"requestCode":7000}})");
+    LoadRequest("{\"toolId\":");
+    LoadRequest(R"({"toolId":1,"requestId":-4})");
+    LoadRequest(R"({"toolId":"1"})");
+    char* out = nullptr;
+    ToolsJsonFormatter(0, 7).GetNonPagedSuccessResponse(8300, Json::Value(1), &out);
+    ToolsJsonFormatter(0, 7).GetErrorResponse(7300, "x", &out);
+    ChangeJsonToString(Json::Value(), &out);
+    hk::FreeText(GetSystemErrorText(12345));
+    for (const std::string line :
+         {"ChangeStringToJson: Invalid Data\n", "ValidateRequestId: Incorrect requestId Received\t-4\n",
+          "ValidateRequest:\tValidateRequestID Failed\n", "LoadRequest: ValidateRequest() failed\n",
+          "ValidateRequest: toolId is not a 32-bit integer\n",
+          "ValidateResponseCode: Incorrect responseCode Received 8300 \t7\n",
+          "ToolsJsonFormatter::GetNonPagedSuccessResponse: ValidateNonPagedSuccessResponse() failed\n",
+          "GetErrorResponse: Incorrect errorCode Received\t7300\n", "ChangeJsonToString:\tError - json is NULL\n",
+          "Error Code : 12345 , Error Message : Unknown Error. Code : 12345 \n"})
+      EXPECT_TRUE(log.contains("  " + line)) << level << ": " << line;
+    for (const std::string line : {"ChangeStringToJson: Parsing Successful\n", "LoadRequest: Loaded toolId:7\n",
+                                   "LoadRequest: Loaded RequestId:12\n", "LoadRequest: Loaded RequestCode:7000\n"})
+      EXPECT_EQ(log.contains("  " + line), level == 2) << level << ": " << line;
+  }
 }
 
 }  // namespace

@@ -77,7 +77,6 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
   void SetProxyDetails(std::string host, int port, std::string user, std::string password) override {
     std::lock_guard lock(lock_);
     proxy_ = {std::move(host), std::move(user), std::move(password), port};
-    ++proxyCalls_;
   }
   bool Connect(bool) override {
     ++connectCalls_;
@@ -113,10 +112,6 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
   SocketUtils::ClientSocket::stProxyDetails proxy() const {
     std::lock_guard lock(lock_);
     return proxy_;
-  }
-  int proxy_calls() const {
-    std::lock_guard lock(lock_);
-    return proxyCalls_;
   }
   int connect_calls() const { return connectCalls_; }
 
@@ -164,7 +159,6 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
   std::vector<std::string> texts_;
   std::vector<bool> flags_;
   SocketUtils::ClientSocket::stProxyDetails proxy_;
-  int proxyCalls_ = 0;
 };
 
 // Makes every handler built while it lives get a recording socket; restores
