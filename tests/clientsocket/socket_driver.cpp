@@ -128,10 +128,6 @@ void OnBinary(unsigned char* data, int length, unsigned long) {
 
 void OnSendComplete(void*, int length, unsigned long) { Print("on_send_complete", {{"len", std::to_string(length)}}); }
 
-void OnError(int code, char* text, unsigned long) {
-  Print("on_error", {{"code", std::to_string(code)}, {"text", Json(text)}, {"tid", Tid()}});
-}
-
 void OnClose(int code, char* reason, unsigned long) {
   Print("on_close", {{"code", std::to_string(code)}, {"reason", Json(reason)}, {"tid", Tid()}});
 }
@@ -243,7 +239,6 @@ int main() {
           g_socket->registerTextMessageHandler(&OnText);
           g_socket->registerBinaryMessageHandler(&OnBinary);
           g_socket->registerSendCompleteHandler(&OnSendComplete);
-          g_socket->registerErrorHandler(&OnError);
           g_socket->registerCloseHandler(&OnClose);
         }
         Print("created", {{"ok", Bool(static_cast<bool>(g_socket))}});

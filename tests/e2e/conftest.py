@@ -13,9 +13,12 @@ scripts/wine-run, which honours HK_WINEPREFIX.
   free_port      free_port() gives a free TCP port on 127.0.0.1
 """
 
+import hashlib
 import os
 import shutil
 import socket
+import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -145,11 +148,19 @@ def test_ca(wine):
     ca.localhost_cert, ca.localhost_key = ca.issue("localhost", ["localhost"])
     ca.wrong_host_cert, ca.wrong_host_key = ca.issue("wronghost", ["not-this-host.example"])
     ca.untrusted_cert, ca.untrusted_key = ca.issue("untrusted", ["localhost"], stranger_cert, stranger_key)
-    wine.run("trust_root.exe", "add", ca.ca_cert)
+    # The machine's root store is kept in the registry, one serialized
+    # certificate (its SHA-1 hash and its DER bytes) under a key named by the hash.
+    der = ssl.PEM_cert_to_DER_cert(ca.ca_cert.read_text())
+    sha1 = hashlib.sha1(der)
+    key = rf"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates\{sha1.hexdigest().upper()}"
+    blob = struct.pack("<III", 3, 1, 20) + sha1.digest() + struct.pack("<III", 32, 1, len(der)) + der
+    reg = [str(WINE_RUN), "reg"]
+    subprocess.run([*reg, "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f"], check=True,
+                   capture_output=True, timeout=120)
     try:
         yield ca
     finally:
-        wine.run("trust_root.exe", "remove", ca.ca_cert, check=False)
+        subprocess.run([*reg, "delete", key, "/f"], capture_output=True, timeout=120)
         shutil.rmtree(folder, ignore_errors=True)
 
 

@@ -59,6 +59,14 @@ class EventStream:
                                          + "\nother output:\n" + "\n".join(self.other[-10:]))
                 self._changed.wait(min(left, 0.5))
 
+    def wait_for_count(self, ev, count, timeout=30.0):
+        """Waits until count events ev have come."""
+        deadline = time.monotonic() + timeout
+        with self._changed:
+            while len(self.all(ev)) < count and self._changed.wait(max(deadline - time.monotonic(), 0)):
+                pass
+            assert len(self.all(ev)) >= count, f"{self.name}: {len(self.all(ev))} {ev!r} events, not {count}"
+
     def all(self, ev, since=0):
         with self._changed:
             return [e for e in self.events[since:] if e.get("ev") == ev]

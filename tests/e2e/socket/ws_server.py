@@ -12,7 +12,6 @@ for (the rest, and the query, are only recorded):
   closeme  closes with code 4001 "bye now" when the first message arrives
   flood    sends ?count=N generated messages while it echoes
   quiet    accepts and sends nothing; what arrives is only recorded
-  reject   refuses the upgrade with 403 Forbidden
   fastecho echoes without recording (for the benchmark)
 
 Generated messages are "G<size>:<salt>:" and size letters (see generate()).
@@ -26,7 +25,6 @@ import json
 import ssl
 import sys
 import zlib
-from http import HTTPStatus
 from urllib.parse import parse_qs, urlsplit
 
 import websockets
@@ -106,13 +104,6 @@ async def handler(ws, path):
     emit(ev="closed", id=conn, code=ws.close_code, reason=ws.close_reason)
 
 
-async def refuse(path, request_headers):
-    if path.startswith("/reject"):
-        emit(ev="rejected", path=path)
-        return HTTPStatus.FORBIDDEN, [], b"not you\n"
-    return None
-
-
 async def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
@@ -122,7 +113,7 @@ async def main():
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(*args.tls)
     async with websockets.serve(handler, "127.0.0.1", 0, ssl=context, max_size=None, max_queue=None,
-                                ping_interval=None, close_timeout=5, process_request=refuse) as server:
+                                ping_interval=None, close_timeout=5) as server:
         emit(ev="listening", port=server.sockets[0].getsockname()[1])
         await asyncio.Future()
 

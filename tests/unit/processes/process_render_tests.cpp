@@ -21,23 +21,11 @@ using hk::processes::RenderProcess;
 namespace {
 
 ProcessFacts closed_process() {
-  ProcessFacts facts;
-  facts.name = L"sm\u00f6ss.exe";
-  facts.processId = 4242;
-  facts.threadCount = 7;
-  facts.sessionId = 1;
-  facts.cpu = 12;
-  return facts;
+  return ProcessFacts{.name = L"sm\u00f6ss.exe", .processId = 4242, .threadCount = 7, .sessionId = 1, .cpu = 12};
 }
 
 SYSTEMTIME local(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
-  SYSTEMTIME t{};
-  t.wYear = year;
-  t.wMonth = month;
-  t.wDay = day;
-  t.wHour = hour;
-  t.wMinute = minute;
-  return t;
+  return SYSTEMTIME{.wYear = year, .wMonth = month, .wDay = day, .wHour = hour, .wMinute = minute};
 }
 
 }  // namespace
@@ -65,22 +53,18 @@ TEST(ProcessRow, OpenedProcessFiguresAreScaledAndCut) {
   opened.running = true;
   opened.path = L"C:\\Programme\\\u00e4\\a b.exe";
   opened.description = L"Beschreibung \u2713";
-  PROCESS_MEMORY_COUNTERS memory{};
-  memory.WorkingSetSize = 5 * 1024 + 1023;
-  memory.PageFaultCount = 3000;
-  memory.QuotaPagedPoolUsage = 2048;
-  memory.QuotaNonPagedPoolUsage = 1023;
-  memory.PeakWorkingSetSize = 10 * 1024;
-  memory.PagefileUsage = 7 * 1024;
-  opened.memory = memory;
-  IO_COUNTERS io{};
-  io.OtherTransferCount = 0x100000005ull;
-  io.OtherOperationCount = 6;
-  io.ReadOperationCount = 0xFFFFFFFFull;
-  io.ReadTransferCount = 0x200000000ull;
-  io.WriteOperationCount = 9;
-  io.WriteTransferCount = 10;
-  opened.io = io;
+  opened.memory = PROCESS_MEMORY_COUNTERS{.PageFaultCount = 3000,
+                                          .PeakWorkingSetSize = 10 * 1024,
+                                          .WorkingSetSize = 5 * 1024 + 1023,
+                                          .QuotaPagedPoolUsage = 2048,
+                                          .QuotaNonPagedPoolUsage = 1023,
+                                          .PagefileUsage = 7 * 1024};
+  opened.io = IO_COUNTERS{.ReadOperationCount = 0xFFFFFFFFull,
+                          .WriteOperationCount = 9,
+                          .OtherOperationCount = 6,
+                          .ReadTransferCount = 0x200000000ull,
+                          .WriteTransferCount = 10,
+                          .OtherTransferCount = 0x100000005ull};
   opened.priorityClass = HIGH_PRIORITY_CLASS;
   opened.creationLocalTime = local(2026, 12, 4, 18, 10);
   opened.kernelPlusUser100ns = 25'000'000 + 9'999'999;

@@ -35,25 +35,13 @@ class RecordingSocket;
 
 namespace detail {
 // Sockets alive right now, so a test can reach the ones a factory made.
-inline std::mutex& registry_lock() {
-  static std::mutex lock;
-  return lock;
-}
-inline std::vector<RecordingSocket*>& registry() {
-  static std::vector<RecordingSocket*> sockets;
-  return sockets;
-}
+inline std::mutex registryLock;
+inline std::vector<RecordingSocket*> registry;
 // Result of Connect() for sockets made from now on.
-inline std::atomic<bool>& default_connect_result() {
-  static std::atomic<bool> result{true};
-  return result;
-}
+inline std::atomic<bool> defaultConnectResult{true};
 // Runs inside a successful Connect(), before it returns: a server that closes
 // or sends the moment it accepts.
-inline std::function<void(RecordingSocket&)>& during_connect() {
-  static std::function<void(RecordingSocket&)> hook;
-  return hook;
-}
+inline std::function<void(RecordingSocket&)> duringConnect;
 }  // namespace detail
 
 class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
@@ -62,9 +50,9 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
 
   // Starts with one reference, owned by whoever adopts it.
   explicit RecordingSocket(SocketRequest request)
-      : request_(std::move(request)), connectResult_(detail::default_connect_result().load()) {
-    std::lock_guard lock(detail::registry_lock());
-    detail::registry().push_back(this);
+      : request_(std::move(request)), connectResult_(detail::defaultConnectResult.load()) {
+    std::lock_guard lock(detail::registryLock);
+    detail::registry.push_back(this);
   }
 
   unsigned long AddRef() override { return ++refs_; }
@@ -81,7 +69,7 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
   bool Connect(bool) override {
     ++connectCalls_;
     connected_ = connectResult_;
-    if (connected_ && detail::during_connect()) detail::during_connect()(*this);
+    if (connected_ && detail::duringConnect) detail::duringConnect(*this);
     return connectResult_;
   }
   void Close(bool) override { connected_ = false; }
@@ -129,12 +117,12 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
 
   // Sockets alive now.
   static size_t LiveCount() {
-    std::lock_guard lock(detail::registry_lock());
-    return detail::registry().size();
+    std::lock_guard lock(detail::registryLock);
+    return detail::registry.size();
   }
   static Ptr Newest() {
-    std::lock_guard lock(detail::registry_lock());
-    for (auto it = detail::registry().rbegin(); it != detail::registry().rend(); ++it) {
+    std::lock_guard lock(detail::registryLock);
+    for (auto it = detail::registry.rbegin(); it != detail::registry.rend(); ++it) {
       // A socket on its way to deletion must not be revived.
       unsigned long n = (*it)->refs_.load();
       while (n != 0)
@@ -145,8 +133,8 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
 
  private:
   ~RecordingSocket() override {
-    std::lock_guard lock(detail::registry_lock());
-    auto& sockets = detail::registry();
+    std::lock_guard lock(detail::registryLock);
+    auto& sockets = detail::registry;
     sockets.erase(std::remove(sockets.begin(), sockets.end(), this), sockets.end());
   }
 
@@ -166,7 +154,7 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
 class ScopedRecordingFactory {
  public:
   explicit ScopedRecordingFactory(bool connectResult = true) {
-    detail::default_connect_result() = connectResult;
+    detail::defaultConnectResult = connectResult;
     AsyncWsHandler::SetSocketFactory([](const std::string& host, int port, bool secure, unsigned long context,
                                         const std::string& path, const std::string&) {
       return AsyncWsHandler::SocketPtr::Adopt(new RecordingSocket({host, port, secure, context, path}));
@@ -176,7 +164,7 @@ class ScopedRecordingFactory {
   ScopedRecordingFactory& operator=(const ScopedRecordingFactory&) = delete;
   ~ScopedRecordingFactory() {
     AsyncWsHandler::SetSocketFactory(nullptr);
-    detail::default_connect_result() = true;
+    detail::defaultConnectResult = true;
   }
 };
 
