@@ -6,7 +6,7 @@ through real servers on loopback. They find the build through HK_BUILD_DIR
 scripts/wine-run, which honours HK_WINEPREFIX.
 
   bin_dir        the build's bin folder (skips when it is not set)
-  wine           runs a program of the build: wine.run(...), wine.start(...)
+  wine           runs a program of the build: wine.start(...), wine.program(...)
   test_ca        a certificate authority made for this run, trusted in the
                  Wine prefix only while the tests run, and server certificates
   tinyproxy      starts a tinyproxy on a free loopback port (Basic auth optional)
@@ -71,11 +71,6 @@ class Wine:
 
     def command(self, name, *args):
         return [str(WINE_RUN), str(self.program(name)), *map(str, args)]
-
-    def run(self, name, *args, check=True):
-        result = subprocess.run(self.command(name, *args), capture_output=True, text=True, timeout=120)
-        assert not check or result.returncode == 0, f"{name} {args} exited {result.returncode}:\n{result.stdout}"
-        return result
 
     def start(self, name, *args, cwd=None, **popen_args):
         return subprocess.Popen(self.command(name, *args), cwd=cwd, **popen_args)

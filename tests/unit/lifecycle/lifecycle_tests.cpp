@@ -213,27 +213,18 @@ TEST(StatusReport, FactoryAnswersByInterfaceIdentifier) {
   EXPECT_EQ(HttpConnectionFactory::QueryInterface(HttpUtils::IID_HttpUtil, nullptr), E_INVALIDARG);
 }
 
-TEST(HostArgs, ParsesTheContract) {
-  using hk::host::ParseHostArgs;
-  const auto ok =
-      ParseHostArgs({"--host", "127.0.0.1", "--port", "8080", "--secure", "--product-server", "--client-id", "c",
-                     "--proxy-host", "p", "--proxy-port", "3128", "--proxy-user", "u", "--proxy-password", "pw"});
-  ASSERT_TRUE(ok.args) << ok.error;
-  EXPECT_TRUE(ok.args->port == 8080 && ok.args->secure && ok.args->productServer && ok.args->clientId == "c" &&
-              ok.args->proxyPort == 3128 && ok.args->proxyPassword == "pw");
-  EXPECT_TRUE(ParseHostArgs({"--help"}).help);
-  const std::vector<std::vector<std::string>> bad = {
-      {},
-      {"--host", "h"},
-      {"--host", "h", "--port", "80x"},
-      {"--host", "h", "--port", "80", "--bogus"},
-      {"--host", "h", "--port", "80", "--client-id"},
-      {"--host", "h", "--port", "80", "--proxy-host", "p"},
-      {"--host", "h", "--port", "80", "--proxy-user", "u"},
-  };
+// The agent suite starts the host with every option; here what it refuses.
+TEST(HostArgs, RefusesWhatIsNoContract) {
+  EXPECT_TRUE(hk::host::ParseHostArgs({"--help"}).help);
+  const std::vector<std::vector<std::string>> bad = {{},
+                                                     {"--host", "h"},
+                                                     {"--host", "h", "--port", "80x"},
+                                                     {"--host", "h", "--port", "80", "--bogus"},
+                                                     {"--host", "h", "--port", "80", "--client-id"},
+                                                     {"--host", "h", "--port", "80", "--proxy-host", "p"},
+                                                     {"--host", "h", "--port", "80", "--proxy-user", "u"}};
   for (size_t i = 0; i < bad.size(); ++i) {
-    const auto r = ParseHostArgs(bad[i]);
-    EXPECT_FALSE(r.args) << "row " << i;
-    EXPECT_FALSE(r.error.empty()) << "row " << i;
+    const auto r = hk::host::ParseHostArgs(bad[i]);
+    EXPECT_TRUE(!r.args && !r.error.empty()) << "row " << i;
   }
 }
