@@ -9,7 +9,7 @@
 //   threads COUNT MESSAGES SIZE          (COUNT threads send at once)
 //   bench MESSAGES SIZE                  (round trips through an echo server)
 //   http HOST PORT SECURE PATH BODY TYPE [PROXYHOST PROXYPORT USER PASSWORD]
-//   qi | mark LABEL | quit
+//   mark LABEL | quit
 //
 // Generated messages are "G<size>:<salt>:" followed by size letters that
 // depend on the salt, so either side can check one arrived intact.
@@ -201,20 +201,6 @@ void Http(const std::vector<std::string>& a) {
                  {"response", Json(response)}});
 }
 
-void QueryInterfaces() {
-  std::shared_ptr<HttpHandler::HttpClient> good;
-  const HRESULT goodHr = ClientConnectionFactory::QueryInterface(ClientConnectionFactory::IID_HttpClient, &good);
-  std::shared_ptr<HttpHandler::HttpClient> bad = good;  // must be emptied
-  const GUID other = {0x135abb3a, 0xdeaa, 0x4289, {0x9d, 0x67, 0x8b, 0xf1, 0x3e, 0x13, 0x9a, 0xb4}};
-  const HRESULT badHr = ClientConnectionFactory::QueryInterface(other, &bad);
-  const HRESULT nullHr = ClientConnectionFactory::QueryInterface(ClientConnectionFactory::IID_HttpClient, nullptr);
-  Print("qi", {{"good_hr", std::to_string(goodHr)},
-               {"good_client", Bool(good != nullptr)},
-               {"bad_hr", std::to_string(badHr)},
-               {"bad_emptied", Bool(!bad)},
-               {"null_hr", std::to_string(nullHr)}});
-}
-
 }  // namespace
 
 int main() {
@@ -230,7 +216,6 @@ int main() {
     // The socket held, or the one whose last reference the text callback is about to drop.
     AsyncSocket* socket = g_socket ? g_socket.get() : g_releaseOnText.load();
     try {
-      const auto start = std::chrono::steady_clock::now();
       if (cmd == "create" && a.size() >= 6) {
         g_socket = AsyncSocket::CreateAsyncSocket(1, a[1], std::stoi(a[2]), a[3] == "1",
                                                   a.size() > 6 ? std::stoul(a[6]) : 0, a[4], a[5], {});
@@ -244,8 +229,6 @@ int main() {
         Print("created", {{"ok", Bool(static_cast<bool>(g_socket))}});
       } else if (cmd == "http" && a.size() >= 7) {
         Http(a);
-      } else if (cmd == "qi") {
-        QueryInterfaces();
       } else if (cmd == "mark" && a.size() >= 2) {
         Print("mark", {{"label", Json(a[1])}});
       } else if (cmd == "quit") {
@@ -257,9 +240,7 @@ int main() {
         Print("proxy_set");
       } else if (cmd == "connect") {
         const bool ok = socket->Connect(true);
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-        Print("connect_result",
-              {{"ok", Bool(ok)}, {"ms", std::to_string(ms.count())}, {"connected", Bool(socket->IsConnected())}});
+        Print("connect_result", {{"ok", Bool(ok)}, {"connected", Bool(socket->IsConnected())}});
       } else if (cmd == "is_connected") {
         Print("is_connected", {{"value", Bool(socket->IsConnected())}});
       } else if (cmd == "text" && a.size() >= 2) {

@@ -1,10 +1,8 @@
-"""A small stand-in for the product's server, on loopback.
-
-It takes the agent's WebSocket (any path ending in "HK_NATIVE") and the HTTP
-posts on one port, records what arrives, and lets a test or the demo send
-requests and read the answers. It runs its own event loop on a thread;
-every public method is safe to call from the caller's thread.
-"""
+"""A small stand-in for the product's server, on loopback: the agent's
+WebSocket (any path ending in "HK_NATIVE") and the HTTP posts on one port.
+It records what arrives and lets a test or the demo send requests and read
+the answers; its event loop runs on a thread of its own, and every public
+method is safe to call from the caller's thread."""
 
 import asyncio
 import json

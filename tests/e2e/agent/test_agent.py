@@ -64,19 +64,6 @@ def test_product_mode_path_status_and_the_three_lists(server, agent):
     assert host.wait(timeout=10) == 0
 
 
-@pytest.mark.parametrize("text,answer_code", [
-    (json.dumps({"toolId": 1, "requestId": 1, "requestMessage": {"requestCode": 1105}}), "1104"),
-    ("this is not json", None)], ids=["exit request", "invalid request"])
-def test_an_exit_or_invalid_request_stops_the_agent(server, agent, text, answer_code):
-    host, conn = start(agent, server, "--product-server")
-    conn.send(text)
-    if answer_code:
-        answer = json.loads(conn.recv())
-        assert (answer["responseMessage"]["responseCode"], legacy_data(answer)) == (answer_code, "Agent Terminated")
-    assert host.wait(timeout=10) == 0
-    assert conn.drain() == []
-
-
 def test_server_close_gives_one_reconnection_that_serves(server, agent):
     host, first = start(agent, server, "--product-server")
     first.close()

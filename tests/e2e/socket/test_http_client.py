@@ -5,21 +5,12 @@ import pytest
 pytest.importorskip("aiohttp", reason="python3-aiohttp is not installed")
 from product_server import ProductServer  # noqa: E402
 
-E_NOINTERFACE = 0x80004002 - (1 << 32)
-E_INVALIDARG = 0x80070057 - (1 << 32)
 CURLE_COULDNT_CONNECT = 7
 CURLE_PEER_FAILED_VERIFICATION = 60
 
 
 def post(d, host, port, secure, path, body, proxy=()):
     return d.call("http", host, port, int(secure), path, body, "application/json", *proxy, ev="http", timeout=60)
-
-
-def test_query_interface(driver):
-    qi = driver().call("qi", ev="qi")
-    assert (qi["good_hr"], qi["good_client"]) == (0, True)
-    assert (qi["bad_hr"], qi["bad_emptied"]) == (E_NOINTERFACE, True)
-    assert qi["null_hr"] == E_INVALIDARG
 
 
 # A plain post and one over TLS are what the agent's status report makes

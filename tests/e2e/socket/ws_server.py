@@ -1,9 +1,7 @@
-"""A WebSocket server on loopback for the socket component's tests.
-
-Run as its own process (so a test can kill it), it prints one JSON object per
-line: {"ev": "listening", "port": N} first, then what each connection did.
-What a connection does is chosen by the first segment of the path it asks
-for (the rest, and the query, are only recorded):
+"""A WebSocket server on loopback for the socket component's tests, its own
+process (so a test can kill it). It prints one JSON object per line:
+{"ev": "listening", "port": N}, then what each connection did, which the
+first segment of the path it asks for chooses:
 
   echo     sends every message back as it came; on the text "ping me" it
            pings first and reports the pong

@@ -202,12 +202,12 @@ TEST(StatusReport, SendHttpRequestTriesUpToFiveTimes) {
 TEST(StatusReport, FactoryAnswersByInterfaceIdentifier) {
   using HttpUtils::HttpConnectionFactory;
   EXPECT_EQ(HttpConnectionFactory::Instance(), HttpConnectionFactory::Instance());
-  std::shared_ptr<void> out, again;
+  std::shared_ptr<void> out, again, client;
   EXPECT_EQ(HttpConnectionFactory::QueryInterface(HttpUtils::IID_HttpUtil, &out), S_OK);
   HttpConnectionFactory::QueryInterface(HttpUtils::IID_HttpUtil, &again);
   EXPECT_TRUE(out && out == again) << "one process-wide utility object";
-  EXPECT_EQ(HttpConnectionFactory::QueryInterface(HttpUtils::IID_HttpClient, &out), S_OK);
-  EXPECT_TRUE(out);
+  EXPECT_EQ(HttpConnectionFactory::QueryInterface(HttpUtils::IID_HttpClient, &client), S_OK);
+  EXPECT_TRUE(client && client != out);
   EXPECT_EQ(HttpConnectionFactory::QueryInterface(GUID{1, 2, 3, {0, 0, 0, 0, 0, 0, 0, 4}}, &out), E_NOINTERFACE);
   EXPECT_FALSE(out);
   EXPECT_EQ(HttpConnectionFactory::QueryInterface(HttpUtils::IID_HttpUtil, nullptr), E_INVALIDARG);

@@ -76,8 +76,6 @@ TEST(ErrorTexts, SystemMessageOnOneLineElseTheTableElseUnknown) {
   EXPECT_EQ(denied.find('\n'), std::string::npos) << "no line breaks: " << denied;
 
   EXPECT_EQ(SystemText(17048), "OfficeUpdateError : This installation requires Windows Installer 3.1 or greater.");
-  EXPECT_EQ(SystemText(0x240007),
-            "Patch already Uninstalled and the changes will not be effective until the system is rebooted.");
   EXPECT_EQ(SystemText(12345), "Unknown Error. Code : 12345");
   EXPECT_EQ(GetKnownErrorText(17022), "Unknown Error. Code : 17022") << "gaps in the table are unknown";
 

@@ -20,12 +20,10 @@ using hk::processes::RenderProcess;
 
 namespace {
 
-ProcessFacts closed_process() {
-  return ProcessFacts{.name = L"sm\u00f6ss.exe", .processId = 4242, .threadCount = 7, .sessionId = 1, .cpu = 12};
-}
+ProcessFacts closed_process() { return ProcessFacts{L"sm\u00f6ss.exe", 4242, 7, 1, L"", 12, std::nullopt}; }
 
 SYSTEMTIME local(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
-  return SYSTEMTIME{.wYear = year, .wMonth = month, .wDay = day, .wHour = hour, .wMinute = minute};
+  return SYSTEMTIME{year, month, 0, day, hour, minute, 0, 0};
 }
 
 }  // namespace
@@ -53,18 +51,11 @@ TEST(ProcessRow, OpenedProcessFiguresAreScaledAndCut) {
   opened.running = true;
   opened.path = L"C:\\Programme\\\u00e4\\a b.exe";
   opened.description = L"Beschreibung \u2713";
-  opened.memory = PROCESS_MEMORY_COUNTERS{.PageFaultCount = 3000,
-                                          .PeakWorkingSetSize = 10 * 1024,
-                                          .WorkingSetSize = 5 * 1024 + 1023,
-                                          .QuotaPagedPoolUsage = 2048,
-                                          .QuotaNonPagedPoolUsage = 1023,
-                                          .PagefileUsage = 7 * 1024};
-  opened.io = IO_COUNTERS{.ReadOperationCount = 0xFFFFFFFFull,
-                          .WriteOperationCount = 9,
-                          .OtherOperationCount = 6,
-                          .ReadTransferCount = 0x200000000ull,
-                          .WriteTransferCount = 10,
-                          .OtherTransferCount = 0x100000005ull};
+  // cb, PageFaultCount, PeakWorkingSetSize, WorkingSetSize, QuotaPeakPagedPoolUsage, QuotaPagedPoolUsage,
+  // QuotaPeakNonPagedPoolUsage, QuotaNonPagedPoolUsage, PagefileUsage, PeakPagefileUsage
+  opened.memory = PROCESS_MEMORY_COUNTERS{0, 3000, 10 * 1024, 5 * 1024 + 1023, 0, 2048, 0, 1023, 7 * 1024, 0};
+  // Read, write and other operations, then the same three transfer counts.
+  opened.io = IO_COUNTERS{0xFFFFFFFF, 9, 6, 0x200000000ull, 10, 0x100000005ull};
   opened.priorityClass = HIGH_PRIORITY_CLASS;
   opened.creationLocalTime = local(2026, 12, 4, 18, 10);
   opened.kernelPlusUser100ns = 25'000'000 + 9'999'999;

@@ -5,7 +5,6 @@
 
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -156,24 +155,6 @@ TEST_F(WmiSequence, TheWalkSkipsMissingObjectsAndEndsWhereItMust) {
       "without the result check only the count counts",
       [](FakeResults& r) { r.AddNextFailure(WBEM_E_FAILED, 1).AddRow(Named(L"read")); }, false, QueryStatus::kCompleted,
       {L"read"}, "  T finished", "T next failed");
-}
-
-TEST_F(WmiSequence, ThrowingCallbackStillReleasesAndLeavesCom) {
-  fake_.Results().AddRow().Text(L"Name", L"one");
-  fake_.Results().AddRow().Text(L"Name", L"two");
-  bool thrown = false;
-  const auto com = hk::test::RunOnComThread([&] {
-    wmi w;
-    try {
-      hk::wbem::RunQuery(hk::wbem::Open(w), kQuery, kTexts, {},
-                         [](IWbemClassObject&) { throw std::runtime_error("row"); });
-    } catch (const std::runtime_error&) {
-      thrown = true;
-    }
-  });
-  EXPECT_TRUE(thrown);
-  EXPECT_TRUE(fake_.AllReleasedOnce()) << fake_.Accounting();
-  EXPECT_TRUE(com.outer_kept && com.nothing_left);
 }
 
 TEST_F(WmiSequence, LogLinesGoAtTheirLevel) {
