@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/globals.h"
+#include "core/outcome.h"
 #include "core/text.h"
 #include "infra/log.h"
 #include "infra/win_resource.h"
@@ -420,6 +421,28 @@ int ChangeJsonToString(Json::Value value, char** out) {
 }
 
 #pragma GCC diagnostic pop
+
+void hk::StoreOutcomeText(const Outcome& outcome, char** out) {
+  if (!out) return;
+  switch (outcome.kind) {
+    case Outcome::Kind::kFalse:
+      *out = const_cast<char*>(kOutcomeFalse);
+      return;
+    case Outcome::Kind::kError:
+      *out = const_cast<char*>(kOutcomeError);
+      return;
+    case Outcome::Kind::kAnswer:
+      if (outcome.text.empty()) {
+        *out = const_cast<char*>(kOutcomeTrue);
+      } else if (char* copy = calloc_text(outcome.text.size() + 2)) {
+        std::memcpy(copy, outcome.text.data(), outcome.text.size());
+        *out = copy;
+      } else {
+        *out = const_cast<char*>(kOutcomeError);
+      }
+      return;
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Text conversions

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "core/text.h"
 #include "infra/log_internal.h"
@@ -268,13 +269,23 @@ void log_to_file(const std::wstring& whole) {
 // Callers report GetLastError() after logging, so the log must not change it.
 using LastErrorKeeper = hk::last_error_keeper;
 
-int write_wide(int level, const wchar_t* format, va_list args) {
-  if (failed()) return 0;
-  if (level > state().threshold.load()) return 0;
-  if (!format || !*format) return 0;
-  const LastErrorKeeper keep;
-  log_to_file(format_v(format, args));
+thread_local std::vector<hk::logging::LoggedLine>* t_recorded = nullptr;
+
+bool gated(int level) { return failed() || level > state().threshold.load(); }
+
+int write_line(int level, const std::wstring& text) {
+  if (gated(level)) return 0;
+  log_to_file(text);
   return 1;
+}
+
+int write_wide(int level, const wchar_t* format, va_list args) {
+  if (!format || !*format) return 0;
+  if (!t_recorded && gated(level)) return 0;
+  const LastErrorKeeper keep;
+  std::wstring text = format_v(format, args);
+  if (t_recorded) t_recorded->push_back({level, text});
+  return write_line(level, text);
 }
 
 HMODULE this_module() {
@@ -461,6 +472,15 @@ void InitLog(const wchar_t* productName, const wchar_t* version, const wchar_t* 
 // ---- test seams -------------------------------------------------------------
 
 namespace hk::logging {
+
+LineRecorder::LineRecorder() : outer_(t_recorded) { t_recorded = &lines_; }
+LineRecorder::~LineRecorder() { t_recorded = outer_; }
+std::vector<LoggedLine> LineRecorder::Take() { return std::move(lines_); }
+
+void Replay(const std::vector<LoggedLine>& lines) {
+  const LastErrorKeeper keep;
+  for (const LoggedLine& line : lines) write_line(line.level, line.text);
+}
 
 std::wstring BoundEntry(const std::wstring& text) {
   if (text.size() <= kMaxEntryChars) return text;

@@ -12,11 +12,6 @@
 #include "tools/processes/process_render.h"
 #include "tools/processes/process_snapshot.h"
 
-namespace {
-
-char* outcome_word(const char* word) { return const_cast<char*>(word); }
-
-}  // namespace
 
 namespace hk::processes {
 
@@ -29,24 +24,45 @@ void GatherProcessList(Json::Value& list) {
 
 }  // namespace hk::processes
 
-int LocalProcess::get_details(char** result, std::string webClientId) {
-  *result = outcome_word(hk::kOutcomeFalse);
+namespace hk::processes {
+
+Outcome ListProcesses(const std::string& webClientId) {
   Json::Value list(Json::arrayValue);
+  bool caught = false;
   try {
-    hk::processes::Process::CalculateProcessCPUUsage();
-    hk::processes::GatherProcessList(list);
+    Process::CalculateProcessCPUUsage();
+    GatherProcessList(list);
   } catch (...) {
     WriteLog(L"Error was caught while getting Process Details || LocalProcess::get_details() ||");
-    *result = outcome_word(hk::kOutcomeError);
+    caught = true;
   }
-  if (list.empty()) return 0;
-  POST_JSON_success("1", "1301", std::move(list), 1, result, std::move(webClientId));
-  return 1;
+  // What was gathered before an error is still answered.
+  if (list.empty()) return caught ? Outcome::Error() : Outcome::False();
+  char* response = nullptr;
+  POST_JSON_success("1", "1301", std::move(list), 1, &response, webClientId);
+  if (!response) return Outcome::Error();
+  Outcome answer = Outcome::Answer(response);
+  hk::FreeText(response);
+  return answer;
+}
+
+Outcome Terminate(DWORD processId) {
+  hk::unique_handle process(::OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+  if (process && ::TerminateProcess(process.get(), 0)) return Outcome::Answer();
+  return Outcome::Error(::GetLastError());
+}
+
+}  // namespace hk::processes
+
+int LocalProcess::get_details(char** result, std::string webClientId) {
+  const hk::Outcome outcome = hk::processes::ListProcesses(webClientId);
+  hk::StoreOutcomeText(outcome, result);
+  return outcome.kind == hk::Outcome::Kind::kAnswer ? 1 : 0;
 }
 
 bool LocalProcess::terminate_process(DWORD processId, char** result) {
-  *result = outcome_word(hk::kOutcomeError);
-  hk::unique_handle process(::OpenProcess(PROCESS_TERMINATE, FALSE, processId));
-  if (process && ::TerminateProcess(process.get(), 0)) *result = outcome_word(hk::kOutcomeTrue);
+  const hk::Outcome outcome = hk::processes::Terminate(processId);
+  hk::StoreOutcomeText(outcome, result);
+  ::SetLastError(outcome.error);
   return false;
 }
