@@ -15,6 +15,7 @@
 #include "infra/log.h"
 #include "tools/processes/Process.h"
 #include "tools/services/Service.h"
+#include "tools/sharing/sharing.h"
 #include "tools/users/users.h"
 
 namespace {
@@ -351,7 +352,7 @@ struct ToolRange {
 // A request code in t*1000 .. t*1000+299 goes to tool t's dispatcher.
 ToolDispatcher find_dispatcher(int32_t toolId, int32_t code) {
   static const ToolRange kTools[] = {
-      {6, nullptr}, {7, nullptr}, {8, nullptr}, {10, nullptr}, {13, nullptr}, {15, nullptr},
+      {6, nullptr}, {7, nullptr}, {8, &HandleShareRequest}, {10, nullptr}, {13, nullptr}, {15, nullptr},
   };
   for (const ToolRange& tool : kTools) {
     const int64_t first = static_cast<int64_t>(tool.toolId) * 1000;
