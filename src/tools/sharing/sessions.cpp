@@ -9,6 +9,7 @@
 
 #include "core/text.h"
 #include "infra/log.h"
+#include "tools/sharing/guarded_call.h"
 #include "tools/sharing/net_enumeration.h"
 #include "tools/sharing/sharing.h"
 #include "tools/sharing/sharing_api.h"
@@ -71,8 +72,10 @@ std::string LookupHostName(const std::string& clientName) {
 void ListSessions(Json::Value& data) {
   DWORD resume = 0;
   const auto sessions = EnumerateAll<SESSION_INFO_502>([&](LPBYTE* buffer, DWORD* read, DWORD* total) {
-    return g_sharingApi.NetSessionEnum(nullptr, nullptr, nullptr, 502, buffer, MAX_PREFERRED_LENGTH, read, total,
-                                       &resume);
+    return NetCall(L"NetSessionEnum", [&] {
+      return g_sharingApi.NetSessionEnum(nullptr, nullptr, nullptr, 502, buffer, MAX_PREFERRED_LENGTH, read, total,
+                                         &resume);
+    });
   });
   if (sessions.status != NERR_Success) {
     Answer(data, sessions.status, "");
@@ -88,13 +91,17 @@ void ListSessions(Json::Value& data) {
 void DeleteSession(const Json::Value& request, Json::Value& data) {
   std::wstring client = FromUtf8(RequestText(request, "UNC_CLIENT_NAME"));
   std::wstring user = FromUtf8(RequestText(request, "USER_NAME"));
-  Answer(data, g_sharingApi.NetSessionDel(nullptr, client.data(), user.data()), "Successfully delete this Session");
+  const NET_API_STATUS status =
+      NetCall(L"NetSessionDel", [&] { return g_sharingApi.NetSessionDel(nullptr, client.data(), user.data()); });
+  Answer(data, status, "Successfully delete this Session");
 }
 
 void ListOpenFiles(Json::Value& data) {
   DWORD_PTR resume = 0;
   const auto files = EnumerateAll<FILE_INFO_3>([&](LPBYTE* buffer, DWORD* read, DWORD* total) {
-    return g_sharingApi.NetFileEnum(nullptr, nullptr, nullptr, 3, buffer, MAX_PREFERRED_LENGTH, read, total, &resume);
+    return NetCall(L"NetFileEnum", [&] {
+      return g_sharingApi.NetFileEnum(nullptr, nullptr, nullptr, 3, buffer, MAX_PREFERRED_LENGTH, read, total, &resume);
+    });
   });
   if (files.status != NERR_Success) {
     Answer(data, files.status, "");
@@ -107,7 +114,8 @@ void ListOpenFiles(Json::Value& data) {
 
 void CloseFile(const Json::Value& request, Json::Value& data) {
   const DWORD id = FileIdFromText(RequestText(request, "FILE_INFO_ID"));
-  Answer(data, g_sharingApi.NetFileClose(nullptr, id), "File Closed Successfully");
+  Answer(data, NetCall(L"NetFileClose", [&] { return g_sharingApi.NetFileClose(nullptr, id); }),
+         "File Closed Successfully");
 }
 
 }  // namespace hk::sharing

@@ -13,6 +13,7 @@
 #include "core/text.h"
 #include "infra/log.h"
 #include "infra/win_resource.h"
+#include "tools/sharing/guarded_call.h"
 #include "tools/sharing/net_enumeration.h"
 #include "tools/sharing/sharing.h"
 #include "tools/sharing/sharing_api.h"
@@ -115,7 +116,9 @@ std::string ComErrorText(DWORD code) {
 void ListShares(Json::Value& data) {
   DWORD resume = 0;
   const auto shares = EnumerateAll<SHARE_INFO_502>([&](LPBYTE* buffer, DWORD* read, DWORD* total) {
-    return g_sharingApi.NetShareEnum(nullptr, 502, buffer, MAX_PREFERRED_LENGTH, read, total, &resume);
+    return NetCall(L"NetShareEnum", [&] {
+      return g_sharingApi.NetShareEnum(nullptr, 502, buffer, MAX_PREFERRED_LENGTH, read, total, &resume);
+    });
   });
   if (shares.status != NERR_Success || !shares.has_buffer()) {
     FailWithSystemText(data, shares.status);
@@ -229,8 +232,9 @@ void SetShareInfo(const Json::Value& request, Json::Value& data) {
   std::wstring name = FromUtf8(RequestText(request, "SHARE_NAME"));
   SHARE_INFO_1006 info{MaxUsesFromText(RequestText(request, "MAX_USES"))};
   DWORD parameterError = 0;
-  const NET_API_STATUS status =
-      g_sharingApi.NetShareSetInfo(nullptr, name.data(), 1006, reinterpret_cast<LPBYTE>(&info), &parameterError);
+  const NET_API_STATUS status = NetCall(L"NetShareSetInfo", [&] {
+    return g_sharingApi.NetShareSetInfo(nullptr, name.data(), 1006, reinterpret_cast<LPBYTE>(&info), &parameterError);
+  });
   if (status == NERR_Success) {
     data["Status"] = "SUCCESS";
     data["Remarks"] = "Successfully set this share Info";
@@ -241,7 +245,8 @@ void SetShareInfo(const Json::Value& request, Json::Value& data) {
 
 void DeleteShare(const Json::Value& request, Json::Value& data) {
   std::wstring name = FromUtf8(RequestText(request, "SHARE_NAME"));
-  const NET_API_STATUS status = g_sharingApi.NetShareDel(nullptr, name.data(), 0);
+  const NET_API_STATUS status =
+      NetCall(L"NetShareDel", [&] { return g_sharingApi.NetShareDel(nullptr, name.data(), 0); });
   const DWORD error = ::GetLastError();
   if (status == NERR_Success) {
     data["Status"] = "Success";

@@ -1,5 +1,7 @@
 #include "sharing/fake_sharing_api.h"
 
+#include "tools/sharing/guarded_call.h"
+
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -11,6 +13,8 @@ namespace hk::test {
 namespace {
 
 FakeSharingApi* g_fake = nullptr;
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 std::vector<BYTE> SidBytes(const std::wstring& text) {
   PSID sid = nullptr;
@@ -78,6 +82,15 @@ class Layout {
 }  // namespace
 
 struct FakeCalls {
+  // Called first, before the fake holds anything that needs a destructor.
+  static void RaiseIfUnimplemented(const wchar_t* function) {
+    if (g_fake->unimplemented.count(function) == 0) return;
+    // Kept beyond the abandoned call, as Wine's own names are.
+    static std::string name;
+    name = Narrow(function);
+    RaiseUnimplemented("netapi32.dll", name.c_str());
+  }
+
   // One page of items as Entry records; fill(item, entry, layout) writes one.
   template <typename Entry, typename Item, typename Resume, typename Fill>
   static NET_API_STATUS Serve(const std::vector<Item>& items, NET_API_STATUS failure, LPBYTE* buffer, DWORD* read,
@@ -127,6 +140,7 @@ struct FakeCalls {
 
   static NET_API_STATUS WINAPI ShareEnum(LMSTR server, DWORD level, LPBYTE* buffer, DWORD, LPDWORD read, LPDWORD total,
                                          LPDWORD resume) {
+    RaiseIfUnimplemented(L"NetShareEnum");
     if (server) return ERROR_BAD_NETPATH;
     if (level != 502) return ERROR_INVALID_LEVEL;
     return Serve<SHARE_INFO_502>(g_fake->shares, g_fake->shareEnumFailure, buffer, read, total, resume,
@@ -149,6 +163,7 @@ struct FakeCalls {
   }
 
   static NET_API_STATUS WINAPI ShareSetInfo(LMSTR server, LMSTR name, DWORD level, LPBYTE buffer, LPDWORD) {
+    RaiseIfUnimplemented(L"NetShareSetInfo");
     const DWORD maxUses = level == 1006 && buffer ? reinterpret_cast<SHARE_INFO_1006*>(buffer)->shi1006_max_uses : 0;
     g_fake->setInfoCalls.push_back({name ? name : L"(null)", level, maxUses});
     if (server) return ERROR_BAD_NETPATH;
@@ -161,6 +176,7 @@ struct FakeCalls {
   }
 
   static NET_API_STATUS WINAPI ShareDel(LMSTR server, LMSTR name, DWORD) {
+    RaiseIfUnimplemented(L"NetShareDel");
     g_fake->deletedShares.push_back(name ? name : L"(null)");
     NET_API_STATUS result = g_fake->shareDelResult;
     if (server) result = ERROR_BAD_NETPATH;
@@ -172,6 +188,7 @@ struct FakeCalls {
 
   static NET_API_STATUS WINAPI SessionEnum(LMSTR server, LMSTR client, LMSTR user, DWORD level, LPBYTE* buffer, DWORD,
                                            LPDWORD read, LPDWORD total, LPDWORD resume) {
+    RaiseIfUnimplemented(L"NetSessionEnum");
     if (server || client || user) return ERROR_INVALID_PARAMETER;
     if (level != 502) return ERROR_INVALID_LEVEL;
     return Serve<SESSION_INFO_502>(g_fake->sessions, g_fake->sessionEnumFailure, buffer, read, total, resume,
@@ -188,12 +205,14 @@ struct FakeCalls {
   }
 
   static NET_API_STATUS WINAPI SessionDel(LMSTR server, LMSTR client, LMSTR user) {
+    RaiseIfUnimplemented(L"NetSessionDel");
     g_fake->deletedSessions.emplace_back(client ? client : L"(null)", user ? user : L"(null)");
     return server ? ERROR_BAD_NETPATH : g_fake->sessionDelResult;
   }
 
   static NET_API_STATUS WINAPI FileEnum(LMSTR server, LMSTR basePath, LMSTR user, DWORD level, LPBYTE* buffer, DWORD,
                                         LPDWORD read, LPDWORD total, PDWORD_PTR resume) {
+    RaiseIfUnimplemented(L"NetFileEnum");
     if (server || basePath || user) return ERROR_INVALID_PARAMETER;
     if (level != 3) return ERROR_INVALID_LEVEL;
     return Serve<FILE_INFO_3>(g_fake->files, g_fake->fileEnumFailure, buffer, read, total, resume,
@@ -207,6 +226,7 @@ struct FakeCalls {
   }
 
   static NET_API_STATUS WINAPI FileClose(LMSTR server, DWORD id) {
+    RaiseIfUnimplemented(L"NetFileClose");
     g_fake->closedFiles.push_back(id);
     if (server) return ERROR_BAD_NETPATH;
     const size_t removed = std::erase_if(g_fake->files, [&](const FakeFile& f) { return f.id == id; });
@@ -271,6 +291,11 @@ FakeSharingApi::~FakeSharingApi() {
   hk::sharing::g_sharingApi = previous_;
   for (void* buffer : live_) ::NetApiBufferFree(buffer);
   g_fake = nullptr;
+}
+
+void RaiseUnimplemented(const char* module, const char* function) {
+  const ULONG_PTR names[] = {reinterpret_cast<ULONG_PTR>(module), reinterpret_cast<ULONG_PTR>(function)};
+  ::RaiseException(hk::sharing::kUnimplementedFunction, EXCEPTION_NONCONTINUABLE, 2, names);
 }
 
 std::wstring FakeSharingApi::CurrentUserSid() {

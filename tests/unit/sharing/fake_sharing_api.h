@@ -75,6 +75,9 @@ class FakeSharingApi {
   // What NetShareSetInfo, NetShareDel and NetSessionDel answer (0: success
   // when the share exists). NetShareDel also leaves its code as last error.
   NET_API_STATUS setInfoResult = 0, shareDelResult = 0, sessionDelResult = 0;
+  // NetApi functions that raise the unimplemented-function exception, as
+  // some do under Wine ("NetShareSetInfo", ...).
+  std::set<std::wstring> unimplemented;
 
   struct SetInfoCall {
     std::wstring name;
@@ -104,5 +107,9 @@ class FakeSharingApi {
   int foreignFrees_ = 0;
   std::vector<std::pair<PACL, DWORD>> aclFailures_;
 };
+
+// Raises the exception Wine raises for a call into a function it does not
+// implement, naming the module and function as Wine does.
+void RaiseUnimplemented(const char* module, const char* function);
 
 }  // namespace hk::test

@@ -6,12 +6,14 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/text.h"
 #include "sharing/fake_sharing_api.h"
 #include "support/log_capture.h"
+#include "tools/sharing/guarded_call.h"
 #include "tools/sharing/sharing.h"
 
 namespace {
@@ -371,6 +373,96 @@ TEST_F(SharingOps, CloseFileTakesTheIdTextAndReportsAnUnknownId) {
   sharing::CloseFile(request, data);  // no longer open
   EXPECT_EQ(data["Status"], "Failed");
   EXPECT_EQ(data["Remarks"], sharing::SystemErrorText(NERR_FileIdNotFound));
+}
+
+TEST_F(SharingOps, FunctionsTheSystemLacksAreAnsweredAsNotImplemented) {
+  fake_.unimplemented = {L"NetShareEnum", L"NetShareSetInfo", L"NetShareDel", L"NetSessionDel", L"NetFileClose"};
+  fake_.shares = {Share(L"Docs")};
+  Json::Value request;
+  request["SHARE_NAME"] = "Docs";
+  request["MAX_USES"] = "3";
+  request["FILE_INFO_ID"] = "1";
+  const struct {
+    const char* function;
+    void (*run)(const Json::Value&, Json::Value&);
+  } table[] = {
+      {"NetShareSetInfo", sharing::SetShareInfo},
+      {"NetShareDel", sharing::DeleteShare},
+      {"NetSessionDel", sharing::DeleteSession},
+      {"NetFileClose", sharing::CloseFile},
+  };
+  const std::string notImplemented = sharing::SystemErrorText(ERROR_CALL_NOT_IMPLEMENTED);
+  for (const auto& row : table) {
+    Json::Value data;
+    row.run(request, data);
+    EXPECT_EQ(data["Status"], "Failed") << row.function;
+    EXPECT_EQ(data["Remarks"],
+              row.run == sharing::DeleteShare ? sharing::ComErrorText(ERROR_CALL_NOT_IMPLEMENTED) : notImplemented)
+        << row.function;
+    EXPECT_TRUE(log_.logged(std::string(row.function) + " is not implemented on this system")) << row.function;
+  }
+  Json::Value shares;
+  sharing::ListShares(shares);
+  EXPECT_EQ(shares["Remarks"], notImplemented);
+  EXPECT_TRUE(fake_.setInfoCalls.empty() && fake_.deletedShares.empty() && fake_.closedFiles.empty());
+}
+
+#if defined(__i386__)
+EXCEPTION_DISPOSITION NTAPI PassOn(EXCEPTION_RECORD*, void*, CONTEXT*, void*) { return ExceptionContinueSearch; }
+#endif
+
+TEST(GuardedCall, AnAbandonedCallLeavesTheThreadsHandlersWorking) {
+  const auto unimplemented = [](void*) -> DWORD {
+    hk::test::RaiseUnimplemented("netapi32.dll", "NetShareSetInfo");
+    return 7;
+  };
+  const auto fine = [](void*) -> DWORD {
+    ::SetLastError(1234);
+    return 7;
+  };
+  // One guarded call inside another: the inner one takes the exception.
+  const auto nested = [](void* inner) -> DWORD {
+    bool raised = false;
+    const DWORD result = sharing::CallGuarded(*static_cast<DWORD (**)(void*)>(inner), nullptr, &raised);
+    return raised ? 100 + result : result;
+  };
+#if defined(__i386__)
+  // A call that registered a frame-based handler of its own before raising:
+  // that frame dies with the call and must not stay on the thread's chain.
+  const auto framed = [](void*) -> DWORD {
+    EXCEPTION_REGISTRATION_RECORD record;
+    __asm__ __volatile__("movl %%fs:0, %0" : "=r"(record.Next));
+    record.Handler = PassOn;
+    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(&record) : "memory");
+    hk::test::RaiseUnimplemented("netapi32.dll", "NetFileClose");
+    return 7;
+  };
+  const auto chainHead = [] {
+    EXCEPTION_REGISTRATION_RECORD* head;
+    __asm__ __volatile__("movl %%fs:0, %0" : "=r"(head));
+    return head;
+  };
+  EXCEPTION_REGISTRATION_RECORD* const before = chainHead();
+  bool framedRaised = false;
+  EXPECT_EQ(sharing::CallGuarded(framed, nullptr, &framedRaised), 0u);
+  EXPECT_TRUE(framedRaised);
+  EXPECT_EQ(chainHead(), before);
+#endif
+  DWORD (*inner)(void*) = unimplemented;
+  for (int round = 0; round < 3; ++round) {
+    bool raised = false;
+    EXPECT_EQ(sharing::CallGuarded(unimplemented, nullptr, &raised), 0u) << round;
+    EXPECT_TRUE(raised) << round;
+    EXPECT_EQ(sharing::CallGuarded(fine, nullptr, &raised), 7u) << round;
+    EXPECT_FALSE(raised) << round;
+    EXPECT_EQ(::GetLastError(), 1234u) << round;
+    EXPECT_EQ(sharing::CallGuarded(nested, &inner, &raised), 100u) << round;
+    EXPECT_FALSE(raised) << round;
+  }
+  // The system's own frame-based handlers still catch their faults, and C++
+  // exceptions still unwind.
+  EXPECT_TRUE(::IsBadReadPtr(nullptr, 4));
+  EXPECT_THROW(throw std::runtime_error("still unwinds"), std::runtime_error);
 }
 
 }  // namespace
