@@ -47,6 +47,41 @@ def show(title, answer, columns, sort_key=None):
     table(rows, columns)
 
 
+def show_groups(groups_answer, users_answer):
+    """The local groups (6000) with their members, and the user accounts (6003)."""
+    say("\n== local groups (6000)")
+    groups = groups_answer.get("responseData", {}).get("groups")
+    if not isinstance(groups, list):
+        say(f"(no list: {groups or groups_answer.get('errorOutput')})")
+    else:
+        rows = [dict(g, MEMBER_COUNT=len(g.get("MEMBERS") or []),
+                     MEMBER_NAMES=", ".join(m.get("NAME", "") for m in g.get("MEMBERS") or [])) for g in groups]
+        table(rows, [("ID", "GROUP_ID", 3), ("NAME", "NAME", 24), ("DOMAIN", "DOMAIN", 14), ("SID", "SID", 14),
+                     ("N", "MEMBER_COUNT", 3), ("MEMBERS", "MEMBER_NAMES", 50)])
+    say("\n== user accounts (6003)")
+    users = users_answer.get("responseData", {}).get("users")
+    if users is None:
+        say(f"(no list: {users_answer.get('errorOutput')})")
+    elif not users:
+        say("(no accounts)")
+    else:
+        table(users, [("NAME", "USER_NAME", 20), ("HOME", "HOME_DIRECTORY", 24), ("LAST LOGON", "LAST_LOGON", 11),
+                      ("EXPIRES", "ACCT_EXPIRES", 11), ("DESCRIPTION", "DESCRIPTION", 40)])
+
+
+def show_printers(answer):
+    """The printers of WMI, the print providers' registry entries and the spooler's connections (7000)."""
+    say(f"\n== printers (7000, answered {answer.get('responseCode') or answer.get('errorCode')})")
+    printers = answer.get("responseData", {}).get("printers")
+    if not isinstance(printers, list):
+        say(f"(no list: {printers or answer.get('errorOutput')})")
+        return
+    table(printers, [("ID", "PRINTER_ID", 3), ("NAME", "PRINTER_NAME", 28), ("DRIVER", "PRINTER_DRIVER_NAME", 22),
+                     ("PORT", "PRINTER_PORT_NAME", 12), ("NETWORK", "PRINTER_NETWORK", 7),
+                     ("SHARED", "PRINTER_SHARED", 6), ("STATUS", "EXTENDED_PRINTER_STATUS", 12),
+                     ("SERVER", "PRINTER_SERVER_NAME", 16)])
+
+
 def show_sharing(connection):
     """Tool 8: shares, sessions and open files, each a formatter answer."""
     def rows_of(title, code, data, key, columns, count_key=None):
@@ -117,6 +152,18 @@ def main():
             show("local users (3101)", answer,
                  [("NAME", "name", 20), ("FULL NAME", "full_name", 20), ("STATUS", "status", 8),
                   ("TYPE", "account_type", 8), ("DOMAIN", "domain", 16), ("SID", "sid", 46)])
+            show_groups(connection.request(6, 6000, data={"Groups": "All_Groups"}, timeout=60),
+                        connection.request(6, 6003, data={"request": "getUsers"}, timeout=60))
+            answer = connection.request(15, 15000, data={"REQUEST": "ALL_APPS", "WebClientID": "demo"}, timeout=60)
+            say("\n== startup programs (15000)")
+            apps = answer.get("responseData", {}).get("APPS_LIST")
+            if isinstance(apps, list):
+                table(apps, [("NAME", "NAME", 24), ("DESCRIPTION", "DESCRIPTION", 28), ("STATUS", "STATUS", 8),
+                             ("TYPE", "STARTUP_TYPE", 8), ("USER", "USER", 16), ("LOCATION", "LOCATION", 50)])
+            else:
+                say(f"(no list: {apps if apps is not None else answer.get('errorOutput')})")
+
+            show_printers(connection.request(7, 7000, data={"PrinterName": "ALL_PRINTERS"}, timeout=60))
             show_sharing(connection)
 
             say("\n== asking the agent to exit (1105)")

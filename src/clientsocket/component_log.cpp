@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "core/text.h"
 #include "infra/win_resource.h"
 
 namespace clientsocket {
@@ -19,14 +20,6 @@ constexpr ULONGLONG kRotateAtBytes = 4ull << 20;
 std::timed_mutex& FileLock() {
   static std::timed_mutex lock;
   return lock;
-}
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(n > 0 ? n : 0, L'\0');
-  if (n > 0) ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
 }
 
 void CreateFolders(const std::wstring& file) {
@@ -50,7 +43,7 @@ std::wstring RotatedName(const std::wstring& path) {
 std::shared_ptr<ComponentLog> ComponentLog::Open(const std::string& path) {
   std::wstring full;
   if (!path.empty()) {
-    const std::wstring wide = Widen(path);
+    const std::wstring wide = hk::Widen(path);
     const DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (n > 0) {
       full.resize(n);

@@ -37,6 +37,12 @@ struct Handlers {
 };
 
 // The socket object the callbacks belong to.
+namespace detail {
+inline void close_wsa_event(WSAEVENT event) { ::WSACloseEvent(event); }
+}  // namespace detail
+// WSA_INVALID_EVENT is null, as for the family's plain handles.
+using unique_wsa_event = hk::unique_any<WSAEVENT, detail::close_wsa_event>;
+
 class SessionOwner {
  public:
   virtual Handlers CurrentHandlers() = 0;
@@ -145,7 +151,7 @@ class Session {
   SessionOwner* owner_;
 
   MessageReader reader_;  // receive thread only
-  HANDLE networkEvent_ = nullptr;
+  unique_wsa_event networkEvent_;
   hk::unique_handle wake_;
   hk::unique_handle done_;
   hk::unique_handle thread_;

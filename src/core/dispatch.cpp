@@ -13,9 +13,12 @@
 #include "core/outcome.h"
 #include "core/text.h"
 #include "infra/log.h"
+#include "tools/groups/groups.h"
+#include "tools/printers/PrinterDetails.h"
 #include "tools/processes/Process.h"
 #include "tools/services/Service.h"
 #include "tools/sharing/sharing.h"
+#include "tools/startup/Startup_Process.h"
 #include "tools/users/users.h"
 
 namespace {
@@ -24,11 +27,7 @@ constexpr DWORD kServiceStopWaitMs = 30000;
 constexpr DWORD kServiceStart = 0x0010;
 constexpr DWORD kServiceStopAndQuery = 0x0024;
 
-std::wstring system_message(DWORD code) {
-  std::string text;
-  Chostkeeper::format(code, text);
-  return hk::Widen(text);
-}
+std::wstring system_message(DWORD code) { return hk::SystemMessage(code); }
 
 // A decimal number as the C runtime's _wtoi reads it: blanks, a sign, then
 // digits; 0 when there are none. Saturates instead of wrapping.
@@ -46,6 +45,13 @@ int32_t decimal(const std::wstring& text) {
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(value);
+}
+
+// The exit requests and an invalid request end serving; make_connect returns
+// within a pause.
+void stop_serving() {
+  g_stopped = 1;
+  g_running = 0;
 }
 
 void log_load(const ToolsJsonFormatter& request) {
@@ -114,7 +120,7 @@ void serve_processes(int code, uint32_t pid, const std::string& webClientId, boo
       WriteLog(L"response code 1105");
       POST_JSON_success("1", "1104", "Agent Terminated", 0, webClientId);
       WriteLog(L"response code 1105 Terminating Agent");
-      g_running = 0;
+      stop_serving();
       break;
     default:
       break;
@@ -302,7 +308,7 @@ void serve_services(const std::wstring& code, const std::wstring& name, const st
   } else if (code == L"2105") {
     POST_JSON_success("2", "2104", "Agent Terminated", 0, webClientId);
     WriteLog(L"(service)Exiting Agent");
-    g_running = 0;
+    stop_serving();
   }
 }
 
@@ -334,7 +340,7 @@ void serve_users(const std::wstring& code, const std::string& webClientId) {
   } else if (code == L"3105") {
     POST_JSON_success("3", "3104", "Agent Terminated", 0, webClientId);
     WriteLog(L"(User)Exiting Agent");
-    g_running = 0;
+    stop_serving();
   }
 }
 
@@ -352,7 +358,8 @@ struct ToolRange {
 // A request code in t*1000 .. t*1000+299 goes to tool t's dispatcher.
 ToolDispatcher find_dispatcher(int32_t toolId, int32_t code) {
   static const ToolRange kTools[] = {
-      {6, nullptr}, {7, nullptr}, {8, &HandleShareRequest}, {10, nullptr}, {13, nullptr}, {15, nullptr},
+      {6, hk::groups::DispatchRequest}, {7, hk::printers::DispatchRequest}, {8, &HandleShareRequest}, {10, nullptr},
+      {13, nullptr}, {15, &Startup_Process::ServerToAgentHandler},
   };
   for (const ToolRange& tool : kTools) {
     const int64_t first = static_cast<int64_t>(tool.toolId) * 1000;
@@ -377,7 +384,7 @@ void Server::parsecmdJson(std::string text, std::wstring (&commands)[4]) {
   const Json::Value& data = request.requestData;
   const Json::Value* cmd = data.isObject() ? data.find("cmd", "cmd" + 3) : nullptr;
   const Json::Value* type = data.isObject() ? data.find("type", "type" + 4) : nullptr;
-  commands[2] = cmd && cmd->isString() ? hk::Widen(cmd->asString()) : L"";
+  commands[2] = cmd && cmd->isString() ? hk::FromUtf8(cmd->asString()) : L"";
   commands[1] = std::to_wstring(request.requestCode);
   commands[0] = std::to_wstring(request.toolId);
   commands[3] = std::to_wstring(type && type->isInt() ? type->asInt() : 0);
@@ -385,6 +392,10 @@ void Server::parsecmdJson(std::string text, std::wstring (&commands)[4]) {
 
 void Chostkeeper::connect(std::string text) {
   try {
+    if (g_stopped != 0) {
+      WriteLog(L"Request dropped: the agent has stopped serving || Chostkeeper::connect()|| ");
+      return;
+    }
     std::wstring commands[4];
     Server::parsecmdJson(text, commands);
     const std::wstring& tool = commands[0];
@@ -409,7 +420,7 @@ void Chostkeeper::connect(std::string text) {
       serve_users(code, webClientId);
     } else if (tool == L"0") {
       WriteLog(L"Exiting Agent As toolid 0 was recived");
-      g_running = 0;
+      stop_serving();
     } else if (tool == L"5" || tool == L"6" || tool == L"7" || tool == L"8" || tool == L"9" || tool == L"10") {
       WriteLog(L"\n received tool_id >5 and <10");
       jsonRequestHandler(text);
@@ -418,7 +429,7 @@ void Chostkeeper::connect(std::string text) {
       jsonRequestHandler(text);
     } else {
       WriteLog(L"Invalid Request || Chostkeeper::connect()|| ");
-      g_running = 0;
+      stop_serving();
     }
   } catch (...) {
     WriteLog(L"Error was caught while handling a request || Chostkeeper::connect()|| ");
@@ -438,7 +449,7 @@ int Chostkeeper::jsonRequestHandler(std::string text) {
     if (request.toolId == 1) {
       const Json::Value& data = request.requestData;
       const Json::Value* cmd = data.isObject() ? data.find("cmd", "cmd" + 3) : nullptr;
-      const uint32_t pid = cmd && cmd->isString() ? static_cast<uint32_t>(decimal(hk::Widen(cmd->asString()))) : 0;
+      const uint32_t pid = cmd && cmd->isString() ? static_cast<uint32_t>(decimal(hk::FromUtf8(cmd->asString()))) : 0;
       serve_processes(request.requestCode, pid, hk::ToUtf8(request.webClientId), true);
       WriteLog(L"Not Sending data");
       return 1;
@@ -462,11 +473,7 @@ int Chostkeeper::jsonRequestHandler(std::string text) {
 }
 
 int Chostkeeper::format(unsigned long errorCode, std::string& out) {
-  char* buffer = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, errorCode,
-      LANG_USER_DEFAULT, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-  out.assign(buffer ? buffer : "", buffer ? length : 0);
-  if (buffer) ::LocalFree(buffer);
+  // The text goes onto the wire, so UTF-8 rather than the ANSI code page.
+  out = hk::ToUtf8(hk::SystemMessage(static_cast<uint32_t>(errorCode)));
   return 1;
 }

@@ -10,3 +10,8 @@
 extern HOSTKEEPER_API std::atomic<int32_t> g_running;
 extern HOSTKEEPER_API std::atomic<int32_t> g_reconnect;
 extern HOSTKEEPER_API AsyncWsHandler g_wsHandler;
+
+// Set once the library has stopped serving (an exit or invalid request, a
+// failed reconnection, make_connect returned); cleared by the next connection
+// attempt. While set, requests that still arrive are logged and dropped.
+extern std::atomic<int32_t> g_stopped;

@@ -39,6 +39,13 @@ Chostkeeper::~Chostkeeper() = default;
 bool Server::AttemptWsConnection(std::string host, std::string path, int port, ConnectionVariable cv,
                                  bool secure) {
   WriteLog(L"Attempting to connect to Server || Server::AttemptWsConnection || ");
+  // The flags are set for success before the attempt: the socket's threads
+  // can deliver a close or an exit request the moment the upgrade completes,
+  // before ConnectDirectly has even returned here, and what they set must
+  // stand. A failed attempt puts the flags back as they were.
+  const int32_t runningBefore = g_running.exchange(1);
+  const int32_t reconnectBefore = g_reconnect.exchange(0);
+  const int32_t stoppedBefore = g_stopped.exchange(0);
   const bool useTls = port == 443 || secure;
   g_wsHandler = AsyncWsHandler(host, useTls, port, path, 0);
 
@@ -50,10 +57,11 @@ bool Server::AttemptWsConnection(std::string host, std::string path, int port, C
   } else if (g_wsHandler.ConnectViaProxy(true, proxyHost, cv.proxyPort, proxyUser, proxyPassword)) {
     WriteLogA(" Hostkeeper::connected via proxy:\tSucceeded");
   } else {
+    g_running = runningBefore;
+    g_reconnect = reconnectBefore;
+    g_stopped = stoppedBefore;
     return false;
   }
-  g_reconnect = 0;
-  g_running = 1;
   return true;
 }
 
@@ -81,13 +89,7 @@ void Chostkeeper::make_connect(ConnectionVariable cv, std::string host, std::str
       }
     }
 
-    status = Json::Value();
-    status["resourceId"] = resourceId;
-    status["customerId"] = customerId;
-    status["sessionId"] = sessionId;
-    status["toolId"] = 1;
-    status["status"] = connected ? 1 : 0;
-    status["statusMessage"] = connected ? "hostkpr .exe Successfully Initiated" : "error";
+    status = hk::StartStatus(*this, connected);
     hk::ReportStart(*this, host, port, deviceId, sessionId, clientId, cv);
 
     if (connected) {
@@ -99,6 +101,9 @@ void Chostkeeper::make_connect(ConnectionVariable cv, std::string host, std::str
   } catch (...) {
     WriteLog(L"Error was caught in Chostkeeper::make_connect()");
   }
+  // Whatever the connection still delivers is no longer served.
+  g_stopped = 1;
+  g_running = 0;
 }
 
 void Chostkeeper::wait(std::string host, std::string path, int port, ConnectionVariable cv, bool secure,

@@ -258,7 +258,7 @@ ToolsJsonFormatter LoadRequest(std::string text) {
     ToolsJsonFormatter record(fields.requestId, fields.toolId);
     record.requestCode = fields.requestCode;
     record.requestData = data;
-    record.webClientId = hk::Widen(webClientId.isString() ? webClientId.asString() : std::string());
+    record.webClientId = hk::FromUtf8(webClientId.isString() ? webClientId.asString() : std::string());
 
     WriteLog(L"LoadRequest: Loaded toolId:%d\n", record.toolId);
     WriteLog(L"LoadRequest: Loaded RequestId:%d\n", record.requestId);
@@ -424,22 +424,26 @@ int ChangeJsonToString(Json::Value value, char** out) {
 // ---------------------------------------------------------------------------
 // Text conversions
 
+namespace {
+
+// A zero-filled heap copy of text, terminated, that the receiver frees.
+template <typename Char>
+Char* heap_copy(const std::basic_string<Char>& text) {
+  auto* copy = static_cast<Char*>(std::calloc(text.size() + 2, sizeof(Char)));
+  if (copy) std::copy(text.begin(), text.end(), copy);
+  return copy;
+}
+
+}  // namespace
+
 bool ChangeToWideStr(const char* utf8, wchar_t** out) {
   if (!utf8) {
     WriteLog(L"ChangeToWideStr: AnsiString is empty! \n");
     return false;
   }
   if (!out) return false;
-  const int count = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-  if (count <= 0) return false;
-  // One spare character: Wine's decoder can swallow the NUL after a
-  // truncated sequence, and the buffer must stay terminated.
-  auto* wide = static_cast<wchar_t*>(std::calloc(static_cast<size_t>(count) + 1, sizeof(wchar_t)));
+  wchar_t* wide = heap_copy(hk::FromUtf8(utf8));
   if (!wide) return false;
-  if (::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, count) == 0) {
-    hk::FreeText(wide);
-    return false;
-  }
   *out = wide;
   return true;
 }
@@ -450,14 +454,8 @@ bool ChangeWideToUTF8Str(const wchar_t* wide, char** out) {
     return false;
   }
   if (!out) return false;
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return false;
-  char* utf8 = calloc_text(static_cast<size_t>(size) + 1);
+  char* utf8 = heap_copy(hk::ToUtf8(wide));
   if (!utf8) return false;
-  if (::WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, size, nullptr, nullptr) == 0) {
-    hk::FreeText(utf8);
-    return false;
-  }
   *out = utf8;
   return true;
 }
@@ -568,17 +566,21 @@ std::string GetKnownErrorText(uint32_t code) {
   }
 }
 
+std::wstring hk::SystemMessage(uint32_t code, bool oneLine) {
+  hk::unique_hlocal buffer;
+  wchar_t* message = nullptr;
+  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS | (oneLine ? FORMAT_MESSAGE_MAX_WIDTH_MASK : 0),
+                                        nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  buffer.reset(message);
+  return message ? std::wstring(message, length) : std::wstring();
+}
+
 char* GetSystemErrorText(uint32_t code) {
   char* text = nullptr;
   try {
-    hk::unique_hlocal systemText;
-    wchar_t* message = nullptr;
-    const DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                             FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                         nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    systemText.reset(message);
-    if (length != 0 && message) ChangeWideToUTF8Str(message, &text);
+    const std::wstring message = hk::SystemMessage(code, true);
+    if (!message.empty()) ChangeWideToUTF8Str(message.c_str(), &text);
     if (!text) {
       text = calloc_text(kErrorTextSize);
       if (!text) return nullptr;

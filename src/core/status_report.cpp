@@ -46,6 +46,17 @@ std::string GatewayHost() {
   return n > 0 && n < sizeof value ? std::string(value, n) : std::string(HK_GATEWAY_HOST);
 }
 
+Json::Value StartStatus(const Chostkeeper& keeper, bool connected) {
+  Json::Value status;
+  status["resourceId"] = keeper.resourceId;
+  status["customerId"] = keeper.customerId;
+  status["sessionId"] = keeper.sessionId;
+  status["toolId"] = 1;
+  status["status"] = connected ? 1 : 0;
+  status["statusMessage"] = connected ? "hostkpr .exe Successfully Initiated" : "error";
+  return status;
+}
+
 Json::Value GatewayNotification(const std::string& deviceId, const std::string& sessionId,
                                 const std::string& clientId) {
   Json::Value action;

@@ -1,9 +1,16 @@
 // Pieces of the log exposed for tests.
 #pragma once
 #include <cstdarg>
+#include <cstddef>
 #include <string>
 
 namespace hk::logging {
+
+// The largest entry the log writes whole: a request text can be a megabyte,
+// and every entry is written under the process-wide mutex.
+inline constexpr size_t kMaxEntryChars = 16 * 1024;
+// The text, or its start and how much was left out.
+std::wstring BoundEntry(const std::wstring& text);
 
 std::wstring FormatMessageV(const wchar_t* format, va_list args);
 std::string FormatMessageNarrowV(const char* format, va_list args);

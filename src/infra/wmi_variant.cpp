@@ -120,11 +120,4 @@ bool IsSet(const VARIANT& value) {
   return out->boolVal != VARIANT_FALSE;
 }
 
-std::string NarrowLowByte(std::wstring_view text) {
-  std::string narrow;
-  narrow.reserve(text.size());
-  for (const wchar_t unit : text) narrow.push_back(static_cast<char>(static_cast<unsigned char>(unit & 0xFF)));
-  return narrow;
-}
-
 }  // namespace hk::wbem

@@ -63,8 +63,4 @@ std::optional<T> Read(IWbemClassObject& object, const wchar_t* name) {
 // VT_NULL among them, is not set.
 bool IsSet(const VARIANT& value);
 
-// The tools' narrow text of a WMI string: the low 8 bits of each UTF-16 code
-// unit, one byte per unit, no code page involved.
-std::string NarrowLowByte(std::wstring_view text);
-
 }  // namespace hk::wbem

@@ -8,6 +8,8 @@
 
 #include "infra/log.h"
 #include "infra/win_resource.h"
+#include "infra/win_time.h"
+#include "tools/processes/process_collect.h"
 #include "tools/processes/process_queries.h"
 #include "tools/processes/process_render.h"
 #include "tools/processes/process_snapshot.h"
@@ -35,9 +37,7 @@ DWORD WINAPI worker_main(LPVOID parameter) {
   }
 }
 
-int64_t ticks(const FILETIME& time) {
-  return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-}
+int64_t ticks(const FILETIME& time) { return static_cast<int64_t>(FileTimeTicks(time)); }
 
 }  // namespace
 
@@ -55,12 +55,10 @@ int32_t CpuUsageTable::lookup(DWORD processId) const {
 
 std::shared_ptr<CpuUsageTable> Process::fetchProcessPID() {
   try {
-    SYSTEM_INFO system{};
-    ::GetSystemInfo(&system);
     std::vector<DWORD> processIds;
     processIds.reserve(CpuUsageTable::kRoom);
     for (const PROCESSENTRY32W& entry : TakeProcessSnapshot()) processIds.push_back(entry.th32ProcessID);
-    auto table = std::make_shared<CpuUsageTable>(processIds, system.dwNumberOfProcessors);
+    auto table = std::make_shared<CpuUsageTable>(processIds, hk::processes::ActiveProcessorCount());
     WriteLog(L"Totol Process : %d", static_cast<int>(table->size()));
     std::lock_guard<std::mutex> lock(g_tableMutex);
     g_cpuTable = table;

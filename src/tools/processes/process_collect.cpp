@@ -8,7 +8,8 @@
 #include "infra/log.h"
 #include "infra/win_resource.h"
 #include "tools/processes/process_queries.h"
-#include "tools/processes/sized_query.h"
+#include "infra/sized_buffer.h"
+#include "infra/win_time.h"
 
 namespace hk::processes {
 namespace {
@@ -17,7 +18,6 @@ constexpr DWORD kQueryAccess = PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED
 constexpr DWORD kImagePathChars = 260;
 constexpr DWORD kAccountChars = 256;
 
-uint64_t ticks(const FILETIME& time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 std::optional<std::wstring> image_path(HANDLE process) {
   wchar_t path[kImagePathChars];
@@ -48,17 +48,9 @@ std::optional<std::wstring> account_name(PSID sid) {
 std::optional<std::wstring> owner_name(HANDLE process, ListingContext& context) {
   unique_handle token;
   if (!::OpenProcessToken(process, TOKEN_QUERY, token.put())) return std::nullopt;
-  const auto user = QuerySized(
-      [&] {
-        DWORD needed = 0;
-        ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &needed);
-        return needed;
-      },
-      [&](BYTE* buffer, DWORD size) {
-        DWORD needed = 0;
-        return ::GetTokenInformation(token.get(), TokenUser, buffer, size, &needed) != FALSE;
-      },
-      sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE);
+  const auto user = FillGrowing(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE, [&](BYTE* buffer, DWORD size, DWORD* needed) {
+    return ::GetTokenInformation(token.get(), TokenUser, buffer, size, needed) != FALSE;
+  });
   if (!user) {
     WriteLog(L"Process :: Some Error Occured in tokenifo %d", static_cast<int>(::GetLastError()));
     return std::nullopt;
@@ -83,7 +75,7 @@ OpenedProcessFacts collect_opened(HANDLE process, ListingContext& context) {
   FILETIME creation{}, exit{}, kernel{}, user{};
   if (::GetProcessTimes(process, &creation, &exit, &kernel, &user)) {
     facts.creationLocalTime = local_time(creation, context);
-    facts.kernelPlusUser100ns = ticks(kernel) + ticks(user);
+    facts.kernelPlusUser100ns = FileTimeTicks(kernel) + FileTimeTicks(user);
   }
 
   PROCESS_MEMORY_COUNTERS memory{};
@@ -103,16 +95,28 @@ ListingContext::ListingContext() {
   if (::GetTimeZoneInformation(&info) != TIME_ZONE_ID_INVALID) zone = info;
 }
 
+ListingHandle OpenForListing(DWORD processId) {
+  ListingHandle opened{unique_handle(::OpenProcess(kQueryAccess | PROCESS_VM_READ, FALSE, processId)), true};
+  if (!opened.handle) opened = {unique_handle(::OpenProcess(kQueryAccess, TRUE, processId)), false};
+  return opened;
+}
+
+unsigned ActiveProcessorCount() {
+  const DWORD all = ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+  if (all != 0) return all;
+  SYSTEM_INFO system{};
+  ::GetSystemInfo(&system);
+  return system.dwNumberOfProcessors;
+}
+
 ProcessFacts CollectProcessFacts(const PROCESSENTRY32W& entry, ListingContext& context) {
   ProcessFacts facts;
   facts.name.assign(entry.szExeFile, ::wcsnlen(entry.szExeFile, MAX_PATH));
   facts.processId = entry.th32ProcessID;
   facts.threadCount = entry.cntThreads;
-  // One handle serves both the queries and the command line where the
-  // process grants both; otherwise each opens with its own access.
-  unique_handle process(::OpenProcess(kQueryAccess | PROCESS_VM_READ, TRUE, entry.th32ProcessID));
-  const bool canRead = process.valid();
-  if (!process) process.reset(::OpenProcess(kQueryAccess, TRUE, entry.th32ProcessID));
+  ListingHandle opened = OpenForListing(entry.th32ProcessID);
+  const unique_handle& process = opened.handle;
+  const bool canRead = opened.canRead;
   if (process) facts.opened = collect_opened(process.get(), context);
   DWORD session = 0;
   if (::ProcessIdToSessionId(entry.th32ProcessID, &session)) facts.sessionId = session;

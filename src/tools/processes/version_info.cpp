@@ -5,17 +5,19 @@
 #include <mutex>
 
 #include "tools/processes/process_collect.h"
-#include "tools/processes/sized_query.h"
+#include "infra/sized_buffer.h"
 
 namespace hk::processes {
 
 std::optional<std::wstring> ReadFileDescription(const std::wstring& path) {
-  const auto data = QuerySized(
-      [&] {
-        DWORD ignored = 0;
-        return ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
-      },
-      [&](BYTE* buffer, DWORD size) { return ::GetFileVersionInfoW(path.c_str(), 0, size, buffer) != FALSE; });
+  const auto data = FillGrowing(0, [&](BYTE* buffer, DWORD size, DWORD* needed) {
+    if (size == 0) {
+      DWORD ignored = 0;
+      *needed = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+      return false;
+    }
+    return ::GetFileVersionInfoW(path.c_str(), 0, size, buffer) != FALSE;
+  });
   if (!data) return std::nullopt;
 
   struct Translation {

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "tools/services/growing_buffer.h"
+#include "infra/sized_buffer.h"
 
 namespace hk::services {
 namespace {
@@ -20,14 +20,18 @@ hk::unique_hlocal zeroed(DWORD size) {
 
 std::optional<ServiceEnumeration> EnumerateWin32Services(SC_HANDLE manager) {
   DWORD count = 0;
-  auto buffer = CallGrowing(kEntrySize, kEntrySize, [&](BYTE* data, DWORD size, DWORD* needed) {
-    // Each call starts from the first service, so the second one cannot
-    // skip what a partial first call already returned.
+  auto buffer = FillGrowing(
+      kEntrySize,
+      [&](BYTE* data, DWORD size, DWORD* needed) {
+        // Each call starts from the first service, so a later one cannot skip
+        // what a partial earlier call already returned.
     DWORD resume = 0;
     count = 0;
-    return ::EnumServicesStatusW(manager, SERVICE_WIN32, SERVICE_STATE_ALL,
-                                 reinterpret_cast<ENUM_SERVICE_STATUSW*>(data), size, needed, &count, &resume) != 0;
-  });
+        return ::EnumServicesStatusW(manager, SERVICE_WIN32, SERVICE_STATE_ALL,
+                                     reinterpret_cast<ENUM_SERVICE_STATUSW*>(data), size, needed, &count,
+                                     &resume) != 0;
+      },
+      kEntrySize);
   if (!buffer) return std::nullopt;
   return ServiceEnumeration(std::move(*buffer), count);
 }

@@ -6,7 +6,6 @@
 #include "infra/log.h"
 #include "tools/services/Service.h"
 #include "tools/services/service_collect.h"
-#include "tools/services/service_log.h"
 #include "tools/services/service_render.h"
 
 using hk::services::EnumerateWin32Services;
@@ -22,7 +21,7 @@ void Service::get_details(char** outcome, const std::string& webClientId) {
   try {
     hk::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
     if (!manager) {
-      hk::services::LogKeepingError(L"Service Manager returned NULL in Service::get_details()");
+      WriteLog(L"Service Manager returned NULL in Service::get_details()");
       return;
     }
     const std::optional<ServiceEnumeration> entries = EnumerateWin32Services(manager.get());

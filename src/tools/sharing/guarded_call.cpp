@@ -1,6 +1,7 @@
 #include "tools/sharing/guarded_call.h"
 
 #include "infra/log.h"
+#include "infra/win_resource.h"
 
 namespace hk::sharing {
 
@@ -62,9 +63,8 @@ DWORD CallGuarded(DWORD (*call)(void* context), void* context, bool* raised) {
     const DWORD result = call(context);
     // Thread-local storage may go through TlsGetValue, which clears the
     // last error the call left.
-    const DWORD error = ::GetLastError();
+    const last_error_keeper keep;
     t_guard = outer;
-    ::SetLastError(error);
     return result;
   }
 #if defined(__i386__)

@@ -24,12 +24,7 @@ namespace {
 
 // " failed with error %d: %s" with the system's text of code.
 void LogSystemText(DWORD code) {
-  unique_hlocal buffer;
-  wchar_t* text = nullptr;
-  ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  buffer.reset(text);
-  WriteLogLevel1(L" failed with error %d: %s", static_cast<int>(code), text ? text : L"");
+  WriteLogLevel1(L" failed with error %d: %s", static_cast<int>(code), SystemMessage(code).c_str());
 }
 
 bool HasValidDescriptor(const SHARE_INFO_502& share) {
@@ -93,17 +88,9 @@ std::string SystemErrorText(DWORD code) {
 }
 
 std::string ComErrorText(DWORD code) {
-  unique_hlocal buffer;
-  wchar_t* text = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  buffer.reset(text);
-  if (length != 0 && text) {
-    std::wstring message(text, length);
-    if (message.size() >= 2 && message.compare(message.size() - 2, 2, L"\r\n") == 0) message.resize(message.size() - 2);
-    return ToUtf8(message);
-  }
+  std::wstring message = SystemMessage(code);
+  if (message.size() >= 2 && message.compare(message.size() - 2, 2, L"\r\n") == 0) message.resize(message.size() - 2);
+  if (!message.empty()) return ToUtf8(message);
   char made[64];
   if (code >= 0x80040201u && code <= 0x8004FFFFu) {
     std::snprintf(made, sizeof made, "IDispatch error #%d", static_cast<int>((code & 0xFFFF) - 0x200));

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/outcome.h"
+#include "core/text.h"
 #include "infra/log.h"
 #include "infra/wmi.h"
 #include "infra/wmi_query.h"
@@ -19,7 +20,7 @@ char* OutcomeWord(const char* word) { return const_cast<char*>(word); }
 
 std::string ReadText(IWbemClassObject& row, const wchar_t* name) {
   const auto text = wbem::Read<std::wstring>(row, name);
-  return text ? wbem::NarrowLowByte(*text) : std::string();
+  return text ? hk::ToUtf8(*text) : std::string();
 }
 
 UserAccountRow ReadUserAccount(IWbemClassObject& row) {

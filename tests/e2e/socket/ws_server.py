@@ -8,7 +8,8 @@ for (the rest, and the query, are only recorded):
   echo     sends every message back as it came
   frag     sends one text message in fragments of 1, 126, 65536 and the rest
            bytes of a 300000-letter generated message, then echoes
-  big      sends a generated text message of 4 MiB, then echoes
+  big      sends a generated text message of 1 MiB (the most a client takes),
+           then echoes
   nul      sends "abc", NUL, "def" as one text message, then echoes
   closeme  closes with code 4001 "bye now" when the first message arrives
   ping     pings with "are you there", reports the pong, then sends "after-ping"
@@ -90,7 +91,7 @@ async def handler(ws, path):
             async for message in ws:
                 await ws.send(message)
         elif mode == "big":
-            await ws.send(generate(4 * 1024 * 1024, 9))
+            await ws.send(generate(1024 * 1024 - len("G1048576:9:"), 9))
             await echo(ws, conn)
         elif mode == "nul":
             await ws.send("abc\x00def")

@@ -10,6 +10,8 @@
 #include "core/Chostkeeper.h"
 #include "core/Server.h"
 #include "core/globals.h"
+#include "core/text.h"
+#include "services/registered_service.h"
 #include "support/recording_socket.h"
 
 namespace {
@@ -30,8 +32,13 @@ std::string request(int tool, int code, const std::string& data = "{}", const st
 
 class Dispatch : public ::testing::Test {
  protected:
-  void SetUp() override { g_running = 1; }
+  void SetUp() override { serve_again(); }
   void TearDown() override { g_running = 0; }
+  // As a new connection would: after an exit the library serves nothing.
+  static void serve_again() {
+    g_running = 1;
+    g_stopped = 0;
+  }
   // Delivered through the handler's text callback, as a received frame is.
   std::vector<std::string> serve(const std::string& text) {
     session_.clear();
@@ -78,18 +85,32 @@ TEST_F(Dispatch, RoutesByToolAndCode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    g_running = 1;
+    serve_again();
     EXPECT_EQ(serve(c.text), c.answers);
     EXPECT_EQ(g_running.load(), c.runningAfter);
   }
 }
 
-TEST_F(Dispatch, WebClientIdGoesIntoTheEnvelope) {
-  const auto sent = serve(request(1, 1105, "{}", R"(,"webClientId":"browser-9")"));
-  ASSERT_EQ(sent.size(), 1u);
-  const Json::Value answer = parse(sent[0]);
-  EXPECT_EQ(answer["webClientId"].asString(), "browser-9");
-  EXPECT_EQ(answer["responseId"].asString(), "1");
+TEST_F(Dispatch, WebClientIdGoesIntoTheEnvelopeAsSent) {
+  for (const std::string id : {"browser-9", "Zo\xC3\xAB-\xE4\xB8\xAD"}) {
+    serve_again();
+    const auto sent = serve(request(1, 1105, "{}", R"(,"webClientId":")" + id + "\""));
+    ASSERT_EQ(sent.size(), 1u);
+    const Json::Value answer = parse(sent[0]);
+    EXPECT_EQ(answer["webClientId"].asString(), id);
+    EXPECT_EQ(answer["responseId"].asString(), "1");
+  }
+}
+
+TEST_F(Dispatch, ANonAsciiServiceIsStoppedAndStartedByItsName) {
+  hk::test::RegisteredService service(L"", L"-Dienst-\u00dc");
+  ASSERT_TRUE(service.created());
+  ASSERT_TRUE(service.start_directly());
+  const std::string name = R"({"cmd":")" + hk::ToUtf8(service.name()) + "\"}";
+  EXPECT_EQ(serve(request(2, 2007, name)), std::vector<std::string>{legacy_success("2", "2307", "service stopped ")});
+  EXPECT_EQ(service.state(), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(serve(request(2, 2006, name)), std::vector<std::string>{legacy_success("2", "2306", "service started")});
+  EXPECT_TRUE(service.wait_for(SERVICE_RUNNING));
 }
 
 TEST_F(Dispatch, TerminatingAProcessThatCannotBeOpenedAnswersTheSystemMessage) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -99,6 +100,79 @@ TEST(AttemptWsConnection, FallsBackToTheProxyOfTheConnectionVariables) {
   EXPECT_EQ(RecordingSocket::LiveCount(), 2u);  // `socket` above still holds one
   EXPECT_TRUE(RecordingSocket::Newest()->request().secure);
   g_wsHandler = AsyncWsHandler();
+}
+
+// The server acts the instant it accepts, on the socket's thread, before the
+// attempt has returned on the agent's: what it caused must stand.
+TEST(AttemptWsConnection, WhatTheServerDoesDuringTheHandshakeStands) {
+  struct Case {
+    const char* name;
+    std::function<void(RecordingSocket&)> server;
+    int running, reconnect;
+    size_t answers;
+  };
+  const std::string exit1105 = R"({"toolId":1,"requestId":1,"requestMessage":{"requestCode":1105}})";
+  const Case cases[] = {
+      {"closes at once", [](RecordingSocket& s) { s.DeliverClose(1006); }, 1, 1, 0},
+      {"asks the agent to exit at once", [&](RecordingSocket& s) { s.DeliverText(exit1105); }, 0, 0, 1},
+  };
+  for (const Case& c : cases) {
+    ScopedRecordingFactory factory(true);
+    hk::test::detail::during_connect() = c.server;
+    g_running = 0;
+    g_reconnect = 1;
+    EXPECT_TRUE(Server::AttemptWsConnection("h", "p", 80, ConnectionVariable(), false)) << c.name;
+    hk::test::detail::during_connect() = nullptr;
+    EXPECT_EQ(g_running.load(), c.running) << c.name;
+    EXPECT_EQ(g_reconnect.load(), c.reconnect) << c.name;
+    EXPECT_EQ(RecordingSocket::Newest()->texts().size(), c.answers) << c.name;
+  }
+  g_wsHandler = AsyncWsHandler();
+  g_running = 0;
+}
+
+TEST(Serving, RequestsAfterTheAgentWasToldToExitAreDropped) {
+  ScopedRecordingFactory factory(true);
+  ASSERT_TRUE(Server::AttemptWsConnection("h", "p", 80, ConnectionVariable(), false));
+  const auto socket = RecordingSocket::Newest();
+  socket->DeliverText(R"({"toolId":2,"requestId":1,"requestMessage":{"requestCode":2105}})");
+  ASSERT_EQ(g_running.load(), 0);
+
+  wchar_t command[] = L"cmd.exe /c ping -n 30 127.0.0.1";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                               &pi));
+  socket->DeliverText(R"({"toolId":1,"requestId":2,"requestMessage":{"requestCode":1005,"requestData":{"cmd":")" +
+                      std::to_string(pi.dwProcessId) + "\"}}}");
+  EXPECT_EQ(::WaitForSingleObject(pi.hProcess, 1000), static_cast<DWORD>(WAIT_TIMEOUT)) << "the process was ended";
+  EXPECT_EQ(socket->texts().size(), 1u) << "only the exit was answered";
+  ::TerminateProcess(pi.hProcess, 0);
+  ::CloseHandle(pi.hProcess);
+  ::CloseHandle(pi.hThread);
+
+  // The next connection serves again.
+  ASSERT_TRUE(Server::AttemptWsConnection("h", "p", 80, ConnectionVariable(), false));
+  RecordingSocket::Newest()->DeliverText(R"({"toolId":3,"requestId":3,"requestMessage":{"requestCode":3105}})");
+  EXPECT_EQ(RecordingSocket::Newest()->texts().size(), 1u);
+  g_wsHandler = AsyncWsHandler();
+  g_running = 0;
+}
+
+TEST(StatusReport, StartStatusCarriesTheMembers) {
+  Chostkeeper keeper;
+  keeper.resourceId = "member-res";
+  keeper.customerId = "member-cus";
+  keeper.sessionId = "member-ses";
+  char* text = nullptr;
+  ASSERT_EQ(ChangeJsonToString(hk::StartStatus(keeper, true), &text), 0);
+  EXPECT_STREQ(text, R"({"customerId":"member-cus","resourceId":"member-res","sessionId":"member-ses",)"
+                     R"("status":1,"statusMessage":"hostkpr .exe Successfully Initiated","toolId":1})"
+                     "\n");
+  hk::FreeText(text);
+  EXPECT_EQ(hk::StartStatus(keeper, false)["statusMessage"], "error");
+  EXPECT_EQ(hk::StartStatus(keeper, false)["status"], 0);
 }
 
 TEST(Wait, ReturnsAtOnceWhenNotRunningAndStopsWhenTheFlagDrops) {

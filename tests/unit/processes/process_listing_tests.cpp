@@ -347,3 +347,24 @@ TEST(ProcessCpuSample, ThisProcessSpinningAndIdle) {
   EXPECT_LE(busy, 100 / static_cast<int>(n) + 8);
   EXPECT_EQ(Process::SampleCpuUsage(0xFFFFFFF0u, n), 0);
 }
+
+TEST(ProcessHandles, AHandleThatCanReadMemoryIsNeverInherited) {
+  const auto child = ChildProcess::Start(hk::test::SleeperPath(), L"handles");
+  ASSERT_TRUE(child);
+  for (const DWORD pid : {::GetCurrentProcessId(), child->pid()}) {
+    const auto opened = hk::processes::OpenForListing(pid);
+    ASSERT_TRUE(opened.handle) << pid;
+    DWORD flags = 0;
+    ASSERT_TRUE(::GetHandleInformation(opened.handle.get(), &flags));
+    EXPECT_TRUE(opened.canRead) << pid;
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u) << pid;
+  }
+}
+
+TEST(ProcessHandles, ProcessorCountCoversEveryGroup) {
+  SYSTEM_INFO system{};
+  ::GetSystemInfo(&system);
+  // Identical where one group holds every processor, as on this machine.
+  EXPECT_EQ(hk::processes::ActiveProcessorCount(), ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS));
+  EXPECT_GE(hk::processes::ActiveProcessorCount(), system.dwNumberOfProcessors);
+}

@@ -65,15 +65,16 @@ inline void remove_leftover_test_services(SC_HANDLE manager) {
 
 class RegisteredService {
  public:
-  // arguments: appended to the quoted program path in the configured command line.
-  explicit RegisteredService(const std::wstring& arguments = L"") {
+  // arguments: appended to the quoted program path in the configured command
+  // line; nameSuffix: appended to the service's generated name.
+  explicit RegisteredService(const std::wstring& arguments = L"", const std::wstring& nameSuffix = L"") {
     static std::atomic<int> counter{0};
     manager_.reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager_) return;
     static std::atomic<bool> cleaned{false};
     if (!cleaned.exchange(true)) remove_leftover_test_services(manager_.get());
 
-    name_ = kTestServicePrefix + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    name_ = kTestServicePrefix + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + nameSuffix;
     displayName_ = L"Hostkeeper test service \u00e9 " + name_;
     description_ = L"Runs until stopped \u2013 " + name_;
     binaryPath_ = L"\"" + test_program_folder() + L"\\hk_test_service.exe\"";

@@ -244,9 +244,11 @@ TEST(ServiceOpen, ChangeStartTypeOfAnUnknownService) {
   EXPECT_TRUE(log.logged("Service returned NULL in Service::change_service_type()")) << log.text();
 }
 
-// A running service that reports a wait hint of 0 and takes about 2 s to stop.
+// A running service that takes about 2 s to stop, reporting a wait hint of 0
+// (or, with --huge-hint, of 0xFFFFFFFF).
 class SlowService : public ::testing::Test {
  protected:
+  explicit SlowService(const wchar_t* arguments = L"--slow-stop") : service(arguments) {}
   void SetUp() override {
     ASSERT_TRUE(service.created());
     ASSERT_TRUE(service.start_directly());
@@ -254,7 +256,7 @@ class SlowService : public ::testing::Test {
     handle = Service::OpenService(manager.get(), service.name(), kStartStop);
     ASSERT_TRUE(handle);
   }
-  RegisteredService service{L"--slow-stop"};
+  RegisteredService service;
   hk::unique_schandle manager;
   hk::unique_schandle handle;
 };
@@ -272,5 +274,18 @@ TEST_F(SlowService, ZeroWaitHintIsPolledUntilStopped) {
 TEST_F(SlowService, GivesUpAfterTheTimeout) {
   EXPECT_EQ(Service::Stop(handle.get(), 300), 0);
   EXPECT_EQ(service.state(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+  EXPECT_TRUE(service.wait_for(SERVICE_STOPPED));
+}
+
+class HugeHintService : public SlowService {
+ protected:
+  HugeHintService() : SlowService(L"--huge-hint") {}
+};
+
+TEST_F(HugeHintService, WaitEndsAtTheTimeoutNotAtTheHint) {
+  const DWORD start = ::GetTickCount();
+  EXPECT_EQ(Service::Stop(handle.get(), 500), 0);
+  // Sleeping the hint as given would hold this thread for 49 days.
+  EXPECT_LT(::GetTickCount() - start, 10000u);
   EXPECT_TRUE(service.wait_for(SERVICE_STOPPED));
 }

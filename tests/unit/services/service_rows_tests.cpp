@@ -10,10 +10,8 @@
 
 #include "support/log_capture.h"
 #include "tools/services/Service.h"
-#include "tools/services/growing_buffer.h"
 #include "tools/services/service_render.h"
 
-using hk::services::CallGrowing;
 using hk::services::ServiceFacts;
 using hk::services::ServiceRow;
 
@@ -157,51 +155,4 @@ TEST(ServiceRow, UnknownStateAndStartTypeAreEmpty) {
   const Json::Value row = ServiceRow(fake.facts());
   EXPECT_EQ(row["service_status"].asString(), "");
   EXPECT_EQ(row["start_type"].asString(), "");
-}
-
-// fill() that wants `want` bytes and records the sizes it was offered.
-struct SizedSource {
-  explicit SizedSource(DWORD want, bool failAlways = false) : want(want), failAlways(failAlways) {}
-  DWORD want;
-  bool failAlways;
-  std::vector<DWORD> offered;
-  BOOL operator()(BYTE* buffer, DWORD size, DWORD* needed) {
-    offered.push_back(size);
-    if (failAlways || size < want) {
-      *needed = want;
-      ::SetLastError(ERROR_MORE_DATA);
-      return FALSE;
-    }
-    for (DWORD i = 0; i < want; ++i) buffer[i] = static_cast<BYTE>(i + 1);
-    return TRUE;
-  }
-};
-
-TEST(GrowingBuffer, FirstCallEnough) {
-  SizedSource source{10};
-  auto buffer = CallGrowing(36, 36, std::ref(source));
-  ASSERT_TRUE(buffer);
-  EXPECT_EQ(source.offered, std::vector<DWORD>{36});
-  EXPECT_EQ(buffer->size(), 36u);
-  EXPECT_EQ((*buffer)[9], 10);
-}
-
-TEST(GrowingBuffer, SecondCallGetsTheReportedSizeAndSlack) {
-  SizedSource source{1000};
-  auto buffer = CallGrowing(36, 36, std::ref(source));
-  ASSERT_TRUE(buffer);
-  EXPECT_EQ(source.offered, (std::vector<DWORD>{36, 1036}));
-  EXPECT_EQ((*buffer)[999], static_cast<BYTE>(1000));
-}
-
-TEST(GrowingBuffer, NothingWhenTheSecondCallFails) {
-  SizedSource source{1000, true};
-  EXPECT_FALSE(CallGrowing(36, 36, std::ref(source)));
-  EXPECT_EQ(source.offered.size(), 2u);
-}
-
-TEST(GrowingBuffer, AbsurdSizeIsNotWrapped) {
-  SizedSource source{MAXDWORD - 10, true};
-  EXPECT_FALSE(CallGrowing(36, 36, std::ref(source)));
-  EXPECT_EQ(source.offered, std::vector<DWORD>{36});
 }

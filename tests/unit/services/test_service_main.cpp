@@ -2,7 +2,8 @@
 // to stop, and then takes about 300 ms with a wait hint of 100 ms, so a stop
 // that does not wait is noticed. With --slow-stop in its configured command
 // line it behaves like a careless service: it reports a stop pending with a
-// wait hint of 0 and takes about two seconds to stop.
+// wait hint of 0 and takes about two seconds to stop; with --huge-hint it
+// takes as long but claims a wait hint of 0xFFFFFFFF.
 #include <windows.h>
 
 #include <cstring>
@@ -12,6 +13,7 @@ namespace {
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 HANDLE g_stopRequested = nullptr;
 bool g_slowStop = false;
+DWORD g_stopHint = 100;
 DWORD g_checkPoint = 0;
 
 void report(DWORD state, DWORD waitHint) {
@@ -28,7 +30,7 @@ void report(DWORD state, DWORD waitHint) {
 DWORD WINAPI control_handler(DWORD control, DWORD, void*, void*) {
   switch (control) {
     case SERVICE_CONTROL_STOP:
-      report(SERVICE_STOP_PENDING, g_slowStop ? 0 : 100);
+      report(SERVICE_STOP_PENDING, g_stopHint);
       ::SetEvent(g_stopRequested);
       return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE:
@@ -46,7 +48,7 @@ void WINAPI service_main(DWORD argc, wchar_t** argv) {
   ::WaitForSingleObject(g_stopRequested, INFINITE);
   for (int i = 0; i < (g_slowStop ? 20 : 3); ++i) {
     ::Sleep(100);
-    report(SERVICE_STOP_PENDING, g_slowStop ? 0 : 100);
+    report(SERVICE_STOP_PENDING, g_stopHint);
   }
   report(SERVICE_STOPPED, 0);
 }
@@ -55,7 +57,8 @@ void WINAPI service_main(DWORD argc, wchar_t** argv) {
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--slow-stop") == 0) g_slowStop = true;
+    if (std::strcmp(argv[i], "--slow-stop") == 0) g_slowStop = true, g_stopHint = 0;
+    if (std::strcmp(argv[i], "--huge-hint") == 0) g_slowStop = true, g_stopHint = 0xFFFFFFFF;
   }
   wchar_t name[] = L"hk_test_service";  // ignored for a service in its own process
   SERVICE_TABLE_ENTRYW table[] = {{name, service_main}, {nullptr, nullptr}};

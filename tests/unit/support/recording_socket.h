@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -60,6 +61,12 @@ inline std::atomic<bool>& default_connect_result() {
   static std::atomic<bool> result{true};
   return result;
 }
+// Runs inside a successful Connect(), before it returns: a server that closes
+// or sends the moment it accepts.
+inline std::function<void(RecordingSocket&)>& during_connect() {
+  static std::function<void(RecordingSocket&)> hook;
+  return hook;
+}
 }  // namespace detail
 
 class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
@@ -91,7 +98,8 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
   bool Connect(bool) override {
     ++connectCalls_;
     connected_ = connectResult_.load();
-    return connected_;
+    if (connected_ && detail::during_connect()) detail::during_connect()(*this);
+    return connectResult_.load();
   }
   void Close(bool) override {
     ++closeCalls_;

@@ -123,14 +123,4 @@ TEST(WmiVariant, AnyNonZeroValueIsSet) {
   EXPECT_FALSE(IsSet(Value::Empty().get()));
 }
 
-TEST(WmiVariant, NarrowingKeepsTheLowByteOfEachUnit) {
-  EXPECT_EQ(hk::wbem::NarrowLowByte(L"Guest"), "Guest");
-  // U+00E9 keeps its Latin-1 byte; U+0141 and U+4E2D fold onto ASCII.
-  EXPECT_EQ(hk::wbem::NarrowLowByte(L"Jos\u00e9"), "Jos\xE9");
-  EXPECT_EQ(hk::wbem::NarrowLowByte(L"\u0141\u4E2D"), "A-");
-  // One byte per UTF-16 unit, so a surrogate pair gives two bytes.
-  EXPECT_EQ(hk::wbem::NarrowLowByte(L"\U0001F600"), std::string("\x3D\x00", 2));
-  EXPECT_EQ(hk::wbem::NarrowLowByte(L""), "");
-}
-
 }  // namespace
