@@ -17,6 +17,7 @@
 #include "tools/devices/DeviceManager.h"
 #include "tools/groups/groups.h"
 #include "tools/printers/PrinterDetails.h"
+#include "tools/sharing/sharing.h"
 #include "tools/startup/Startup_Process.h"
 
 namespace {
@@ -43,8 +44,12 @@ struct ToolRange {
 // A request code in t*1000 .. t*1000+299 goes to tool t's dispatcher.
 ToolDispatcher find_dispatcher(int32_t toolId, int32_t code) {
   static const ToolRange kTools[] = {
-      {6, hk::groups::DispatchRequest}, {7, hk::printers::DispatchRequest}, {8, nullptr},
-      {10, hk::devices::DeviceManagerDispatch}, {13, nullptr}, {15, &Startup_Process::ServerToAgentHandler},
+      {6, hk::groups::DispatchRequest},
+      {7, hk::printers::DispatchRequest},
+      {8, &HandleShareRequest},
+      {10, hk::devices::DeviceManagerDispatch},
+      {13, nullptr},
+      {15, &Startup_Process::ServerToAgentHandler},
   };
   for (const ToolRange& tool : kTools) {
     const int64_t first = static_cast<int64_t>(tool.toolId) * 1000;
