@@ -47,6 +47,41 @@ def show(title, answer, columns, sort_key=None):
     table(rows, columns)
 
 
+def show_groups(groups_answer, users_answer):
+    """The local groups (6000) with their members, and the user accounts (6003)."""
+    say("\n== local groups (6000)")
+    groups = groups_answer.get("responseData", {}).get("groups")
+    if not isinstance(groups, list):
+        say(f"(no list: {groups or groups_answer.get('errorOutput')})")
+    else:
+        rows = [dict(g, MEMBER_COUNT=len(g.get("MEMBERS") or []),
+                     MEMBER_NAMES=", ".join(m.get("NAME", "") for m in g.get("MEMBERS") or [])) for g in groups]
+        table(rows, [("ID", "GROUP_ID", 3), ("NAME", "NAME", 24), ("DOMAIN", "DOMAIN", 14), ("SID", "SID", 14),
+                     ("N", "MEMBER_COUNT", 3), ("MEMBERS", "MEMBER_NAMES", 50)])
+    say("\n== user accounts (6003)")
+    users = users_answer.get("responseData", {}).get("users")
+    if users is None:
+        say(f"(no list: {users_answer.get('errorOutput')})")
+    elif not users:
+        say("(no accounts)")
+    else:
+        table(users, [("NAME", "USER_NAME", 20), ("HOME", "HOME_DIRECTORY", 24), ("LAST LOGON", "LAST_LOGON", 11),
+                      ("EXPIRES", "ACCT_EXPIRES", 11), ("DESCRIPTION", "DESCRIPTION", 40)])
+
+
+def show_printers(answer):
+    """The printers of WMI, the print providers' registry entries and the spooler's connections (7000)."""
+    say(f"\n== printers (7000, answered {answer.get('responseCode') or answer.get('errorCode')})")
+    printers = answer.get("responseData", {}).get("printers")
+    if not isinstance(printers, list):
+        say(f"(no list: {printers or answer.get('errorOutput')})")
+        return
+    table(printers, [("ID", "PRINTER_ID", 3), ("NAME", "PRINTER_NAME", 28), ("DRIVER", "PRINTER_DRIVER_NAME", 22),
+                     ("PORT", "PRINTER_PORT_NAME", 12), ("NETWORK", "PRINTER_NETWORK", 7),
+                     ("SHARED", "PRINTER_SHARED", 6), ("STATUS", "EXTENDED_PRINTER_STATUS", 12),
+                     ("SERVER", "PRINTER_SERVER_NAME", 16)])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True, help="folder with hostkeeper-host.exe and the DLLs")
@@ -82,6 +117,20 @@ def main():
             show("local users (3101)", answer,
                  [("NAME", "name", 20), ("FULL NAME", "full_name", 20), ("STATUS", "status", 8),
                   ("TYPE", "account_type", 8), ("DOMAIN", "domain", 16), ("SID", "sid", 46)])
+            show_groups(connection.request(6, 6000, data={"Groups": "All_Groups"}, timeout=60),
+                        connection.request(6, 6003, data={"request": "getUsers"}, timeout=60))
+
+            show_printers(connection.request(7, 7000, data={"PrinterName": "ALL_PRINTERS"}, timeout=60))
+
+            answer = connection.request(10, 10000, data={"REQUEST": "ALL_DEVICE"}, timeout=60)
+            data = answer.get("responseData") or {}
+            say(f"\n== device classes (10000): {data.get('DRIVERS_COUNT', '?')} devices, "
+                f"{data.get('DRIVERS_ENABLE_COUNT', '?')} working")
+            classes = data.get("DEVICE_LIST")
+            if isinstance(classes, list):
+                table(classes, [("CLASS", "DEVICE_NAME", 34), ("GUID", "DEVICE_GUID", 38)])
+            else:
+                say(f"(no list: {classes or answer.get('errorOutput')})")
 
             say("\n== asking the agent to exit (1105)")
             answer = connection.request(1, 1105)

@@ -13,6 +13,9 @@
 #include "core/outcome.h"
 #include "core/text.h"
 #include "infra/log.h"
+#include "tools/devices/DeviceManager.h"
+#include "tools/groups/groups.h"
+#include "tools/printers/PrinterDetails.h"
 #include "tools/processes/Process.h"
 #include "tools/services/Service.h"
 #include "tools/users/users.h"
@@ -358,7 +361,8 @@ struct ToolRange {
 // A request code in t*1000 .. t*1000+299 goes to tool t's dispatcher.
 ToolDispatcher find_dispatcher(int32_t toolId, int32_t code) {
   static const ToolRange kTools[] = {
-      {6, nullptr}, {7, nullptr}, {8, nullptr}, {10, nullptr}, {13, nullptr}, {15, nullptr},
+      {6, hk::groups::DispatchRequest}, {7, hk::printers::DispatchRequest}, {8, nullptr},
+      {10, hk::devices::DeviceManagerDispatch}, {13, nullptr}, {15, nullptr},
   };
   for (const ToolRange& tool : kTools) {
     const int64_t first = static_cast<int64_t>(tool.toolId) * 1000;

@@ -5,19 +5,20 @@
 #include <shlwapi.h>
 #include <direct.h>
 #include <io.h>
-#include <share.h>
 #include <sys/stat.h>
 #include <sys/timeb.h>
 
 #include <atomic>
-#include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
 #include "core/text.h"
 #include "infra/log_internal.h"
+#include "infra/win_resource.h"
 
 namespace {
 
@@ -134,23 +135,83 @@ std::wstring date_text(const tm& t) {
 
 // ---- file writing ---------------------------------------------------------
 
-// Text mode with the runtime's wide output: "\n" becomes CR LF and characters
-// go through the current locale. A character the locale cannot take becomes
-// '?' instead of cutting the rest of the entry.
-void put(FILE* f, const std::wstring& text) {
-  for (wchar_t c : text) {
-    if (std::fputwc(c, f) == WEOF) {
-      std::clearerr(f);
-      std::fputwc(L'?', f);
+// The bytes the runtime's text mode would write for text: "\n" becomes CR LF
+// and each character goes through the current locale; a character the locale
+// cannot take becomes '?' instead of cutting the rest of the entry. Built in
+// memory so that an entry is one write.
+std::string file_bytes(const std::wstring& text) {
+  std::string bytes;
+  bytes.reserve(text.size() + text.size() / 16 + 8);
+  char one[MB_LEN_MAX];
+  for (const wchar_t c : text) {
+    if (c == L'\n') {
+      bytes += "\r\n";
+      continue;
+    }
+    int n = -1;
+    if (::wctomb_s(&n, one, sizeof one, c) != 0 || n <= 0) {
+      bytes.push_back('?');
+    } else {
+      bytes.append(one, static_cast<size_t>(n));
     }
   }
+  return bytes;
 }
 
-FILE* open(const std::wstring& path, const wchar_t* mode) { return ::_wfsopen(path.c_str(), mode, _SH_DENYNO); }
+// Each entry opens the file once and writes once: the file may be moved or
+// deleted between entries, and another process may read it at any time.
+enum class OpenMode { kAppendExisting, kTruncate };
+
+hk::unique_hfile open_file(const std::wstring& path, OpenMode mode) {
+  return hk::unique_hfile(::CreateFileW(path.c_str(), mode == OpenMode::kTruncate ? GENERIC_WRITE : FILE_APPEND_DATA,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        mode == OpenMode::kTruncate ? CREATE_ALWAYS : OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+void write_text(HANDLE file, const std::wstring& text) {
+  const std::string bytes = file_bytes(text);
+  DWORD written = 0;
+  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
 
 std::wstring started_line(const tm& t, bool gmt) {
   return L"\t\t\tLogging started from: [" + date_text(t) + (gmt ? L"][GMT] " : L"] ") +
          L"\n\t\t\tProduct Name: " + state().product + L" \n\t\t\tVersion: " + state().version;
+}
+
+// The three headers. The lines each adds to the count are the count readers
+// of this log have always seen (7, 9 and 7), not its line feeds, so that
+// rotation comes after the same entry as ever.
+struct Header {
+  std::wstring text;
+  int counted;
+};
+
+Header new_file_header(const tm& local) {
+  const LogState& s = state();
+  return {L"\n" + kStars + L"\n" + started_line(local, false) + L"\n" + kStars + L"\n" + L"\n" + s.path + L"\n", 7};
+}
+
+Header start_up_header(const tm& local, const std::wstring& executable) {
+  const LogState& s = state();
+  return {L"\n\n" + kStars + L"\n" + started_line(local, true) + L"\n" + kStars + L"\n" + s.path + L"\n" + executable +
+              L"\n" + L"PDT TIME STARTED\n",
+          9};
+}
+
+Header rotation_header(const tm& local, const std::wstring& ctimeText) {
+  const LogState& s = state();
+  return {L"\n" + kStars + L"\n" + started_line(local, false) + L"\nTIME----" + ctimeText + L"\n" + L"\n" + kStars +
+              L"\n" + L"\n" + s.path + L"\n",
+          7};
+}
+
+// Writes a header and an entry in one write; counts what the header is worth
+// and one line for the entry.
+void write_header_and_entry(HANDLE file, const Header& header, const std::wstring& entry) {
+  write_text(file, header.text + entry);
+  state().lineCount += header.counted + 1;
 }
 
 void rotate(const std::wstring& text, const __time64_t now, unsigned short millis) {
@@ -161,24 +222,17 @@ void rotate(const std::wstring& text, const __time64_t now, unsigned short milli
   for (int i = kKeptCopies; i >= 1; --i) ::CopyFileW(numbered(i - 1).c_str(), numbered(i).c_str(), FALSE);
   ::CopyFileW(s.path.c_str(), numbered(1).c_str(), FALSE);
 
-  FILE* f = open(s.path, L"w");
-  if (!f) return;
+  const hk::unique_hfile file = open_file(s.path, OpenMode::kTruncate);
+  if (!file) return;
   s.fileUsable = true;
   tm local{};
   _localtime64_s(&local, &now);
   wchar_t ctime_text[64] = L"";
   _wctime64_s(ctime_text, 64, &now);
   const std::wstring ct = ctime_text;
-  put(f, L"\n" + kStars + L"\n");
-  put(f, started_line(local, false));
-  put(f, L"\nTIME----" + ct + L"\n");
-  put(f, L"\n" + kStars + L"\n");
-  put(f, L"\n" + s.path + L"\n");
-  s.lineCount += 7;
-  put(f, L"The time is " + ct.substr(0, 19) + L"." + std::to_wstring(millis) + L" " +
-             (ct.size() > 20 ? ct.substr(20) : L"") + L"  " + text);
-  s.lineCount += 1;
-  std::fclose(f);
+  write_header_and_entry(file.get(), rotation_header(local, ct),
+                         L"The time is " + ct.substr(0, 19) + L"." + std::to_wstring(millis) + L" " +
+                             (ct.size() > 20 ? ct.substr(20) : L"") + L"  " + text);
 }
 
 void log_to_file(const std::wstring& whole) {
@@ -193,27 +247,20 @@ void log_to_file(const std::wstring& whole) {
   _localtime64_s(&local, &now.time);
   s.writeAttempted = true;
 
-  if (FILE* probe = open(s.path, L"r")) {
-    std::fclose(probe);
+  if (hk::unique_hfile file = open_file(s.path, OpenMode::kAppendExisting)) {
     if (s.lineCount >= kRotateAfterLines) {
+      file.reset();
       rotate(text, now.time, now.millitm);
-    } else if (FILE* f = open(s.path, L"a")) {
+    } else {
       s.fileUsable = true;
-      put(f, hk::logging::EntryLine(s.pid, local.tm_hour, local.tm_min, local.tm_sec, now.millitm, text));
+      write_text(file.get(), hk::logging::EntryLine(s.pid, local.tm_hour, local.tm_min, local.tm_sec, now.millitm, text));
       s.lineCount += 1;
-      std::fclose(f);
     }
-  } else if (FILE* f = open(s.path, L"w")) {
+  } else if (const hk::unique_hfile created = open_file(s.path, OpenMode::kTruncate)) {
     s.fileUsable = true;
-    put(f, L"\n" + kStars + L"\n");
-    put(f, started_line(local, false));
-    put(f, L"\n" + kStars + L"\n");
-    put(f, L"\n" + s.path + L"\n");
-    s.lineCount += 7;
-    put(f, L"\n" + two_digits(local.tm_hour) + L":" + two_digits(local.tm_min) + L":" +
-               two_digits(local.tm_sec) + L"  " + text);
-    s.lineCount += 1;
-    std::fclose(f);
+    write_header_and_entry(created.get(), new_file_header(local),
+                           L"\n" + two_digits(local.tm_hour) + L":" + two_digits(local.tm_min) + L":" +
+                               two_digits(local.tm_sec) + L"  " + text);
   }
   ::ReleaseMutex(s.mutex);
 }
@@ -296,12 +343,12 @@ void move_stale_copy(const std::wstring& logPath, const std::wstring& fileName) 
   }
 }
 
-int count_line_feeds(FILE* f) {
+int count_line_feeds(HANDLE file) {
   int count = 0;
   char buf[64 * 1024];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-    for (size_t i = 0; i < n; ++i) count += buf[i] == '\n';
+  DWORD n = 0;
+  while (::ReadFile(file, buf, sizeof buf, &n, nullptr) && n > 0)
+    for (DWORD i = 0; i < n; ++i) count += buf[i] == '\n';
   return count;
 }
 
@@ -400,27 +447,21 @@ void InitLog(const wchar_t* productName, const wchar_t* version, const wchar_t* 
   const bool directoryExisted = ::_wmkdir(s.directory.c_str()) != 0;
   const std::wstring exe = executable_path();
 
-  if (FILE* f = open(s.path, L"r")) {
-    if (::_wchmod(s.path.c_str(), _S_IWRITE) != 0) {
-      std::fclose(f);
-      return;
-    }
-    s.lineCount = count_line_feeds(f);
+  hk::unique_hfile existing(::CreateFileW(s.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (existing) {
+    if (::_wchmod(s.path.c_str(), _S_IWRITE) != 0) return;
+    s.lineCount = count_line_feeds(existing.get());
     s.fileUsable = true;
-    std::fclose(f);
+    existing.reset();
     if (directoryExisted) {
-      if (FILE* a = open(s.path, L"a")) {
-        put(a, L"\n\n" + kStars + L"\n");
-        put(a, started_line(local, true));
-        put(a, L"\n" + kStars + L"\n");
-        put(a, s.path + L"\n");
-        put(a, exe + L"\n");
-        put(a, L"PDT TIME STARTED\n");
-        s.lineCount += 9;
-        std::fclose(a);
+      if (const hk::unique_hfile file = open_file(s.path, OpenMode::kAppendExisting)) {
+        const Header header = start_up_header(local, exe);
+        write_text(file.get(), header.text);
+        s.lineCount += header.counted;
       }
     }
-  } else if (errno != ENOENT) {
+  } else if (const DWORD error = ::GetLastError(); error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
     s.writeAttempted = true;
   }
   LogBuildBanner();

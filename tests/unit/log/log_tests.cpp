@@ -234,3 +234,25 @@ TEST_F(LogFile, AnOversizedEntryKeepsItsStartAndSaysWhatWasLeftOut) {
   WriteLog(L"after");
   EXPECT_NE(read_file(log_file()).find("  after"), std::string::npos);
 }
+
+TEST_F(LogFile, NewFileBytesAreExact) {
+  Init();
+  SetLogLevel(2);
+  WriteLog(L"first \u00e9\u0141");
+  WriteLog(L"second\nline");
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  char date[16];
+  std::snprintf(date, sizeof date, "%.2d-%.2d-%.4d", now.wDay, now.wMonth, now.wYear);
+  const std::string stars(84, '*');
+  const std::string path = fs::path(hk::logging::State().path).string();
+  const std::string head = "\r\n" + stars + "\r\n\t\t\tLogging started from: [" + date +
+                           "] \r\n\t\t\tProduct Name: ToolsSys \r\n\t\t\tVersion: o.1\r\n" + stars + "\r\n\r\n" + path +
+                           "\r\n";
+  const std::string text = read_file(log_file());
+  ASSERT_EQ(text.substr(0, head.size()), head);
+  // The runtime's locale keeps U+00E9 as its byte and cannot write U+0141.
+  const std::regex rest("\r\n\\d\\d:\\d\\d:\\d\\d  first \xE9\\?\r\n" + std::to_string(::GetCurrentProcessId()) +
+                        " \\d\\d:\\d\\d:\\d\\d:\\d{1,3}  second\r\nline");
+  EXPECT_TRUE(std::regex_match(text.substr(head.size()), rest)) << text.substr(head.size());
+}

@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
   std::printf("idle children: %d\n", children);
 
   std::vector<double> perProcess;
+  unsigned lastCount = 0;
   for (int round = 1; round <= rounds; ++round) {
     auto start = std::chrono::steady_clock::now();
     hk::processes::Process::CalculateProcessCPUUsage();
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
     hk::FreeText(response);
 
     const unsigned processes = list.size();
+    lastCount = processes;
     const double msPerProcess = processes ? gathering * 1000 / processes : 0.0;
     perProcess.push_back(msPerProcess);
     std::printf(
@@ -68,5 +70,7 @@ int main(int argc, char** argv) {
   std::sort(perProcess.begin(), perProcess.end());
   std::printf("gathering per process: median %.3f ms, best %.3f ms, worst %.3f ms (first listing included)\n",
               perProcess[perProcess.size() / 2], perProcess.front(), perProcess.back());
+  std::printf("{\"ms_per_process_median\": %.4f, \"processes\": %u}\n", perProcess[perProcess.size() / 2],
+              lastCount);
   return 0;
 }

@@ -96,5 +96,7 @@ int main(int argc, char** argv) {
   std::printf("bare enumeration:         %.2f ms per round\n", bare / rounds);
   std::printf("Service::get_details:     %.2f ms per round\n", listed / rounds);
   std::printf("ratio listing / bare:     %.2f (target 1.5 or less)\n", bare > 0 ? listed / bare : 0.0);
+  std::printf("{\"bare_ms\": %.3f, \"listing_ms\": %.3f, \"services\": %lu}\n", bare / rounds, listed / rounds,
+              static_cast<unsigned long>(services));
   return 0;
 }

@@ -1,0 +1,199 @@
+// Tool 6 through its dispatcher: groups from the fake WMI, members, groups
+// and users from the fake NetApi.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <string>
+#include <vector>
+
+#include "core/messages.h"
+#include "groups/fake_netapi.h"
+#include "support/fake_wmi.h"
+#include "tools/groups/groups.h"
+#include "wmi/wmi_test_support.h"
+
+namespace {
+
+constexpr const wchar_t* kGroupQuery = L"SELECT * FROM Win32_Group Where LocalAccount = True";
+
+Json::Value Parse(const std::string& text) {
+  Json::Value value;
+  EXPECT_TRUE(Json::Reader().parse(text, value)) << text;
+  return value;
+}
+
+class Groups : public hk::test::WmiLogTest {
+ protected:
+  // The response the dispatcher built, or null when it built none.
+  Json::Value Serve(int code, const std::string& data) {
+    Json::Value request = Parse(data), response_data;
+    char* text = nullptr;
+    hk::test::RunOnComThread([&] { result_ = hk::groups::DispatchRequest(code, &request, &response_data, &text); });
+    if (!text) return Json::Value();
+    const Json::Value answer = Parse(text);
+    hk::FreeText(text);
+    EXPECT_EQ(answer["responseData"], response_data);
+    EXPECT_EQ(answer["responseCode"], code + 300) << text;
+    EXPECT_EQ(answer["toolId"], 6);
+    EXPECT_EQ(answer["responseId"], 0);
+    return answer;
+  }
+
+  hk::test::FakeWmi wmi_;
+  hk::test::FakeNetApi net_;
+  int result_ = -1;
+};
+
+TEST_F(Groups, ListCarriesEveryKindOfMember) {
+  net_.Account(L"HOST\\alice", L"S-1-5-21-1-2-3-1001", SidTypeUser).comment = L"Front desk";
+  net_.Account(L"HOST\\Team", L"S-1-5-21-1-2-3-1002", SidTypeGroup);
+  net_.Account(L"NT AUTHORITY\\INTERACTIVE", L"S-1-5-4", SidTypeWellKnownGroup);
+  net_.Account(L"BUILTIN\\Users", L"S-1-5-32-545", SidTypeAlias);
+  net_.Account(L"HOST\\ghost", L"S-1-5-21-1-2-3-1003", SidTypeDeletedAccount).sid[0] = 9;  // bad revision
+  net_.Account(L"HOST\\J\u00f6rg", L"S-1-5-21-1-2-3-1004", SidTypeUser).comment = L"Stra\u00dfe";
+  net_.groups[L"Administrators"] = {L"HOST\\alice", L"HOST\\Team", L"NT AUTHORITY\\INTERACTIVE", L"BUILTIN\\Users"};
+  net_.groups[L"Empty"] = {};
+  net_.groups[L"G\u00e4ste"] = {L"HOST\\ghost", L"HOST\\J\u00f6rg"};
+  auto& rows = wmi_.Results(kGroupQuery);
+  rows.AddRow()
+      .Text(L"Caption", L"HOST\\Administrators")
+      .Text(L"Description", L"Admins")
+      .Text(L"Status", L"OK")
+      .Bool(L"LocalAccount", true)
+      .Text(L"SID", L"S-1-5-32-544")
+      .UInt8(L"SIDType", 4)
+      .Text(L"Domain", L"HOST")
+      .Text(L"Name", L"Administrators");
+  rows.AddNullObject();
+  rows.AddRow().Text(L"Name", L"Empty").Null(L"Description", CIM_STRING).Int32(L"SIDType", 0x104);
+  rows.AddRow().Text(L"Name", L"G\u00e4ste");
+
+  const Json::Value answer = Serve(6000, R"({"Groups":"all_groups"})");
+  EXPECT_EQ(answer["responseData"], Parse(R"({"groups":[
+    {"CAPTION":"HOST\\Administrators","DESCRIPTION":"Admins","STATUS":"OK","SID":"S-1-5-32-544","SIDType":"4",
+     "DOMAIN":"HOST","NAME":"Administrators","GROUP_ID":"0","MEMBERS":[
+      {"MEMBER_ID":"0","SID":"S-1-5-21-1-2-3-1001","NAME":"HOST\\alice","DESCRIPTION":"Front desk","MEMBER_TYPE":"User"},
+      {"MEMBER_ID":"1","SID":"S-1-5-21-1-2-3-1002","NAME":"HOST\\Team","DESCRIPTION":"--","MEMBER_TYPE":"Group"},
+      {"MEMBER_ID":"2","SID":"S-1-5-4","NAME":"NT AUTHORITY\\INTERACTIVE","DESCRIPTION":"--","MEMBER_TYPE":"Group"},
+      {"MEMBER_ID":"3","SID":"S-1-5-32-545","NAME":"BUILTIN\\Users","DESCRIPTION":"--","MEMBER_TYPE":"Others"}]},
+    {"NAME":"Empty","SIDType":"4","GROUP_ID":"1","MEMBERS":null},
+    {"NAME":"G\u00e4ste","GROUP_ID":"2","MEMBERS":[
+      {"MEMBER_ID":"0","NAME":"HOST\\ghost","DESCRIPTION":"--","MEMBER_TYPE":"Others"},
+      {"MEMBER_ID":"1","SID":"S-1-5-21-1-2-3-1004","NAME":"HOST\\J\u00f6rg","DESCRIPTION":"Stra\u00dfe",
+       "MEMBER_TYPE":"User"}]}]})"));
+  EXPECT_EQ(result_, 1);
+  EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
+  EXPECT_TRUE(Logged("GroupDetails::GetGroupDetails() Finished....!")) << Log();
+}
+
+TEST_F(Groups, WithoutAListTheAnswerIsNoGroupsFound) {
+  wmi_.Results(kGroupQuery).AddRow().Text(L"Name", L"Administrators");
+  for (const char* data : {R"({"Groups":"Administrators"})", "{}", R"({"Groups":5})"}) {
+    EXPECT_EQ(Serve(6000, data)["responseData"], Parse(R"({"groups":"no_Groups_found"})")) << data;
+  }
+  EXPECT_TRUE(wmi_.queries().empty());
+  wmi_.Fail(hk::test::FakeWmiStep::kConnectServer);
+  EXPECT_EQ(Serve(6000, R"({"Groups":"All_Groups"})")["responseData"]["groups"], "no_Groups_found");
+}
+
+TEST_F(Groups, ExceptionInARowKeepsTheRowsBefore) {
+  auto& rows = wmi_.Results(kGroupQuery);
+  rows.AddRow().Text(L"Name", L"first");
+  rows.AddRow().Text(L"Name", L"second").ThrowOnGet(L"Domain");
+  const Json::Value groups = Serve(6000, R"({"Groups":"All_Groups"})")["responseData"]["groups"];
+  ASSERT_EQ(groups.size(), 1u);
+  EXPECT_EQ(groups[0]["NAME"], "first");
+  EXPECT_TRUE(Logged("GroupDetails::getGroupDetails() Exception occured ...!")) << Log();
+  EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
+}
+
+TEST_F(Groups, MemberAndGroupActionsAnswerWithTheRemarkTables) {
+  net_.Account(L"HOST\\bob", L"S-1-5-21-1-2-3-1001", SidTypeUser);
+  net_.Account(L"H\u00d6ST\\J\u00f6rg", L"S-1-5-21-1-2-3-1002", SidTypeUser);
+  net_.groups[L"Users"] = {};
+  net_.groups[L"G\u00e4ste"] = {};
+  const char* kAdded = "Success fully added this group Member";
+  const char* kNoGroup = "The local group specified by the groupname parameter does not exist.";
+  const char* kNoAccount = "AccountName Empty or Null";
+  struct Step {
+    int code;
+    std::string request, group, domain, user;
+    NET_API_STATUS missing;  // what deleting a missing group answers; 5: every change is denied
+    const char *name, *result, *remarks;
+  };
+  const std::vector<Step> steps = {
+      {6001, "add", "Users", "HOST", "bob", 2220, "AddMember", "Success", kAdded},
+      {6001, "Add", "Users", "HOST", "bob", 2220, "AddMember", "Failed",
+       "One or more of the members specified were already members of the local group. No new members were added."},
+      {6001, "Delete", "Users", "HOST", "bob", 2220, "DelMember", "Success", "Success fully deleted this group Member"},
+      {6001, "del", "Users", "HOST", "nobody", 2220, "DelMember", "Failed",
+       "One or more of the members specified do not exist. Therefore, no new members were deleted."},
+      {6001, "ADD", "Nowhere", "HOST", "bob", 2220, "AddMember", "Failed", kNoGroup},
+      {6001, "add", "Users", "", "bob", 2220, "AddMember", "Failed", kNoAccount},
+      {6001, "", "Users", "HOST", "", 2220, "DelMember", "Failed", kNoAccount},
+      {6001, "add", "G\u00e4ste", "H\u00d6ST", "J\u00f6rg", 2220, "AddMember", "Success", kAdded},
+      {6001, "add", "Users", "HOST", "bob", 5, "AddMember", "Failed",
+       "The user does not have access to the requested information."},
+      {6002, "add", "Helpers", "", "", 2220, "AddGroup", "Success", "Success fully added this group"},
+      {6002, "Add", "Helpers", "", "", 2220, "AddGroup", "Failed", "The specified local group already exists."},
+      {6002, "Delete", "Helpers", "", "", 2220, "DelGroup", "Success", "Success fully deleted this group"},
+      {6002, "del", "Helpers", "", "", 2220, "DelGroup", "Failed", kNoGroup},
+      {6002, "", "Helpers", "", "", 1376, "DelGroup", "Failed", "The specified local group does not exist."},
+      {6002, "add", "Helpers", "", "", 5, "AddGroup", "Failed",
+       "The caller does not have the appropriate access to complete the operation."},
+  };
+  for (const Step& step : steps) {
+    net_.denied = step.missing == 5;
+    net_.missing_group = step.missing;
+    Json::Value data, expected;
+    data["request"] = step.request;
+    data["Groups"] = step.group;
+    data["domainName"] = step.domain;
+    data["userName"] = step.user;
+    data["Description"] = "Help desk";
+    expected["actionName"] = step.name;
+    expected["actionResult"] = step.result;
+    expected["remarks"] = step.remarks;
+    EXPECT_EQ(Serve(step.code, Json::FastWriter().write(data))["responseData"], expected)
+        << step.code << " " << step.request << " " << step.group << " " << step.user;
+  }
+  EXPECT_EQ(net_.groups[L"G\u00e4ste"], std::vector<std::wstring>{L"H\u00d6ST\\J\u00f6rg"});
+  EXPECT_EQ(net_.comments[L"Helpers"], L"Help desk");
+}
+
+TEST_F(Groups, UsersArePagedAndNumberedAcrossPages) {
+  for (int i = 0; i < 250; ++i)
+    net_.users.push_back({L"user" + std::to_wstring(i), L"C:\\Users\\u" + std::to_wstring(i), L"", 1700000000u + i});
+  net_.users[1].last_logon = 0;
+  net_.users[1].acct_expires = 0x80000000u;
+  net_.users[249].name = L"J\u00f6rg";
+  const Json::Value answer = Serve(6003, R"({"request":"GETUSERS"})")["responseData"];
+  EXPECT_EQ(net_.user_pages, 3);
+  EXPECT_EQ(answer["actionName"], "getUsers");
+  const Json::Value& users = answer["users"];
+  ASSERT_EQ(users.size(), 250u);
+  for (Json::ArrayIndex i = 1; i < 249; ++i) ASSERT_EQ(users[i]["USER_NAME"], "user" + std::to_string(i)) << i;
+  EXPECT_EQ(users[0], Parse(R"({"USER_NAME":"user0","HOME_DIRECTORY":"C:\\Users\\u0","DESCRIPTION":"",
+                                "LAST_LOGON":"1700000000","ACCT_EXPIRES":"-1"})"));
+  EXPECT_EQ(users[1]["LAST_LOGON"], "0");
+  EXPECT_EQ(users[1]["ACCT_EXPIRES"], "-2147483648");
+  EXPECT_EQ(users[249]["USER_NAME"], "J\u00f6rg");
+
+  // A failing page ends the list with what the pages before it gave.
+  net_.user_pages = 0;
+  net_.failing_page = 1;
+  EXPECT_EQ(Serve(6003, R"({"request":"getUsers"})")["responseData"]["users"].size(), 100u);
+}
+
+TEST_F(Groups, CodesWithoutWorkBuildNothing) {
+  for (const auto& [code, data] : std::vector<std::pair<int, const char*>>{
+           {6003, R"({"request":"list"})"}, {6003, "null"}, {6004, "{}"}, {6299, R"({"request":"getUsers"})"}}) {
+    EXPECT_TRUE(Serve(code, data).isNull()) << code << " " << data;
+    EXPECT_EQ(result_, 1) << code;
+  }
+  EXPECT_EQ(net_.user_pages, 0);
+}
+
+}  // namespace
