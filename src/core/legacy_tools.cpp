@@ -10,7 +10,7 @@
 #include "core/outcome.h"
 #include "core/text.h"
 #include "infra/log.h"
-#include "tools/processes/Process.h"
+#include "tools/processes/local_process.h"
 #include "tools/services/Service.h"
 #include "tools/users/users.h"
 

@@ -1,4 +1,4 @@
-#include "tools/processes/Process.h"
+#include "tools/processes/local_process.h"
 
 #include <utility>
 
@@ -8,7 +8,7 @@
 #include "infra/win_resource.h"
 #include "tools/processes/process_collect.h"
 #include "tools/processes/process_listing.h"
-#include "tools/processes/process_queries.h"
+#include "tools/processes/process.h"
 #include "tools/processes/process_render.h"
 #include "tools/processes/process_snapshot.h"
 
