@@ -14,7 +14,7 @@ export function h(tag, attrs = {}, ...children) {
 }
 
 export function append(el, children) {
-  for (const child of children.flat()) {
+  for (const child of children.flat(Infinity)) {
     if (child === undefined || child === null || child === false) continue;
     el.append(child instanceof Node ? child : document.createTextNode(String(child)));
   }

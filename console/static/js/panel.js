@@ -116,7 +116,7 @@ export class Panel {
     this.controls = [this.refresh, ...tools].filter(Boolean);
     this.element = h(
       "section",
-      { class: "panel", "data-panel": name },
+      { class: "panel", "data-panel": name, "data-autoload": autoload && Boolean(list) },
       h("header", {}, h("h3", {}, title), h("div", { class: "toolbar" }, this.controls)),
       this.listSlot.element,
       this.actionSlot.element,
