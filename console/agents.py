@@ -171,8 +171,9 @@ class Registry:
             entry = agent.describe()
             entry["status"] = self.last_report(agent)
             agents.append(entry)
-        # Reports of agents that are not connected: a failed start shows here.
+        # An agent whose start failed never connects: its report shows alone.
         keys = {self._key(agent.ids) for agent in self.agents.values()}
         others = [r for r in self.reports
-                  if not isinstance(r["document"], dict) or self._key(r["document"]) not in keys]
+                  if not isinstance(r["document"], dict)
+                  or (self._key(r["document"]) not in keys and r["document"].get("status") != 1)]
         return {"agents": agents, "otherReports": others[-5:]}

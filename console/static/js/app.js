@@ -129,10 +129,15 @@ function card(agent) {
 function render() {
   const agents = latest.agents;
   clear(agentList, agents.length ? agents.map(card) : h("li", { class: "empty" }, "No agent is connected. Agents connect to this console as to the product server."));
+  const failed = latest.otherReports ?? [];
   clear(
     otherReports,
-    (latest.otherReports ?? []).length ? h("h3", {}, "Start reports of agents not connected") : null,
-    (latest.otherReports ?? []).map((r) => h("p", { class: "warn" }, `${JSON.stringify(r.document)} (${since(r.received)})`)),
+    failed.length ? h("h3", {}, "Failed starts (agents not connected)") : null,
+    failed.map((r) => {
+      const doc = r.document && typeof r.document === "object" ? r.document : {};
+      const who = `resource ${doc.resourceId ?? "?"} · session ${doc.sessionId ?? "?"} · customer ${doc.customerId ?? "?"}`;
+      return h("p", { class: "warn report" }, who, h("br"), statusText(r));
+    }),
   );
   const current = agents.find((a) => a.clientId === selectedId);
   for (const [id, view] of views) {
