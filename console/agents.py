@@ -10,6 +10,7 @@ is past it), so that late answer cannot be taken for a newer request's.
 
 import asyncio
 import itertools
+import json
 import time
 from datetime import datetime, timezone
 
@@ -70,19 +71,23 @@ class Agent:
         pending = Pending(tool, code, next(self._request_ids))
         self.queue.append(pending)
         text = protocol.build_request(tool, code, data, pending.request_id, web_client_id)
+        sent = json.loads(text)
         try:
             await self._send(text)
         except Exception as exc:  # the connection went while sending
             self.queue.remove(pending)
-            return {"state": "gone", "message": f"the request could not be sent: {exc}"}
+            return {"state": "gone", "message": f"the request could not be sent: {exc}", "request": sent}
         try:
-            return await asyncio.wait_for(asyncio.shield(pending.future), timeout)
+            outcome = await asyncio.wait_for(asyncio.shield(pending.future), timeout)
         except asyncio.TimeoutError:
             pending.expired = True
-            return {"state": "timeout"}
+            outcome = {"state": "timeout"}
+        return {**outcome, "request": sent}
 
     def on_text(self, text):
         """Matches one text from the agent to the request it answers."""
+        if text == protocol.KEEP_ALIVE:
+            return None
         tool, parsed = protocol.parse_answer(text)
         if tool is None and text:
             self.unmatched += 1  # neither an answer nor the empty text

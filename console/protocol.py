@@ -25,6 +25,9 @@ FORMATTER_TOOLS = {6, 7, 8, 10, 15}
 # Query keys of the agent's WebSocket path, in the order the agent writes them.
 AGENT_KEYS = ("clientId", "clientName", "resourceId", "sessionId", "customerId")
 
+# What an agent sends to keep an idle connection to the relay open.
+KEEP_ALIVE = "-"
+
 # Keys that carry the result of an action inside a formatter success answer.
 _RESULT_KEYS = ("actionResult", "ACTION_RESULT", "Status")
 _REMARK_KEYS = ("remarks", "Remarks")

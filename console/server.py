@@ -107,7 +107,8 @@ class Console:
         try:
             async for msg in ws:
                 if msg.type == WSMsgType.TEXT:
-                    agent.on_text(msg.data)
+                    if agent.on_text(msg.data) is None and msg.data != protocol.KEEP_ALIVE:
+                        log(f"agent {agent.client_id!r}: a text that answers no waiting request: {msg.data[:80]!r}")
                 elif msg.type == WSMsgType.ERROR:
                     break
         finally:
@@ -158,7 +159,6 @@ class Console:
                                      status=404)
         web_client_id = body.get("webClientId", "")
         web_client_id = web_client_id if isinstance(web_client_id, str) else ""
-        sent = json.loads(protocol.build_request(tool, code, data, 0, web_client_id))
         started = time.monotonic()
         try:
             outcome = await agent.request(tool, code, data, self.request_timeout, web_client_id)
@@ -167,7 +167,6 @@ class Console:
                                       "for the agent's answer"}, status=409)
         outcome = dict(outcome)
         outcome["elapsedMs"] = int((time.monotonic() - started) * 1000)
-        outcome["request"] = sent
         outcome["timeout"] = self.request_timeout
         if outcome["state"] == "answered":
             outcome["summary"] = protocol.summarize(outcome["answer"])
@@ -259,11 +258,11 @@ async def serve(args):
         watcher = loop.create_task(watch())
     await stop.wait()
     log("stopping")
+    if watcher is not None:
+        watcher.cancel()
     if agent is not None and agent.returncode is None:
         agent.kill()
         await agent.wait()
-    if watcher is not None:
-        watcher.cancel()
     await runner.cleanup()
 
 

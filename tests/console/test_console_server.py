@@ -134,10 +134,13 @@ def test_answers_find_their_requests():
             first, second = await next_request(ws), await next_request(ws)
             assert {first["toolId"], second["toolId"]} == {1, 6}
             assert first["requestId"] != second["requestId"]
+            sent = {first["toolId"]: first, second["toolId"]: second}
+            await ws.send_str("-")  # a relay keep-alive answers nothing
             await ws.send_str(legacy(1, "1301", [{"pid": "4", "name": "a.exe"}]))
             await ws.send_str("")  # the empty text: only the groups request can own it
             status, body = await processes
             assert (status, body["state"], body["summary"]["data"]) == (200, "answered", [{"pid": "4", "name": "a.exe"}])
+            assert body["request"] == sent[1]
             status, body = await groups
             assert (status, body["state"], body["raw"]) == (200, "empty", "")
 
@@ -156,6 +159,7 @@ def test_answers_find_their_requests():
             status, body = await start
             assert (body["state"], body["summary"]["text"]) == ("answered", "service started")
             assert h.console.registry.agents["pc-1"].queue == []
+            assert h.console.registry.agents["pc-1"].unmatched == 0
 
             # A request the agent does not know would stop it: never sent.
             for tool, code in [(4, 4000), (1, 1999), (7, 7950), (2, 1101)]:
