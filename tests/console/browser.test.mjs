@@ -30,6 +30,7 @@ let base;
 let context;
 let page;
 let scratch;
+let ownServer = false;
 
 function sc(...args) {
   return spawnSync(WINE_RUN, ["sc", ...args], { encoding: "utf8", timeout: 120_000 });
@@ -55,6 +56,10 @@ before(async () => {
   if (skip) return;
   mkdirSync(SHOTS, { recursive: true });
   scratch = mkdtempSync(path.join(tmpdir(), "hk-console-"));
+  // Wine ends its services once no program of the prefix runs: a persistent
+  // wineserver keeps the test service alive between sc and the agent. It
+  // fails when one runs already (scripts/test starts it), which is as good.
+  ownServer = spawnSync(WINE_RUN, ["--start-server"], { stdio: "ignore", timeout: 300_000 }).status === 0;
   const binary = `Z:${path.join(BIN, "hk_test_service.exe").replaceAll("/", "\\")}`;
   const created = sc("create", SERVICE, "binpath=", binary, "displayname=", "Hostkeeper console test service", "start=", "demand");
   assert.equal(created.status, 0, `sc create: ${created.stdout}${created.stderr}`);
@@ -89,6 +94,7 @@ after(async () => {
   }
   sc("stop", SERVICE);
   sc("delete", SERVICE);
+  if (ownServer) spawnSync(WINE_RUN, ["--stop"], { stdio: "ignore" });
   rmSync(scratch, { recursive: true, force: true });
 });
 
