@@ -76,7 +76,7 @@ export class DataTable {
       if (column) rows = sortRows(rows, column.key, this.sort.direction, (row) => cellValue(row, column));
     }
     this.count.textContent =
-      rows.length === this.rows.length ? `${rows.length} rows` : `${rows.length} of ${this.rows.length} rows`;
+      rows.length === this.rows.length ? `${rows.length} ${rows.length === 1 ? "row" : "rows"}` : `${rows.length} of ${this.rows.length} rows`;
     clear(this.body, rows.map((row) => this.renderRow(row)));
   }
 
