@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,12 @@ struct LogState {
   std::wstring product;
   std::wstring version;
   DWORD pid = 0;
-  HANDLE mutex = nullptr;
-  int lineCount = 0;  // guarded by mutex
+  // Serialises all file access within the process. A lock of the process's
+  // own, not a kernel mutex: an unnamed mutex serialises nothing more, and
+  // under Wine each wait and release on one is a round trip to the server.
+  std::mutex lock;
+  std::atomic<bool> started{false};  // InitLog has run
+  int lineCount = 0;  // guarded by lock
   std::atomic<int> threshold{0};
   std::atomic<bool> fileUsable{false};
   std::atomic<bool> writeAttempted{false};
@@ -149,6 +154,11 @@ std::string file_bytes(const std::wstring& text) {
       bytes += "\r\n";
       continue;
     }
+    // ASCII is itself in every locale; the runtime's conversion takes a lock.
+    if (c < 0x80) {
+      bytes.push_back(static_cast<char>(c));
+      continue;
+    }
     int n = -1;
     if (::wctomb_s(&n, one, sizeof one, c) != 0 || n <= 0) {
       bytes.push_back('?');
@@ -239,8 +249,8 @@ void rotate(const std::wstring& text, const __time64_t now, unsigned short milli
 void log_to_file(const std::wstring& whole) {
   const std::wstring text = hk::logging::BoundEntry(whole);
   LogState& s = state();
-  if (!s.mutex || failed()) return;
-  ::WaitForSingleObject(s.mutex, INFINITE);
+  if (!s.started || failed()) return;
+  const std::lock_guard<std::mutex> held(s.lock);
 
   __timeb64 now{};
   _ftime64(&now);
@@ -263,7 +273,6 @@ void log_to_file(const std::wstring& whole) {
                            L"\n" + two_digits(local.tm_hour) + L":" + two_digits(local.tm_min) + L":" +
                                two_digits(local.tm_sec) + L"  " + text);
   }
-  ::ReleaseMutex(s.mutex);
 }
 
 // Callers report GetLastError() after logging, so the log must not change it.
@@ -441,7 +450,7 @@ void InitLog(const wchar_t* productName, const wchar_t* version, const wchar_t* 
   wchar_t cwdCheck[MAX_PATH];
   if (!::_wgetcwd(cwdCheck, MAX_PATH)) return;
 
-  if (!s.mutex) s.mutex = ::CreateMutexW(nullptr, FALSE, nullptr);
+  s.started = true;
   const __time64_t now = _time64(nullptr);
   tm local{};
   _localtime64_s(&local, &now);
@@ -520,7 +529,7 @@ Snapshot State() {
 
 void ResetForTesting() {
   LogState& s = state();
-  if (s.mutex) ::WaitForSingleObject(s.mutex, INFINITE);
+  const std::lock_guard<std::mutex> held(s.lock);
   s.directory.clear();
   s.path.clear();
   s.fileName = L"ToolsSys.log";
@@ -530,14 +539,12 @@ void ResetForTesting() {
   s.threshold = 0;
   s.fileUsable = false;
   s.writeAttempted = false;
-  if (s.mutex) ::ReleaseMutex(s.mutex);
 }
 
 void SetLineCountForTesting(int count) {
   LogState& s = state();
-  if (s.mutex) ::WaitForSingleObject(s.mutex, INFINITE);
+  const std::lock_guard<std::mutex> held(s.lock);
   s.lineCount = count;
-  if (s.mutex) ::ReleaseMutex(s.mutex);
 }
 
 }  // namespace hk::logging
