@@ -137,6 +137,21 @@ class Session {
   std::mutex failureLock_;
   std::optional<std::pair<int, std::string>> sendFailure_;
 
+  // The connection's state, one flag per fact. Each flag only ever changes
+  // one way (false to true, or once), so a reader never sees it go back:
+  //
+  //   flag             written by                        read by
+  //   open_            receive thread (Finish: false)    Close, senders
+  //   finished_        receive thread (Finish)           FinishAfterFailure
+  //   stopping_        receive thread (Finish)           senders, SendClose
+  //   abandoned_       owner's thread (Abandon)          receive thread
+  //   abortRequested_  Close, a failed send, the loop    receive thread
+  //   closeSent_       whoever sends the close frame     everyone; exchange() picks the one sender
+  //   localCloseCode_  Close (before closeSent_)         receive thread, after closeSent_
+  //   closeDeadline_   Close (before closeSent_)         receive thread, after closeSent_
+  //
+  // The two values written before closeSent_ are read only after it is seen
+  // set, so the atomic store of closeSent_ publishes them.
   std::atomic<bool> open_{true};
   std::atomic<bool> finished_{false};
   std::atomic<bool> stopping_{false};  // senders give up; set when the connection ends

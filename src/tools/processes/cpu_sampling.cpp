@@ -10,7 +10,7 @@
 #include "infra/win_resource.h"
 #include "infra/win_time.h"
 #include "tools/processes/process_collect.h"
-#include "tools/processes/process_queries.h"
+#include "tools/processes/process.h"
 #include "tools/processes/process_render.h"
 #include "tools/processes/process_snapshot.h"
 

@@ -7,7 +7,7 @@
 
 #include "infra/log.h"
 #include "infra/win_resource.h"
-#include "tools/processes/process_queries.h"
+#include "tools/processes/process.h"
 #include "infra/sized_buffer.h"
 #include "infra/win_time.h"
 
