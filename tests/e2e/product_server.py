@@ -9,11 +9,29 @@ every public method is safe to call from the caller's thread.
 import asyncio
 import json
 import queue
+import socket
 import ssl
+import struct
 import threading
 import time
 
 from aiohttp import WSMsgType, web
+
+
+class _ResetOnData:
+    """Stands in for the connection's protocol until the next bytes arrive,
+    then gives the transport back and resets it."""
+
+    def __init__(self, connection):
+        self._connection = connection
+        self._inner = connection._protocol
+
+    def data_received(self, data):
+        self._connection._transport.set_protocol(self._inner)
+        self._connection._abort()
+
+    def __getattr__(self, name):
+        return getattr(self._inner, name)
 
 
 class Connection:
@@ -27,6 +45,8 @@ class Connection:
         self.raw_path = request.raw_path
         self.messages = queue.Queue()  # (kind, data, monotonic time)
         self.closed = threading.Event()
+        self._transport = request.transport
+        self._protocol = request.protocol
 
     def send(self, text):
         """Sends one text frame (a request) to the agent."""
@@ -37,6 +57,34 @@ class Connection:
 
     def close(self, code=1000):
         self._server._call(self.ws.close(code=code))
+
+    def reset(self):
+        """Drops the TCP connection with a reset: no close frame, no FIN."""
+        self._server._call(self._run(self._abort))
+
+    def reset_on_next_data(self):
+        """Resets the connection as soon as the agent's next bytes arrive, so
+        an answer on its way is cut off after its first piece."""
+        self._server._call(self._run(lambda: self._transport.set_protocol(_ResetOnData(self))))
+
+    def pause_reading(self):
+        """A silent server: nothing more is read, so nothing is answered."""
+        self._server._call(self._run(self._transport.pause_reading))
+
+    def resume_reading(self):
+        self._server._call(self._run(self._transport.resume_reading))
+
+    @staticmethod
+    async def _run(function):
+        function()
+
+    def _abort(self):
+        if self._transport is None or self._transport.is_closing():
+            return
+        sock = self._transport.get_extra_info("socket")
+        if sock is not None:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self._transport.abort()
 
     def recv(self, timeout=10.0, skip_keepalive=True):
         """The next text from the agent; raises queue.Empty on time-out."""
@@ -81,9 +129,11 @@ class ProductServer:
         self.accept_websocket = accept_websocket
         self.refused_upgrades = 0
         self._ssl = None
+        self.tls_hellos = 0  # TLS handshakes begun by a client
         if certfile:
             self._ssl = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
             self._ssl.load_cert_chain(certfile, keyfile)
+            self._ssl.sni_callback = self._hello
         self.connections = queue.Queue()
         self.all_connections = []
         self.posts = queue.Queue()  # (path, parsed JSON or raw text, headers)
@@ -141,6 +191,10 @@ class ProductServer:
         return self.posts.get(timeout=timeout)
 
     # --- inside ----------------------------------------------------------------
+    def _hello(self, ssl_object, server_name, context):
+        self.tls_hellos += 1
+        return None
+
     def _call(self, coroutine, timeout=30.0):
         return asyncio.run_coroutine_threadsafe(coroutine, self._loop).result(timeout)
 
