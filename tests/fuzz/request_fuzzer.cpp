@@ -495,6 +495,12 @@ int main(int argc, char** argv) {
                   static_cast<unsigned long long>(took), c.about.c_str());
     }
     ++tally[Kind(request, got)];
+    // Refusals that went through a catch: the reader's depth limit, or a
+    // tool's own last line of defence.
+    if (got.log.find("ChangeStringToJson: Exception Occurred") != std::string::npos) ++tally["reader_threw"];
+    for (const char* line : {"Error was caught while handling a request || hk::groups::",
+                             "Error was caught while handling a request || PrinterDetails::"})
+      if (got.log.find(line) != std::string::npos) ++tally["tool_caught"];
     if (!problem.empty()) {
       std::printf("wrong case=%llu about=%s: %s\n", static_cast<unsigned long long>(index), c.about.c_str(),
                   problem.c_str());
