@@ -71,16 +71,25 @@ def drop(conn, kind):
     elif kind == "reset":
         conn.reset()
     else:
-        # The service list is long: the reset comes with its first bytes.
+        # The answer carries the half-megabyte web client id back; the reset
+        # comes with its first bytes, while the agent is still sending.
         conn.reset_on_next_data()
-        conn.send(json.dumps({"toolId": 2, "requestId": 1, "requestMessage": {"requestCode": 2101}}))
+        conn.send(json.dumps({"toolId": 2, "requestId": 1, "webClientId": "w" * 512 * 1024,
+                              "requestMessage": {"requestCode": 2007, "requestData": {"cmd": "hk-no-such-service"}}}))
 
 
-def test_a_hundred_drops_leave_threads_and_descriptors_as_they_were(agent):
+def memory(pid):
+    return next(line.split()[1] + " kB" for line in Path(f"/proc/{pid}/status").read_text().splitlines()
+                if line.startswith("VmRSS:"))
+
+
+def test_a_hundred_drops_leave_threads_and_descriptors_as_they_were(agent, test_ca, tmp_path):
+    # Over TLS, as the agent talks to its server on 443: each connection
+    # brings its own TLS session along with its socket and thread.
     marker = uuid.uuid4().hex
     kinds = ["close frame", "reset", "reset in the middle of an answer"]
-    with ProductServer() as server:
-        host = agent("--host", "127.0.0.1", "--port", str(server.port), "--product-server", *IDS,
+    with ProductServer(certfile=test_ca.localhost_cert, keyfile=test_ca.localhost_key) as server:
+        host = agent("--host", "localhost", "--port", str(server.port), "--secure", "--product-server", *IDS,
                      env={"HK_DROPS_RUN": marker})
         conn = server.wait_connection(timeout=60)
         pid = agent_process(marker)
@@ -95,10 +104,13 @@ def test_a_hundred_drops_leave_threads_and_descriptors_as_they_were(agent):
                 pytest.fail(f"no reconnection after drop {n} ({kind}); agent exit code {host.poll()}")
             assert serves(conn), f"the connection after drop {n} ({kind}) does not serve"
             if n == 1:
-                first = settled(pid)
+                first, first_memory = settled(pid), memory(pid)
         last = settled(pid)
-        print(f"reconnects {DROPS}; threads and descriptors after the first: {first}, after the last: {last}")
+        print(f"reconnects {DROPS}; threads and descriptors after the first: {first}, after the last: {last}; "
+              f"resident memory {first_memory} and {memory(pid)}")
         assert len(server.all_connections) == DROPS + 1
+        socket_log = (tmp_path / "log" / "WsAsyncSocket.log").read_text(errors="replace")
+        assert "send failed" in socket_log, "no reset reached the agent while it was sending"
         assert last == first, f"threads and descriptors: {first} after the first drop, {last} after the last"
         conn.send(EXIT)
         assert host.wait(timeout=15) == 0
