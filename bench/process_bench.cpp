@@ -14,7 +14,7 @@
 #include "core/messages.h"
 #include "processes/child_process.h"
 #include "tools/processes/process_listing.h"
-#include "tools/processes/process_queries.h"
+#include "tools/processes/process.h"
 
 namespace {
 

@@ -75,8 +75,8 @@ def echo_round_trip_ms():
         if not command("connect", "connect_result")["ok"]:
             raise SystemExit("could not connect to the echo server")
         command("bench 200 64", "bench")
-        result = command("bench 3000 64", "bench")
-        return result["ms"] / result["messages"]
+        # The best of three: other work on the machine only ever adds time.
+        return min(r["ms"] / r["messages"] for r in (command("bench 1000 64", "bench") for _ in range(3)))
     finally:
         try:
             command("quit", "bye")
@@ -89,7 +89,8 @@ def echo_round_trip_ms():
 
 def log_entry_floor_ms():
     work = Path(tempfile.mkdtemp(prefix="hk-bench-"))
-    return run_json([str(BIN / "log_floor.exe"), "floor.log", "3000"], cwd=work)["us_per_entry"] / 1000
+    return min(run_json([str(BIN / "log_floor.exe"), "floor.log", "1000"], cwd=work)["us_per_entry"]
+               for _ in range(3)) / 1000
 
 
 def linux_pid_of(image):
@@ -161,11 +162,14 @@ def agent_figures(echo_ms, entry_ms):
             for _ in range(300):  # warm up
                 ask(conn)
             per_request = entries_per_request(conn, log)
-            count = 2000
-            start = time.perf_counter()
-            for i in range(count):
-                ask(conn, i)
-            agent_ms = (time.perf_counter() - start) * 1000 / count
+            count = 700
+            batches = []
+            for _ in range(3):
+                start = time.perf_counter()
+                for i in range(count):
+                    ask(conn, i)
+                batches.append((time.perf_counter() - start) * 1000 / count)
+            agent_ms = min(batches)
             floor = echo_ms + per_request * entry_ms
             report(f"small request round trip ({per_request:.0f} log entries)", agent_ms, "ms", floor, 1.3)
 
@@ -204,6 +208,9 @@ def main():
     entry_ms = log_entry_floor_ms()
     report("floor: loopback echo round trip", echo_ms, "ms")
     report("floor: one log entry (open, write, close)", entry_ms, "ms")
+    work = tempfile.mkdtemp(prefix="hk-bench-log-")
+    logged_ms = min(run_json([str(BIN / "log_bench.exe"), "Z:" + work.replace("/", "\\"), "1000"])["us_per_entry"] for _ in range(3)) / 1000
+    report("one entry through the log", logged_ms, "ms", entry_ms, 1.3)
     agent_figures(echo_ms, entry_ms)
 
     for children in (50, 200):

@@ -82,6 +82,53 @@ def show_printers(answer):
                      ("SERVER", "PRINTER_SERVER_NAME", 16)])
 
 
+def show_devices(answer):
+    """The device classes present and the device counts (10000)."""
+    data = answer.get("responseData") or {}
+    say(f"\n== device classes (10000): {data.get('DRIVERS_COUNT', '?')} devices, "
+        f"{data.get('DRIVERS_ENABLE_COUNT', '?')} working")
+    classes = data.get("DEVICE_LIST")
+    if not isinstance(classes, list):
+        say(f"(no list: {classes or answer.get('errorOutput')})")
+        return
+    table(classes, [("CLASS", "DEVICE_NAME", 34), ("GUID", "DEVICE_GUID", 38)])
+
+
+def show_sharing(connection):
+    """Tool 8: shares, sessions and open files, each a formatter answer."""
+    def rows_of(title, code, data, key, columns, count_key=None):
+        answer = connection.request(8, code, data=data, timeout=60)
+        say(f"\n== {title} ({code})")
+        if answer.get("isSuccess") != "true":
+            say(f"(no list: error {answer.get('errorCode')}: {answer.get('errorOutput')})")
+            return
+        body = answer["responseData"]
+        if body.get("Status") == "Failed":
+            say(f"(no list: {body.get('Remarks', '').strip()})")
+            return
+        rows = body.get(key)
+        if count_key and body.get(count_key):
+            listed = len(rows) if isinstance(rows, list) else 0
+            cut = listed and int(body[count_key]) > listed
+            say(f"{body[count_key]} in all" + (f", the first {listed} listed" if cut else ""))
+        if not isinstance(rows, list):
+            say(f"(none{': ' + rows if isinstance(rows, str) else ''})")
+            return
+        table(rows, columns)
+
+    rows_of("shares", 8000, {"SHARE_NAME": "All_Shares"}, "Shares",
+            [("NAME", "SHARE_NAME", 14), ("TYPE", "SHARE_TYPE", 20), ("PATH", "SHARE_PATH", 24),
+             ("MAX USES", "SHARE_MAX_USES", 15), ("IN USE", "SHARE_CURR_USES", 6),
+             ("REMARK", "SHARE_DESCRIPTION", 24)], "shareCount")
+    rows_of("network sessions", 8005, {}, "Sessions",
+            [("COMPUTER", "SESSION_COMPUTER_NAME", 20), ("USER", "SESSION_USER_NAME", 16),
+             ("OPENS", "SESSION_NUM_OPENS", 5), ("ACTIVE s", "SESSION_ACTIVE_TIME", 8),
+             ("IDLE s", "SESSION_IDLE_TIME", 8), ("TRANSPORT", "SESSION_TRANSPORT_NAME", 30)], "sessionCount")
+    rows_of("open files", 8010, {}, "OpenFiles",
+            [("ID", "FILE_INFO_ID", 8), ("ACCESS", "FILE_INFO_PERMISSION", 17), ("LOCKS", "FILE_INFO_NUM_LOCKS", 5),
+             ("USER", "FILE_INFO_USER_NAME", 16), ("PATH", "FILE_INFO_PATH_NAME", 40)], "fileCount")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True, help="folder with hostkeeper-host.exe and the DLLs")
@@ -119,8 +166,19 @@ def main():
                   ("TYPE", "account_type", 8), ("DOMAIN", "domain", 16), ("SID", "sid", 46)])
             show_groups(connection.request(6, 6000, data={"Groups": "All_Groups"}, timeout=60),
                         connection.request(6, 6003, data={"request": "getUsers"}, timeout=60))
+            answer = connection.request(15, 15000, data={"REQUEST": "ALL_APPS", "WebClientID": "demo"}, timeout=60)
+            say("\n== startup programs (15000)")
+            apps = answer.get("responseData", {}).get("APPS_LIST")
+            if isinstance(apps, list):
+                table(apps, [("NAME", "NAME", 24), ("DESCRIPTION", "DESCRIPTION", 28), ("STATUS", "STATUS", 8),
+                             ("TYPE", "STARTUP_TYPE", 8), ("USER", "USER", 16), ("LOCATION", "LOCATION", 50)])
+            else:
+                say(f"(no list: {apps if apps is not None else answer.get('errorOutput')})")
 
             show_printers(connection.request(7, 7000, data={"PrinterName": "ALL_PRINTERS"}, timeout=60))
+            show_sharing(connection)
+
+            show_devices(connection.request(10, 10000, data={"REQUEST": "ALL_DEVICE"}, timeout=60))
 
             say("\n== asking the agent to exit (1105)")
             answer = connection.request(1, 1105)

@@ -65,7 +65,7 @@ Session::Session(EstablishedConnection connection, std::shared_ptr<ComponentLog>
       owner_(owner),
       reader_(kMaxMessage) {
   reader_.Append(connection.leftover.data(), connection.leftover.size());
-  networkEvent_ = ::WSACreateEvent();
+  networkEvent_.reset(::WSACreateEvent());
   wake_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   done_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
@@ -75,28 +75,24 @@ Session::~Session() {
     std::lock_guard lock(handleLock_);
     curl_.reset();
   }
-  if (networkEvent_ != WSA_INVALID_EVENT && networkEvent_) ::WSACloseEvent(networkEvent_);
 }
 
 bool Session::Start(const std::shared_ptr<Session>& session) {
-  if (!session->wake_ || !session->done_ || !session->networkEvent_ || session->networkEvent_ == WSA_INVALID_EVENT)
-    return false;
+  if (!session->wake_ || !session->done_ || !session->networkEvent_) return false;
   // The thread keeps the DLL loaded until it has left the DLL's code.
-  HMODULE module = nullptr;
+  hk::unique_hmodule module;
   ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Session::ThreadMain),
-                       &module);
-  auto* start = new (std::nothrow) ThreadStart{session, module};
-  if (!start) {
-    if (module) ::FreeLibrary(module);
-    return false;
-  }
+                       module.put());
+  auto* start = new (std::nothrow) ThreadStart{session, module.get()};
+  if (!start) return false;
   DWORD id = 0;
   HANDLE thread = ::CreateThread(nullptr, 0, &Session::ThreadMain, start, CREATE_SUSPENDED, &id);
   if (!thread) {
     delete start;
-    if (module) ::FreeLibrary(module);
     return false;
   }
+  // The thread owns the module reference from here on.
+  static_cast<void>(module.release());
   session->threadId_ = id;
   session->thread_.reset(thread);
   return true;
@@ -164,7 +160,7 @@ void Session::Run() {
     Finish(ending);
     return;
   }
-  ::WSAEventSelect(socket_, networkEvent_, FD_READ | FD_CLOSE);
+  ::WSAEventSelect(socket_, networkEvent_.get(), FD_READ | FD_CLOSE);
 
   for (;;) {
     if (abandoned_) {
@@ -192,7 +188,7 @@ void Session::Run() {
       break;
     }
 
-    ::WSAResetEvent(networkEvent_);
+    ::WSAResetEvent(networkEvent_.get());
     const ReadResult read = ReadAvailable(chunk.get(), kReadChunk, &ending);
     bool ended = false;
     MessageReader::Event event;
@@ -350,7 +346,7 @@ void Session::WaitForActivity(DWORD milliseconds) {
     const ULONGLONG deadline = closeDeadline_;
     milliseconds = deadline > now ? static_cast<DWORD>(std::min<ULONGLONG>(milliseconds, deadline - now + 1)) : 0;
   }
-  const HANDLE handles[] = {networkEvent_, wake_.get()};
+  const HANDLE handles[] = {networkEvent_.get(), wake_.get()};
   ::WaitForMultipleObjects(2, handles, FALSE, milliseconds);
 }
 

@@ -37,6 +37,12 @@ struct Handlers {
 };
 
 // The socket object the callbacks belong to.
+namespace detail {
+inline void close_wsa_event(WSAEVENT event) { ::WSACloseEvent(event); }
+}  // namespace detail
+// WSA_INVALID_EVENT is null, as for the family's plain handles.
+using unique_wsa_event = hk::unique_any<WSAEVENT, detail::close_wsa_event>;
+
 class SessionOwner {
  public:
   virtual Handlers CurrentHandlers() = 0;
@@ -131,6 +137,21 @@ class Session {
   std::mutex failureLock_;
   std::optional<std::pair<int, std::string>> sendFailure_;
 
+  // The connection's state, one flag per fact. Each flag only ever changes
+  // one way (false to true, or once), so a reader never sees it go back:
+  //
+  //   flag             written by                        read by
+  //   open_            receive thread (Finish: false)    Close, senders
+  //   finished_        receive thread (Finish)           FinishAfterFailure
+  //   stopping_        receive thread (Finish)           senders, SendClose
+  //   abandoned_       owner's thread (Abandon)          receive thread
+  //   abortRequested_  Close, a failed send, the loop    receive thread
+  //   closeSent_       whoever sends the close frame     everyone; exchange() picks the one sender
+  //   localCloseCode_  Close (before closeSent_)         receive thread, after closeSent_
+  //   closeDeadline_   Close (before closeSent_)         receive thread, after closeSent_
+  //
+  // The two values written before closeSent_ are read only after it is seen
+  // set, so the atomic store of closeSent_ publishes them.
   std::atomic<bool> open_{true};
   std::atomic<bool> finished_{false};
   std::atomic<bool> stopping_{false};  // senders give up; set when the connection ends
@@ -145,7 +166,7 @@ class Session {
   SessionOwner* owner_;
 
   MessageReader reader_;  // receive thread only
-  HANDLE networkEvent_ = nullptr;
+  unique_wsa_event networkEvent_;
   hk::unique_handle wake_;
   hk::unique_handle done_;
   hk::unique_handle thread_;

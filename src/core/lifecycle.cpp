@@ -8,11 +8,10 @@
 #include "core/Server.h"
 #include "core/globals.h"
 #include "core/messages.h"
-#include "core/outcome.h"
 #include "core/status_report.h"
 #include "core/text.h"
 #include "infra/log.h"
-#include "tools/processes/Process.h"
+#include "tools/processes/local_process.h"
 
 namespace {
 
@@ -70,12 +69,8 @@ void Chostkeeper::make_connect(ConnectionVariable cv, std::string host, std::str
                                std::string deviceId, int port, bool secure) {
   try {
     WriteLog(L"inside make Connect()..!");
-    {
-      // Primes the CPU table so the first listing a technician asks for has figures.
-      char* outcome = const_cast<char*>(hk::kOutcomeFalse);
-      LocalProcess::get_details(&outcome, std::string());
-      if (!hk::IsOutcomeWord(outcome)) hk::FreeText(outcome);
-    }
+    // Primes the CPU table so the first listing a technician asks for has figures.
+    hk::processes::ListProcesses(std::string());
     WriteLog(L" starting Connection  -> || Chostkeeper::make_connect|| ");
     const std::string path = resource_path(productServer, clientId, clientName, resourceId, sessionId, customerId);
     WriteLog(L"%s", hk::Widen(path).c_str());

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/globals.h"
+#include "core/outcome.h"
 #include "core/text.h"
 #include "infra/log.h"
 #include "infra/win_resource.h"
@@ -271,47 +272,50 @@ ToolsJsonFormatter LoadRequest(std::string text) {
   }
 }
 
-int ToolsJsonFormatter::GetNonPagedSuccessResponse(int responseCode, Json::Value responseData, char** out) const {
-  if (ValidateNonPagedSuccessResponse(toolId, requestId, responseCode) != kOk) {
-    WriteLogLevel1(L"ToolsJsonFormatter::GetNonPagedSuccessResponse: ValidateNonPagedSuccessResponse() failed\n");
+namespace {
+
+// Both formatter responses: validated first, then the members every response
+// carries around the ones given, then written. 0, or 13 with its log line.
+int build_response(bool valid, const wchar_t* invalidLine, const ToolsJsonFormatter& record, const char* isSuccess,
+                   Json::Value members, const wchar_t* writeFailedLine, char** out) {
+  if (!valid) {
+    WriteLogLevel1(invalidLine);
     return kFailed;
   }
   try {
-    Json::Value response(Json::objectValue);
-    response["messageVersion"] = messageVersion;
-    response["toolId"] = toolId;
-    response["responseId"] = requestId;
-    response["isSuccess"] = "true";
-    response["responseCode"] = responseCode;
-    response["isPagedResponse"] = "false";
-    response["responseData"] = std::move(responseData);
+    Json::Value response(std::move(members));
+    response["messageVersion"] = record.messageVersion;
+    response["toolId"] = record.toolId;
+    response["responseId"] = record.requestId;
+    response["isSuccess"] = isSuccess;
     response["responseMessage"] = Json::Value();
     if (ChangeJsonToString(response, out) == kOk) return kOk;
   } catch (...) {
   }
-  WriteLogLevel1(L"ToolsJsonFormatter::GetNonPagedSuccessResponse: ChangeJsonToString() Failed\n");
+  WriteLogLevel1(writeFailedLine);
   return kFailed;
 }
 
+}  // namespace
+
+int ToolsJsonFormatter::GetNonPagedSuccessResponse(int responseCode, Json::Value responseData, char** out) const {
+  Json::Value members(Json::objectValue);
+  members["responseCode"] = responseCode;
+  members["isPagedResponse"] = "false";
+  members["responseData"] = std::move(responseData);
+  return build_response(
+      ValidateNonPagedSuccessResponse(toolId, requestId, responseCode) == kOk,
+      L"ToolsJsonFormatter::GetNonPagedSuccessResponse: ValidateNonPagedSuccessResponse() failed\n", *this, "true",
+      std::move(members), L"ToolsJsonFormatter::GetNonPagedSuccessResponse: ChangeJsonToString() Failed\n", out);
+}
+
 int ToolsJsonFormatter::GetErrorResponse(int errorCode, const char* errorOutput, char** out) const {
-  if (ValidateErrorResponse(toolId, requestId, errorCode) != kOk) {
-    WriteLogLevel1(L"ToolsJsonFormatter::GetErrorResponse: ValidateErrorResponse() failed\n");
-    return kFailed;
-  }
-  try {
-    Json::Value response(Json::objectValue);
-    response["messageVersion"] = messageVersion;
-    response["toolId"] = toolId;
-    response["responseId"] = requestId;
-    response["isSuccess"] = "false";
-    response["errorCode"] = errorCode;
-    response["errorOutput"] = or_empty(errorOutput);
-    response["responseMessage"] = Json::Value();
-    if (ChangeJsonToString(response, out) == kOk) return kOk;
-  } catch (...) {
-  }
-  WriteLogLevel1(L"ToolsJsonFormatter::GetErrorResponse: ChangeJsonToString() Failed\n");
-  return kFailed;
+  Json::Value members(Json::objectValue);
+  members["errorCode"] = errorCode;
+  members["errorOutput"] = or_empty(errorOutput);
+  return build_response(ValidateErrorResponse(toolId, requestId, errorCode) == kOk,
+                        L"ToolsJsonFormatter::GetErrorResponse: ValidateErrorResponse() failed\n", *this, "false",
+                        std::move(members), L"ToolsJsonFormatter::GetErrorResponse: ChangeJsonToString() Failed\n", out);
 }
 
 int AnswerFormatted(int32_t toolId, int successCode, Json::Value data, int errorCode, const char* failureText,
@@ -420,6 +424,28 @@ int ChangeJsonToString(Json::Value value, char** out) {
 }
 
 #pragma GCC diagnostic pop
+
+void hk::StoreOutcomeText(const Outcome& outcome, char** out) {
+  if (!out) return;
+  switch (outcome.kind) {
+    case Outcome::Kind::kFalse:
+      *out = const_cast<char*>(kOutcomeFalse);
+      return;
+    case Outcome::Kind::kError:
+      *out = const_cast<char*>(kOutcomeError);
+      return;
+    case Outcome::Kind::kAnswer:
+      if (outcome.text.empty()) {
+        *out = const_cast<char*>(kOutcomeTrue);
+      } else if (char* copy = calloc_text(outcome.text.size() + 2)) {
+        std::memcpy(copy, outcome.text.data(), outcome.text.size());
+        *out = copy;
+      } else {
+        *out = const_cast<char*>(kOutcomeError);
+      }
+      return;
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Text conversions
@@ -566,17 +592,21 @@ std::string GetKnownErrorText(uint32_t code) {
   }
 }
 
+std::wstring hk::SystemMessage(uint32_t code, bool oneLine) {
+  hk::unique_hlocal buffer;
+  wchar_t* message = nullptr;
+  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS | (oneLine ? FORMAT_MESSAGE_MAX_WIDTH_MASK : 0),
+                                        nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  buffer.reset(message);
+  return message ? std::wstring(message, length) : std::wstring();
+}
+
 char* GetSystemErrorText(uint32_t code) {
   char* text = nullptr;
   try {
-    hk::unique_hlocal systemText;
-    wchar_t* message = nullptr;
-    const DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                             FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                         nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    systemText.reset(message);
-    if (length != 0 && message) ChangeWideToUTF8Str(message, &text);
+    const std::wstring message = hk::SystemMessage(code, true);
+    if (!message.empty()) ChangeWideToUTF8Str(message.c_str(), &text);
     if (!text) {
       text = calloc_text(kErrorTextSize);
       if (!text) return nullptr;

@@ -74,6 +74,11 @@ int ConvertToUTF8CString(std::wstring in, std::string& out);
 // The system's message for code, UTF-8, in a heap buffer; a fixed text or
 // "Unknown Error. Code : <code>" when the system has none.
 char* GetSystemErrorText(uint32_t code);
+namespace hk {
+// The system's message for code in the user's default language, "" when it
+// has none; oneLine: without the line breaks the message table carries.
+std::wstring SystemMessage(uint32_t code, bool oneLine = false);
+}  // namespace hk
 std::string GetKnownErrorText(uint32_t code);
 
 namespace hk {

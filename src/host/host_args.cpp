@@ -21,6 +21,7 @@ const char* Usage() {
          "         [--client-id ID] [--client-name NAME] [--resource-id ID] [--session-id ID]\n"
          "         [--customer-id ID] [--device-id ID]\n"
          "         [--proxy-host HOST --proxy-port PORT [--proxy-user USER --proxy-password PASSWORD]]\n"
+         "       hostkeeper-host.exe --version | --help\n"
          "Connects to the server and serves its requests until it says to stop.\n";
 }
 
@@ -38,6 +39,10 @@ ParseResult ParseHostArgs(const std::vector<std::string>& argv) {
     const std::string& arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       result.help = true;
+      return result;
+    }
+    if (arg == "--version") {
+      result.version = true;
       return result;
     }
     if (arg == "--secure") {

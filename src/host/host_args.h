@@ -18,8 +18,9 @@ struct HostArgs {
 };
 
 struct ParseResult {
-  std::optional<HostArgs> args;  // empty: help asked for, or an error
+  std::optional<HostArgs> args;  // empty: help or version asked for, or an error
   bool help = false;
+  bool version = false;
   std::string error;  // set when the command line is not usable
 };
 

@@ -17,6 +17,10 @@ int main(int argc, char** argv) {
     std::fputs(hk::host::Usage(), stdout);
     return 0;
   }
+  if (parsed.version) {
+    std::printf("hostkeeper-host %s\n", HK_VERSION);
+    return 0;
+  }
   if (!parsed.args) {
     std::fprintf(stderr, "hostkeeper-host: %s\n%s", parsed.error.c_str(), hk::host::Usage());
     return 2;

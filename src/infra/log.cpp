@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/text.h"
 #include "infra/log_internal.h"
@@ -33,8 +35,12 @@ struct LogState {
   std::wstring product;
   std::wstring version;
   DWORD pid = 0;
-  HANDLE mutex = nullptr;
-  int lineCount = 0;  // guarded by mutex
+  // Serialises all file access within the process. A lock of the process's
+  // own, not a kernel mutex: an unnamed mutex serialises nothing more, and
+  // under Wine each wait and release on one is a round trip to the server.
+  std::mutex lock;
+  std::atomic<bool> started{false};  // InitLog has run
+  int lineCount = 0;  // guarded by lock
   std::atomic<int> threshold{0};
   std::atomic<bool> fileUsable{false};
   std::atomic<bool> writeAttempted{false};
@@ -148,6 +154,11 @@ std::string file_bytes(const std::wstring& text) {
       bytes += "\r\n";
       continue;
     }
+    // ASCII is itself in every locale; the runtime's conversion takes a lock.
+    if (c < 0x80) {
+      bytes.push_back(static_cast<char>(c));
+      continue;
+    }
     int n = -1;
     if (::wctomb_s(&n, one, sizeof one, c) != 0 || n <= 0) {
       bytes.push_back('?');
@@ -238,8 +249,8 @@ void rotate(const std::wstring& text, const __time64_t now, unsigned short milli
 void log_to_file(const std::wstring& whole) {
   const std::wstring text = hk::logging::BoundEntry(whole);
   LogState& s = state();
-  if (!s.mutex || failed()) return;
-  ::WaitForSingleObject(s.mutex, INFINITE);
+  if (!s.started || failed()) return;
+  const std::lock_guard<std::mutex> held(s.lock);
 
   __timeb64 now{};
   _ftime64(&now);
@@ -262,28 +273,28 @@ void log_to_file(const std::wstring& whole) {
                            L"\n" + two_digits(local.tm_hour) + L":" + two_digits(local.tm_min) + L":" +
                                two_digits(local.tm_sec) + L"  " + text);
   }
-  ::ReleaseMutex(s.mutex);
 }
 
 // Callers report GetLastError() after logging, so the log must not change it.
-class LastErrorKeeper {
- public:
-  LastErrorKeeper() : error_(::GetLastError()) {}
-  LastErrorKeeper(const LastErrorKeeper&) = delete;
-  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-  ~LastErrorKeeper() { ::SetLastError(error_); }
+using LastErrorKeeper = hk::last_error_keeper;
 
- private:
-  DWORD error_;
-};
+thread_local std::vector<hk::logging::LoggedLine>* t_recorded = nullptr;
+
+bool gated(int level) { return failed() || level > state().threshold.load(); }
+
+int write_line(int level, const std::wstring& text) {
+  if (gated(level)) return 0;
+  log_to_file(text);
+  return 1;
+}
 
 int write_wide(int level, const wchar_t* format, va_list args) {
-  if (failed()) return 0;
-  if (level > state().threshold.load()) return 0;
   if (!format || !*format) return 0;
+  if (!t_recorded && gated(level)) return 0;
   const LastErrorKeeper keep;
-  log_to_file(format_v(format, args));
-  return 1;
+  std::wstring text = format_v(format, args);
+  if (t_recorded) t_recorded->push_back({level, text});
+  return write_line(level, text);
 }
 
 HMODULE this_module() {
@@ -439,7 +450,7 @@ void InitLog(const wchar_t* productName, const wchar_t* version, const wchar_t* 
   wchar_t cwdCheck[MAX_PATH];
   if (!::_wgetcwd(cwdCheck, MAX_PATH)) return;
 
-  if (!s.mutex) s.mutex = ::CreateMutexW(nullptr, FALSE, nullptr);
+  s.started = true;
   const __time64_t now = _time64(nullptr);
   tm local{};
   _localtime64_s(&local, &now);
@@ -470,6 +481,15 @@ void InitLog(const wchar_t* productName, const wchar_t* version, const wchar_t* 
 // ---- test seams -------------------------------------------------------------
 
 namespace hk::logging {
+
+LineRecorder::LineRecorder() : outer_(t_recorded) { t_recorded = &lines_; }
+LineRecorder::~LineRecorder() { t_recorded = outer_; }
+std::vector<LoggedLine> LineRecorder::Take() { return std::move(lines_); }
+
+void Replay(const std::vector<LoggedLine>& lines) {
+  const LastErrorKeeper keep;
+  for (const LoggedLine& line : lines) write_line(line.level, line.text);
+}
 
 std::wstring BoundEntry(const std::wstring& text) {
   if (text.size() <= kMaxEntryChars) return text;
@@ -509,7 +529,7 @@ Snapshot State() {
 
 void ResetForTesting() {
   LogState& s = state();
-  if (s.mutex) ::WaitForSingleObject(s.mutex, INFINITE);
+  const std::lock_guard<std::mutex> held(s.lock);
   s.directory.clear();
   s.path.clear();
   s.fileName = L"ToolsSys.log";
@@ -519,14 +539,12 @@ void ResetForTesting() {
   s.threshold = 0;
   s.fileUsable = false;
   s.writeAttempted = false;
-  if (s.mutex) ::ReleaseMutex(s.mutex);
 }
 
 void SetLineCountForTesting(int count) {
   LogState& s = state();
-  if (s.mutex) ::WaitForSingleObject(s.mutex, INFINITE);
+  const std::lock_guard<std::mutex> held(s.lock);
   s.lineCount = count;
-  if (s.mutex) ::ReleaseMutex(s.mutex);
 }
 
 }  // namespace hk::logging

@@ -2,6 +2,8 @@
 // formatter of their own (%d %u %x %ld %f %s only), a process-wide mutex and
 // rotation into numbered copies.
 #pragma once
+#include <string>
+#include <vector>
 
 int WriteLog(const wchar_t* format, ...);        // level 2
 int WriteLogLevel1(const wchar_t* format, ...);  // level 1
@@ -17,3 +19,32 @@ void LogBuildBanner();
 
 // True when the working directory names one of the agent's install folders.
 bool IsAgentWorkingDirectory();
+
+namespace hk::logging {
+
+// A log line as a call made it: its level and its formatted text.
+struct LoggedLine {
+  int level;
+  std::wstring text;
+};
+
+// While one lives, the wide log calls of its thread are kept in it as well as
+// written (or gated) as usual, so that work done once can be logged again as
+// if it had been done again.
+class LineRecorder {
+ public:
+  LineRecorder();
+  LineRecorder(const LineRecorder&) = delete;
+  LineRecorder& operator=(const LineRecorder&) = delete;
+  ~LineRecorder();
+  std::vector<LoggedLine> Take();
+
+ private:
+  std::vector<LoggedLine> lines_;
+  std::vector<LoggedLine>* outer_;
+};
+
+// Writes the lines again, each at its level through the usual gate.
+void Replay(const std::vector<LoggedLine>& lines);
+
+}  // namespace hk::logging

@@ -3,16 +3,25 @@
 // line after a scope exit still reports the error that mattered.
 #pragma once
 #include <windows.h>
-#include <lm.h>
 #include <oleauto.h>
-#include <setupapi.h>
-#include <winspool.h>
 #include <wrl/client.h>
 
 #include <cstdint>
 #include <utility>
 
 namespace hk {
+
+// Keeps GetLastError() across a scope: the owners' close calls, the log.
+class last_error_keeper {
+ public:
+  last_error_keeper() noexcept : error_(::GetLastError()) {}
+  last_error_keeper(const last_error_keeper&) = delete;
+  last_error_keeper& operator=(const last_error_keeper&) = delete;
+  ~last_error_keeper() { ::SetLastError(error_); }
+
+ private:
+  DWORD error_;
+};
 
 // InvalidBits is the "none" value as an integer: a pointer constant such as
 // INVALID_HANDLE_VALUE cannot be a template argument.
@@ -38,9 +47,8 @@ class unique_any {
 
   void reset(T value = invalid()) noexcept {
     if (value_ != invalid()) {
-      const DWORD error = ::GetLastError();
+      const last_error_keeper keep;
       Close(value_);
-      ::SetLastError(error);
     }
     value_ = value;
   }
@@ -60,12 +68,8 @@ inline void close_handle(HANDLE h) { ::CloseHandle(h); }
 inline void close_sc(SC_HANDLE h) { ::CloseServiceHandle(h); }
 inline void close_key(HKEY h) { ::RegCloseKey(h); }
 inline void free_local(HLOCAL p) { ::LocalFree(p); }
-inline void free_netapi(void* p) { ::NetApiBufferFree(p); }
 inline void free_bstr(BSTR s) { ::SysFreeString(s); }
-inline void close_devinfo(HDEVINFO h) { ::SetupDiDestroyDeviceInfoList(h); }
-inline void close_printer(HANDLE h) { ::ClosePrinter(h); }
 inline void free_library(HMODULE h) { ::FreeLibrary(h); }
-inline void free_heap(void* p) { ::HeapFree(::GetProcessHeap(), 0, p); }
 }  // namespace detail
 
 using unique_handle = unique_any<HANDLE, detail::close_handle>;
@@ -74,12 +78,8 @@ using unique_hfile = unique_any<HANDLE, detail::close_handle, -1>;
 using unique_schandle = unique_any<SC_HANDLE, detail::close_sc>;
 using unique_hkey = unique_any<HKEY, detail::close_key>;
 using unique_hlocal = unique_any<HLOCAL, detail::free_local>;
-using unique_netapi_buffer = unique_any<void*, detail::free_netapi>;
 using unique_bstr = unique_any<BSTR, detail::free_bstr>;
-using unique_hdevinfo = unique_any<HDEVINFO, detail::close_devinfo, -1>;
-using unique_printer = unique_any<HANDLE, detail::close_printer>;
 using unique_hmodule = unique_any<HMODULE, detail::free_library>;
-using unique_heap_ptr = unique_any<void*, detail::free_heap>;
 template <typename T>
 using com_ptr = Microsoft::WRL::ComPtr<T>;
 
@@ -91,9 +91,8 @@ class unique_variant {
   unique_variant& operator=(const unique_variant&) = delete;
   ~unique_variant() { reset(); }
   void reset() noexcept {
-    const DWORD error = ::GetLastError();
+    const last_error_keeper keep;
     ::VariantClear(&v_);
-    ::SetLastError(error);
   }
   VARIANT* put() noexcept {
     reset();

@@ -43,6 +43,19 @@ Connection Open(wmi& w) {
 
 }  // namespace hk::wbem
 
+namespace {
+
+// A step that failed ends the request: its line, the interfaces it was given
+// released, COM left.
+template <typename... Interfaces>
+void end_request(const wchar_t* line, Interfaces&... held) {
+  WriteLog(line);
+  (held.Reset(), ...);
+  hk::wbem::LeaveCom();
+}
+
+}  // namespace
+
 wmi::wmi() { WriteLog(L"Logger initialized in Wmi || wmi::wmi() ||"); }
 
 HRESULT wmi::ini_com() {
@@ -63,11 +76,7 @@ HRESULT wmi::ini_com() {
 hk::com_ptr<IWbemLocator> wmi::create_instance() {
   hk::com_ptr<IWbemLocator> locator;
   const HRESULT hr = hk::wbem::g_locatorFactory(locator.ReleaseAndGetAddressOf());
-  if (FAILED(hr) || !locator) {
-    WriteLog(L"Failed(CoCreateInstance) in -> ||wmi::create_instance||");
-    locator.Reset();
-    hk::wbem::LeaveCom();
-  }
+  if (FAILED(hr) || !locator) end_request(L"Failed(CoCreateInstance) in -> ||wmi::create_instance||", locator);
   return locator;
 }
 
@@ -77,12 +86,7 @@ hk::com_ptr<IWbemServices> wmi::connect(hk::com_ptr<IWbemLocator>& locator) {
   const hk::unique_bstr resource(::SysAllocString(L"ROOT\\CIMV2"));
   const HRESULT hr = locator->ConnectServer(resource.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
                                             services.ReleaseAndGetAddressOf());
-  if (FAILED(hr) || !services) {
-    WriteLog(L"Failed(ConnectServer) in -> ||wmi::connect||");
-    services.Reset();
-    locator.Reset();
-    hk::wbem::LeaveCom();
-  }
+  if (FAILED(hr) || !services) end_request(L"Failed(ConnectServer) in -> ||wmi::connect||", services, locator);
   return services;
 }
 
@@ -91,11 +95,7 @@ bool wmi::security(hk::com_ptr<IWbemServices>& services, hk::com_ptr<IWbemLocato
   const HRESULT hr = ::CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                          RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
   if (FAILED(hr)) {
-    WriteLog(L"Failed(CoSetProxyBlanket) in -> ||wmi::security||");
-    services.Reset();
-    locator.Reset();
-    // The request ends here, so it leaves COM here too.
-    hk::wbem::LeaveCom();
+    end_request(L"Failed(CoSetProxyBlanket) in -> ||wmi::security||", services, locator);
     return false;
   }
   return true;

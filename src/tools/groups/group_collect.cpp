@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "infra/log.h"
-#include "infra/win_resource.h"
+#include "infra/win_resource_tools.h"
 #include "infra/wmi_query.h"
 #include "infra/wmi_variant.h"
 #include "tools/groups/group_api.h"

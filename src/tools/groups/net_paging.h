@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <lm.h>
 
-#include "infra/win_resource.h"
+#include "infra/win_resource_tools.h"
 
 namespace hk::groups {
 

@@ -9,7 +9,7 @@
 #include "infra/log.h"
 #include "infra/win_resource.h"
 #include "tools/processes/peb.h"
-#include "tools/processes/process_queries.h"
+#include "tools/processes/process.h"
 
 namespace hk::processes {
 namespace {

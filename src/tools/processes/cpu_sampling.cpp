@@ -8,8 +8,9 @@
 
 #include "infra/log.h"
 #include "infra/win_resource.h"
+#include "infra/win_time.h"
 #include "tools/processes/process_collect.h"
-#include "tools/processes/process_queries.h"
+#include "tools/processes/process.h"
 #include "tools/processes/process_render.h"
 #include "tools/processes/process_snapshot.h"
 
@@ -36,9 +37,7 @@ DWORD WINAPI worker_main(LPVOID parameter) {
   }
 }
 
-int64_t ticks(const FILETIME& time) {
-  return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-}
+int64_t ticks(const FILETIME& time) { return static_cast<int64_t>(FileTimeTicks(time)); }
 
 }  // namespace
 

@@ -7,8 +7,9 @@
 
 #include "infra/log.h"
 #include "infra/win_resource.h"
-#include "tools/processes/process_queries.h"
+#include "tools/processes/process.h"
 #include "infra/sized_buffer.h"
+#include "infra/win_time.h"
 
 namespace hk::processes {
 namespace {
@@ -17,7 +18,6 @@ constexpr DWORD kQueryAccess = PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED
 constexpr DWORD kImagePathChars = 260;
 constexpr DWORD kAccountChars = 256;
 
-uint64_t ticks(const FILETIME& time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 std::optional<std::wstring> image_path(HANDLE process) {
   wchar_t path[kImagePathChars];
@@ -75,7 +75,7 @@ OpenedProcessFacts collect_opened(HANDLE process, ListingContext& context) {
   FILETIME creation{}, exit{}, kernel{}, user{};
   if (::GetProcessTimes(process, &creation, &exit, &kernel, &user)) {
     facts.creationLocalTime = local_time(creation, context);
-    facts.kernelPlusUser100ns = ticks(kernel) + ticks(user);
+    facts.kernelPlusUser100ns = FileTimeTicks(kernel) + FileTimeTicks(user);
   }
 
   PROCESS_MEMORY_COUNTERS memory{};

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/outcome.h"
 #include "infra/win_resource.h"
 
 // <winsvc.h> maps OpenService to OpenServiceW; the member below keeps its own
@@ -12,6 +13,12 @@
 #ifdef OpenService
 #undef OpenService
 #endif
+
+namespace hk::services {
+// The listing: the finished "2301" success envelope, or nothing ("false")
+// with the error of the call that kept the list empty.
+Outcome ListServices(const std::string& webClientId);
+}  // namespace hk::services
 
 class Service {
  public:

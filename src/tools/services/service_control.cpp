@@ -1,9 +1,7 @@
-#include "tools/services/Service.h"
-#include "tools/services/service_log.h"
-
 #include <algorithm>
 
-using hk::services::LogKeepingError;
+#include "infra/log.h"
+#include "tools/services/Service.h"
 
 namespace {
 constexpr DWORD kIdlePollMs = 50;
@@ -12,10 +10,10 @@ constexpr DWORD kIdlePollMs = 50;
 hk::unique_schandle Service::OpenManager() {
   try {
     hk::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) LogKeepingError(L"Unable to open ServiceManager : ");
+    if (!manager) WriteLog(L"Unable to open ServiceManager : ");
     return manager;
   } catch (...) {
-    LogKeepingError(L"Error caught while opening Service Manager");
+    WriteLog(L"Error caught while opening Service Manager");
     return {};
   }
 }
@@ -23,10 +21,10 @@ hk::unique_schandle Service::OpenManager() {
 hk::unique_schandle Service::OpenService(SC_HANDLE manager, const std::wstring& name, DWORD access) {
   try {
     hk::unique_schandle service(::OpenServiceW(manager, name.c_str(), access));
-    if (!service) LogKeepingError(L"unable to open service : ");
+    if (!service) WriteLog(L"unable to open service : ");
     return service;
   } catch (...) {
-    LogKeepingError(L"Error caught while opening Service ");
+    WriteLog(L"Error caught while opening Service ");
     return {};
   }
 }
@@ -38,10 +36,10 @@ hk::unique_schandle Service::OpenService(SC_HANDLE manager, const std::wstring& 
 int Service::Start(SC_HANDLE service) {
   try {
     if (::StartServiceW(service, 0, nullptr)) return 1;
-    LogKeepingError(L"Unable to start Service Error : ");
+    WriteLog(L"Unable to start Service Error : ");
     return 0;
   } catch (...) {
-    LogKeepingError(L"Error was caught while starting servie");
+    WriteLog(L"Error was caught while starting servie");
     return 2;
   }
 }
@@ -51,7 +49,7 @@ int Service::Stop(SC_HANDLE service, DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();
     SERVICE_STATUS status{};
     if (!::ControlService(service, SERVICE_CONTROL_STOP, &status)) {
-      LogKeepingError(L"Unable to stop Service Error : ");
+      WriteLog(L"Unable to stop Service Error : ");
       return 0;
     }
     if (status.dwCurrentState == SERVICE_STOPPED) return 1;
@@ -68,7 +66,7 @@ int Service::Stop(SC_HANDLE service, DWORD timeoutMs) {
       if (::GetTickCount() - start > timeoutMs) return 0;
     }
   } catch (...) {
-    LogKeepingError(L"Error was caught while stopping service");
+    WriteLog(L"Error was caught while stopping service");
     return 2;
   }
 }
@@ -77,12 +75,12 @@ int Service::change_service_type(const std::wstring& name, int startType) {
   try {
     const hk::unique_schandle manager = OpenManager();
     if (!manager) {
-      LogKeepingError(L"Service Manager returned NULL in Service::change_service_type()");
+      WriteLog(L"Service Manager returned NULL in Service::change_service_type()");
       return 0;
     }
     const hk::unique_schandle service = OpenService(manager.get(), name);
     if (!service) {
-      LogKeepingError(L"Service returned NULL in Service::change_service_type()");
+      WriteLog(L"Service returned NULL in Service::change_service_type()");
       return 0;
     }
     const BOOL changed =
@@ -90,7 +88,7 @@ int Service::change_service_type(const std::wstring& name, int startType) {
                                nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     return changed == 1 ? 1 : 0;
   } catch (...) {
-    LogKeepingError(L"Error was caught in Service::change_service_type()");
+    WriteLog(L"Error was caught in Service::change_service_type()");
     return 0;
   }
 }

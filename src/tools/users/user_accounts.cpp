@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "core/messages.h"
 #include "core/outcome.h"
 #include "core/text.h"
 #include "infra/log.h"
@@ -15,8 +16,6 @@
 
 namespace hk::users {
 namespace {
-
-char* OutcomeWord(const char* word) { return const_cast<char*>(word); }
 
 std::string ReadText(IWbemClassObject& row, const wchar_t* name) {
   const auto text = wbem::Read<std::wstring>(row, name);
@@ -44,30 +43,36 @@ const wbem::QueryOptions kOptions{.pause_before_next = false, .stop_on_failed_ne
 }  // namespace
 }  // namespace hk::users
 
-int wmi::request(hk::wbem::Connection connection, char** status) {
-  using namespace hk::users;
-  if (!status) return 0;
-  *status = OutcomeWord(hk::kOutcomeFalse);
+namespace hk::users {
+
+Outcome QueryAccounts(wbem::Connection connection) {
   try {
     Json::Value rows;  // null until the first row makes it an array
     Json::ArrayIndex count = 0;
-    hk::wbem::RunQuery(std::move(connection),
-                       L"SELECT * FROM Win32_UserAccount where LocalAccount = true", kTexts, kOptions,
-                       [&](IWbemClassObject& row) { rows[count++] = UserRowJson(ReadUserAccount(row)); });
-    if (count == 0) return 0;
-    BuildUsersResponse(rows, status);
-    return 1;
+    wbem::RunQuery(std::move(connection), L"SELECT * FROM Win32_UserAccount where LocalAccount = true", kTexts,
+                   kOptions, [&](IWbemClassObject& row) { rows[count++] = UserRowJson(ReadUserAccount(row)); });
+    if (count == 0) return Outcome::False();
+    char* response = nullptr;
+    BuildUsersResponse(rows, &response);
+    if (!response) return Outcome::Error();
+    Outcome answer = Outcome::Answer(response);
+    FreeText(response);
+    return answer;
   } catch (...) {
-    *status = OutcomeWord(hk::kOutcomeError);
     WriteLog(L"An error was caught in wmi::request() ");
-    return 0;
+    return Outcome::Error();
   }
 }
 
-namespace hk::users {
+Outcome ListAccounts() { return QueryAccounts(wbem::Open(g_objWmiHandler)); }
 
-int RunAccountRequest(char** status) {
-  return g_objWmiHandler.request(hk::wbem::Open(g_objWmiHandler), status);
-}
+int RunAccountRequest(char** status) { return g_objWmiHandler.request(wbem::Open(g_objWmiHandler), status); }
 
 }  // namespace hk::users
+
+int wmi::request(hk::wbem::Connection connection, char** status) {
+  if (!status) return 0;
+  const hk::Outcome outcome = hk::users::QueryAccounts(std::move(connection));
+  hk::StoreOutcomeText(outcome, status);
+  return outcome.kind == hk::Outcome::Kind::kAnswer ? 1 : 0;
+}

@@ -22,9 +22,9 @@
 #include "infra/win_resource.h"
 #include "processes/child_process.h"
 #include "support/scratch_dir.h"
-#include "tools/processes/Process.h"
+#include "tools/processes/local_process.h"
 #include "tools/processes/process_collect.h"
-#include "tools/processes/process_queries.h"
+#include "tools/processes/process.h"
 #include "tools/processes/process_render.h"
 
 namespace fs = std::filesystem;

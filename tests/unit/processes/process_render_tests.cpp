@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/text.h"
-#include "tools/processes/process_queries.h"
+#include "tools/processes/process.h"
 #include "tools/processes/process_render.h"
 
 using hk::processes::CpuPercent;

@@ -6,7 +6,7 @@
 
 #include "core/outcome.h"
 #include "processes/child_process.h"
-#include "tools/processes/Process.h"
+#include "tools/processes/local_process.h"
 #include "tools/processes/process_snapshot.h"
 
 namespace {

@@ -7,6 +7,17 @@
 
 #include <string>
 
+#include "core/outcome.h"
+
+namespace hk::processes {
+// Samples CPU usage (about 3 s) and lists every process: the finished "1301"
+// success envelope, nothing when the snapshot was empty, or the error.
+Outcome ListProcesses(const std::string& webClientId);
+// Ends the process; the error when it could not be opened or ended.
+Outcome Terminate(DWORD processId);
+}  // namespace hk::processes
+
+// The same two under the names the log and older callers use.
 class LocalProcess {
  public:
   // Samples CPU usage (about 3 s), lists every process, and stores the

@@ -1,0 +1,1 @@
+"""The technician's console for Hostkeeper agents."""

@@ -1,0 +1,237 @@
+// Tool 10 inside the library: the dispatcher over the fake WMI and SetupAPI,
+// the stand-in as the device action program, and Wine's real class list.
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <string>
+
+#include "core/messages.h"
+#include "core/text.h"
+#include "devices/devices_test_support.h"
+#include "devices/fake_device_api.h"
+#include "support/fake_wmi.h"
+#include "support/log_capture.h"
+#include "tools/devices/DeviceManager.h"
+
+namespace {
+
+using hk::test::FakeRow;
+using namespace hk::devices;
+
+constexpr const wchar_t* kQuery = L"SELECT * FROM Win32_PnPEntity";
+constexpr const wchar_t* kDisk = L"{4D36E967-E325-11CE-BFC1-08002BE10318}";
+
+TEST(DeviceRender, EscapedIdentifiersAndTheProgramFolder) {
+  struct Row {
+    const wchar_t *text, *deviceId, *classGuid;
+  };
+  for (const Row& row : {Row{L"PCIDEVMGR_SLASHVEN_1DEVMGR_SLASH3&1", L"PCI\\VEN_1\\3&1", nullptr},
+                         Row{L"DEVMGR_OPENaDEVMGR_CLOSEDEVMGR_SLASH", L"{a}\\", L"{a}DEVMGR_SLASH"},
+                         Row{L"devmgr_slash DEVMGR_SLAS", L"devmgr_slash DEVMGR_SLAS", nullptr}}) {
+    EXPECT_EQ(UnescapeDeviceId(row.text), row.deviceId) << hk::ToUtf8(row.text);
+    EXPECT_EQ(UnescapeClassGuid(row.text), row.classGuid ? row.classGuid : row.text) << hk::ToUtf8(row.text);
+  }
+  EXPECT_EQ(DevExeFolder(L"C:\\Program Files\\Agent\\host\\x.exe"), L"C:\\Program Files\\Agent\\bin\\");
+  EXPECT_EQ(DevExeFolder(L"C:\\Agent\\x.exe"), L"C:\\bin\\");
+  EXPECT_EQ(DevExeFolder(L"C:\\x.exe"), L"C:\\bin\\");
+}
+
+// {0000000N-0000-0000-0000-000000000000}
+GUID Guid(unsigned long n) { return GUID{n, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}}; }
+std::wstring Text(unsigned long n) {
+  wchar_t text[40] = {};
+  ::StringFromGUID2(Guid(n), text, 40);
+  return text;
+}
+
+TEST(DeviceClasses, OncePerDescriptionSortedByUtf8AndOnlyComplete) {
+  hk::test::FakeDeviceApi api;
+  api.classes = {{Text(1), {L"System devices"}}, {Text(2), {L"P\u00e9riph\u00e9riques"}},
+                 {Text(3), {L"Disk drives"}},    {Text(4), {L"Disk drives"}},
+                 {Text(5), {std::nullopt}},      {Text(6), {L"No icon", false}},
+                 {Text(7), {L"No class name"}}};
+  api.devices = {{Guid(1)}, {Guid(2)}, {Guid(3)}, {Guid(4)}, {Guid(1)}, {Guid(5)}, {Guid(6)}, {Guid(7), false}};
+  const DeviceClasses expected = {
+      {"Disk drives", Text(4)}, {"P\xC3\xA9riph\xC3\xA9riques", Text(2)}, {"System devices", Text(1)}};
+  EXPECT_EQ(CollectDeviceClasses(), expected);
+  EXPECT_EQ(api.open, 0);
+
+  api.imageList = false;  // as under Wine: the icon test is left out
+  EXPECT_EQ(CollectDeviceClasses().count("No icon"), 1u);
+  api.deviceList = false;
+  EXPECT_TRUE(CollectDeviceClasses().empty());
+  EXPECT_EQ(api.open, 0);
+}
+
+TEST(DeviceClassesReal, WineListsClassesWithGuids) {
+  const auto classes = CollectDeviceClasses();
+  EXPECT_FALSE(classes.empty());
+  for (const auto& [description, guid] : classes) EXPECT_EQ(guid.size(), 38u) << description;
+}
+
+class DeviceRequests : public ::testing::Test {
+ protected:
+  // The dispatcher's result; the answer's data in data_ (null when nothing was built).
+  int Request(int code, Json::Value request) {
+    Json::Value response;
+    char* text = nullptr;
+    const int result = DeviceManagerDispatch(code, &request, &response, &text);
+    answer_ = Json::Value();
+    if (text) {
+      EXPECT_TRUE(Json::Reader().parse(text, answer_)) << text;
+      EXPECT_EQ(answer_["responseCode"], code + 300);
+    }
+    hk::FreeText(text);
+    data_ = answer_.get("responseData", Json::Value());
+    return result;
+  }
+  static Json::Value Asking(const char* keyword, const char* key = nullptr, const char* value = nullptr) {
+    Json::Value request;
+    request["REQUEST"] = keyword;
+    if (key) request[key] = value;
+    return request;
+  }
+  FakeRow& Device(const std::wstring& id, const wchar_t* classGuid, const wchar_t* status) {
+    return wmi_.Results(kQuery).AddRow().Text(L"DeviceID", id).Text(L"ClassGuid", classGuid).Text(L"Status", status);
+  }
+
+  hk::test::LogCapture log_;
+  hk::test::FakeWmi wmi_;
+  hk::test::FakeDeviceApi api_;
+  Json::Value answer_, data_;
+};
+
+TEST_F(DeviceRequests, AllDevicesListsClassesAndCounts) {
+  api_.classes[kDisk] = {L"Disk drives"};
+  api_.devices = {{GUID{0x4d36e967, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}}}};
+  Device(L"A", kDisk, L"OK");
+  Device(L"B", kDisk, L"ok");
+  Device(L"C", kDisk, L"Error");
+  wmi_.Results(kQuery).AddRow().Text(L"DeviceID", L"D").Null(L"Status", CIM_STRING);
+  EXPECT_EQ(Request(10000, Asking("ALL_DEVICES")), 1);
+  EXPECT_TRUE(answer_.isNull());
+
+  Json::Value request = Asking("all_device", "WebClientID", "web-1");
+  ASSERT_EQ(Request(10000, request), 1);
+  EXPECT_EQ(answer_["toolId"], 10);
+  EXPECT_EQ(answer_["responseId"], 0);
+  Json::Value expected;
+  expected["DEVICE_LIST"][0]["DEVICE_NAME"] = "Disk drives";
+  expected["DEVICE_LIST"][0]["DEVICE_GUID"] = hk::ToUtf8(kDisk);
+  expected["DRIVERS_COUNT"] = 4;
+  expected["DRIVERS_ENABLE_COUNT"] = 2;
+  expected["WebClientID"] = "web-1";
+  EXPECT_EQ(data_, expected);
+  EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
+}
+
+TEST_F(DeviceRequests, FailuresGiveMarkersAndNothingForOtherRequests) {
+  wmi_.Results(kQuery).FailExecQuery();
+  ASSERT_EQ(Request(10000, Asking("ALL_DEVICE")), 1);
+  EXPECT_EQ(data_["DEVICE_LIST"], "NO_DEVICES_FOUND");
+  EXPECT_FALSE(data_.isMember("DRIVERS_COUNT"));
+  EXPECT_EQ(data_["WebClientID"], "");
+  EXPECT_TRUE(log_.contains("DEVICE MANAGER getThisDeviceList() Failed to Enumerate...!\n"));
+  ASSERT_EQ(Request(10002, Asking("GET_THS_DRIVER_INFO", "DEVICE_ID", "X")), 1);
+  EXPECT_EQ(data_["DRIVER_INFO"], "NO_DRIVER_INFO_FOUND");
+  for (const Json::Value& bad : {Json::Value("GET_THS_DRIVER_INFO"), Json::Value(7), Asking("GET_THS_DEVICE")}) {
+    EXPECT_EQ(Request(10002, bad), 1);
+    EXPECT_TRUE(answer_.isNull());
+  }
+  EXPECT_EQ(Request(10004, Asking("ALL_DEVICE")), 1);
+  EXPECT_TRUE(answer_.isNull());
+}
+
+TEST_F(DeviceRequests, MembersOfOneClass) {
+  Device(L"USB\\HUB\\1", L"{36fc9e60-c465-11cf-8056-444553540000}", L"OK").Text(L"Name", L"Concentrateur \u00e9");
+  Device(L"ACPI\\PNP0303\\0", kDisk, L"OK").Text(L"Name", L"Disk");
+  for (const char* guid : {"36FC9E60-C465-11CF-8056-444553540000", "{36FC9E60-C465-11CF-8056-444553540000}", ""}) {
+    ASSERT_EQ(Request(10001, Asking("Get_Ths_Device", "DEVICE_GUID", guid)), 1) << guid;
+    if (guid[0] != '3') {
+      EXPECT_EQ(data_["DRIVER_LIST"], "NO_DEVICES_FOUND") << guid;
+      continue;
+    }
+    ASSERT_EQ(data_["DRIVER_LIST"].size(), 1u);
+    EXPECT_EQ(data_["DRIVER_LIST"][0]["DEVICE_ID"], "USB\\HUB\\1");
+    EXPECT_EQ(data_["DRIVER_LIST"][0]["NAME"], "Concentrateur \xC3\xA9");
+  }
+}
+
+TEST_F(DeviceRequests, PropertiesByCimTypeOfTheDeviceNamedEscaped) {
+  Device(L"ROOT\\OTHER\\0", kDisk, L"Error").Text(L"Name", L"other");
+  Device(L"SWD\\{a}\\1", kDisk, L"OK")
+      .Int32(L"Availability", 3, CIM_UINT16)
+      .Text(L"Caption", L"Lecteur \u00e9")
+      .Int32(L"ConfigManagerErrorCode", 0, CIM_UINT32)
+      .Bool(L"Present", true)
+      .Null(L"Description", CIM_STRING)
+      .ThrowOnGet(L"SystemName");
+  wmi_.Results(kQuery).AddRow().Text(L"DeviceID", L"X").Int32(L"Availability", 3, CIM_UINT32);
+  ASSERT_EQ(Request(10002,
+                    Asking("GET_THS_DRIVER_INFO", "DEVICE_ID", "swdDEVMGR_SLASHDEVMGR_OPENADEVMGR_CLOSEDEVMGR_SLASH1")),
+            1);
+  Json::Value expected(Json::arrayValue);
+  for (const auto& [property, value] : {std::pair{"Availability", "Running/Full Power"},
+                                        {"Caption", "Lecteur \xC3\xA9"},
+                                        {"ClassGuid", "{4D36E967-E325-11CE-BFC1-08002BE10318}"},
+                                        {"DeviceID", "SWD\\{a}\\1"},
+                                        {"Status", "OK"}}) {
+    Json::Value row;
+    row["PROPERTY"] = property;
+    row["VALUE"] = value;
+    expected.append(row);
+  }
+  // SystemName throws, after the others were read: what was gathered stays.
+  EXPECT_EQ(data_["DRIVER_INFO"], expected);
+  EXPECT_TRUE(log_.contains("DEVICE MANAGER getThisDeviceDetails Exception occured ...!\n"));
+  EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
+  // Availability of another CIM type gives no row.
+  ASSERT_EQ(Request(10002, Asking("GET_THS_DRIVER_INFO", "DEVICE_ID", "X")), 1);
+  EXPECT_EQ(data_["DRIVER_INFO"][0]["PROPERTY"], "DeviceID");
+}
+
+TEST_F(DeviceRequests, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
+  const hk::test::StandInRecord record;
+  const std::wstring program =
+      (hk::test::StandInFolder() / (hk::test::RunsUnderWow64() ? L"DevExe64.exe" : L"DevExe32.exe")).wstring();
+  struct Row {
+    const char *action, *classGuid, *deviceId;
+    const wchar_t *status, *arguments;
+    const char* result;
+  };
+  const Row rows[] = {
+      {"enable", "DEVMGR_OPENGDEVMGR_CLOSE", "RDEVMGR_SLASH0", L"OK", L" {G} R\\0 Change 1", "Success"},
+      {"DISABLE", "DEVMGR_OPENGDEVMGR_CLOSE", "RDEVMGR_SLASH1", L"OK", L" {G} R\\1 Change 2", "Failed"},
+      {"Disable", "G", "RDEVMGR_SLASHmy dev", L"Error", L" G \"R\\my dev\" Change 2", "Success"},
+      {"UNINSTALL", "DEVMGR_OPENa bDEVMGR_CLOSE", "RDEVMGR_SLASH3", L"OK", L" \"{a b}\" R\\3 Uninstall", "Failed"},
+      {"Update", "G", "R", L"OK", L" G R Update", "Failed"},
+      {"reboot", "G", "RDEVMGR_SLASH4", L"OK", L" G R\\4 ", "Failed"},
+  };
+  size_t started = 0;
+  for (const Row& row : rows) {
+    Device(UnescapeDeviceId(hk::FromUtf8(row.deviceId)), kDisk, row.status);
+    Json::Value request = Asking("request_this_driver_action", "ACTION", row.action);
+    request["CLASS_GUID"] = row.classGuid;
+    request["DEVICE_ID"] = row.deviceId;
+    ASSERT_EQ(Request(10003, request), 1) << row.action;
+    EXPECT_EQ(data_["ACTION_NAME"], row.action);
+    EXPECT_EQ(data_["ACTION_RESULT"], row.result) << row.action;
+    EXPECT_EQ(record.Get(++started).commandLine, program + row.arguments) << row.action;
+  }
+  EXPECT_EQ(api_.sleeps, std::vector<DWORD>(std::size(rows), 3000));
+
+  // A program that cannot start: "Failed" without waiting.
+  const std::wstring parked = program + L".parked";
+  ASSERT_TRUE(::MoveFileW(program.c_str(), parked.c_str()));
+  const int result = Request(10003, Asking("REQUEST_THIS_DRIVER_ACTION", "ACTION", "ENABLE"));
+  ::MoveFileW(parked.c_str(), program.c_str());
+  ASSERT_EQ(result, 1);
+  EXPECT_EQ(data_["ACTION_RESULT"], "Failed");
+  EXPECT_EQ(api_.sleeps.size(), std::size(rows));
+  EXPECT_TRUE(log_.contains("InitiateDevExe : DevExe not invoked \n"));
+}
+
+}  // namespace
