@@ -110,8 +110,9 @@ class CertificateAuthority:
                  "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=self.folder)
         return cert, key
 
-    def issue(self, name, dns_names, ca_cert=None, ca_key=None):
-        """Signs a server certificate for dns_names; returns (cert, key) paths."""
+    def issue(self, name, dns_names, ca_cert=None, ca_key=None, expired=False):
+        """Signs a server certificate for dns_names; returns (cert, key) paths.
+        An expired one was valid for January 2020."""
         ca_cert, ca_key = ca_cert or self.ca_cert, ca_key or self.ca_key
         key, csr, cert = (self.folder / f"{name}.key", self.folder / f"{name}.csr",
                           self.folder / f"{name}.pem")
@@ -122,6 +123,18 @@ class CertificateAuthority:
                        "subjectAltName=" + ",".join(f"DNS:{n}" for n in dns_names) + "\n")
         _openssl("req", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", str(key), "-out", str(csr),
                  "-subj", f"/CN={dns_names[0]}", cwd=self.folder)
+        if expired:
+            # Only "openssl ca" takes dates in the past.
+            conf = self.folder / f"{name}.cnf"
+            conf.write_text("[ca]\ndefault_ca = past\n[past]\ndatabase = index.txt\nnew_certs_dir = .\n"
+                            "serial = serial\ndefault_md = sha256\npolicy = any\nunique_subject = no\n"
+                            "[any]\ncommonName = supplied\n")
+            (self.folder / "index.txt").touch()
+            (self.folder / "serial").write_text("1000\n")
+            _openssl("ca", "-batch", "-config", str(conf), "-cert", str(ca_cert), "-keyfile", str(ca_key),
+                     "-in", str(csr), "-out", str(cert), "-notext", "-extfile", str(ext),
+                     "-startdate", "20200101000000Z", "-enddate", "20200201000000Z", cwd=self.folder)
+            return cert, key
         _openssl("x509", "-req", "-in", str(csr), "-CA", str(ca_cert), "-CAkey", str(ca_key),
                  "-CAcreateserial", "-days", "30", "-sha256", "-extfile", str(ext), "-out", str(cert),
                  cwd=self.folder)
@@ -132,8 +145,9 @@ class CertificateAuthority:
 def test_ca(wine):
     """CA trusted in the prefix's LOCAL_MACHINE ROOT store for this run, with:
     localhost_cert/key (signed by it for localhost), wrong_host_cert/key
-    (signed by it for another name) and untrusted_cert/key (for localhost,
-    signed by an authority nobody trusts)."""
+    (signed by it for another name), untrusted_cert/key (for localhost,
+    signed by an authority nobody trusts) and expired_cert/key (signed by it
+    for localhost, expired in 2020)."""
     if not shutil.which("openssl"):
         pytest.skip("openssl is not installed")
     folder = tempfile.mkdtemp(prefix="hk-ca-")
@@ -143,6 +157,7 @@ def test_ca(wine):
     ca.localhost_cert, ca.localhost_key = ca.issue("localhost", ["localhost"])
     ca.wrong_host_cert, ca.wrong_host_key = ca.issue("wronghost", ["not-this-host.example"])
     ca.untrusted_cert, ca.untrusted_key = ca.issue("untrusted", ["localhost"], stranger_cert, stranger_key)
+    ca.expired_cert, ca.expired_key = ca.issue("expired", ["localhost"], expired=True)
     # The machine's root store is kept in the registry, one serialized
     # certificate (its SHA-1 hash and its DER bytes) under a key named by the hash.
     der = ssl.PEM_cert_to_DER_cert(ca.ca_cert.read_text())

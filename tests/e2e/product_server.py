@@ -7,11 +7,29 @@ method is safe to call from the caller's thread."""
 import asyncio
 import json
 import queue
+import socket
 import ssl
+import struct
 import threading
 import time
 
 from aiohttp import WSMsgType, web
+
+
+class _ResetOnData:
+    """Stands in for the connection's protocol until the next bytes arrive,
+    then gives the transport back and resets it."""
+
+    def __init__(self, connection):
+        self._connection = connection
+        self._inner = connection._protocol
+
+    def data_received(self, data):
+        self._connection._transport.set_protocol(self._inner)
+        self._connection._abort()
+
+    def __getattr__(self, name):
+        return getattr(self._inner, name)
 
 
 class Connection:
@@ -23,7 +41,9 @@ class Connection:
         self.path = request.path
         self.query_string = request.query_string
         self.raw_path = request.raw_path
-        self.messages = queue.Queue()  # ("text", data, monotonic time)
+        self.messages = queue.Queue()  # (kind, data, monotonic time)
+        self._transport = request.transport
+        self._protocol = request.protocol
 
     def send(self, text):
         """Sends one text frame (a request) to the agent."""
@@ -31,6 +51,34 @@ class Connection:
 
     def close(self, code=1000):
         self._server._call(self.ws.close(code=code))
+
+    def reset(self):
+        """Drops the TCP connection with a reset: no close frame, no FIN."""
+        self._server._call(self._run(self._abort))
+
+    def reset_on_next_data(self):
+        """Resets the connection as soon as the agent's next bytes arrive, so
+        an answer on its way is cut off after its first piece."""
+        self._server._call(self._run(lambda: self._transport.set_protocol(_ResetOnData(self))))
+
+    def pause_reading(self):
+        """A silent server: nothing more is read, so nothing is answered."""
+        self._server._call(self._run(self._transport.pause_reading))
+
+    def resume_reading(self):
+        self._server._call(self._run(self._transport.resume_reading))
+
+    @staticmethod
+    async def _run(function):
+        function()
+
+    def _abort(self):
+        if self._transport is None or self._transport.is_closing():
+            return
+        sock = self._transport.get_extra_info("socket")
+        if sock is not None:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self._transport.abort()
 
     def recv(self, timeout=10.0, skip_keepalive=True):
         """The next text from the agent; raises queue.Empty on time-out."""
@@ -68,10 +116,13 @@ class ProductServer:
         self.accept_websocket, self.post_status = accept_websocket, post_status
         self.refused_upgrades = 0
         self._ssl = None
+        self.tls_hellos = 0  # TLS handshakes begun by a client
         if certfile:
             self._ssl = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
             self._ssl.load_cert_chain(certfile, keyfile)
+            self._ssl.sni_callback = self._hello
         self.connections = queue.Queue()
+        self.all_connections = []
         self.posts = queue.Queue()  # (path, parsed JSON or raw text, headers)
         self._loop = None
 
@@ -110,6 +161,11 @@ class ProductServer:
     def wait_post(self, timeout=30.0):
         return self.posts.get(timeout=timeout)
 
+    # --- inside ----------------------------------------------------------------
+    def _hello(self, ssl_object, server_name, context):
+        self.tls_hellos += 1
+        return None
+
     def _call(self, coroutine, timeout=30.0):
         return asyncio.run_coroutine_threadsafe(coroutine, self._loop).result(timeout)
 
@@ -132,6 +188,7 @@ class ProductServer:
         ws = web.WebSocketResponse(max_msg_size=0, autoping=True)
         await ws.prepare(request)
         connection = Connection(self, ws, request)
+        self.all_connections.append(connection)
         self.connections.put(connection)
         async for msg in ws:
             if msg.type == WSMsgType.TEXT:

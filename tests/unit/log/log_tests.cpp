@@ -212,9 +212,11 @@ TEST_F(LogFile, UnreadableFileAtStartIsAFinalFailure) {
 }
 
 TEST_F(LogFile, ConcurrentWritersLoseAndTearNothing) {
+  // Enough entries for more generations than the ten copies keep, so the
+  // oldest part is dropped and what is kept can be checked for gaps.
   Init();
   SetLogLevel(2);
-  constexpr int kThreads = 8, kEntries = 2000;  // rotates three times
+  constexpr int kThreads = 8, kEntries = 10000;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([t] {
@@ -222,23 +224,65 @@ TEST_F(LogFile, ConcurrentWritersLoseAndTearNothing) {
     });
   for (auto& th : threads) th.join();
 
-  std::string all = text();
-  for (int i = 1; i <= 3; ++i) all += read_file(numbered(i));
-  std::vector<std::vector<int>> seen(kThreads, std::vector<int>(kEntries, 0));
-  size_t total = 0;
-  const std::regex entry("writer (\\d) entry (\\d+) end");
-  for (auto it = std::sregex_iterator(all.begin(), all.end(), entry); it != std::sregex_iterator(); ++it, ++total)
-    ++seen[std::stoi((*it)[1])][std::stoi((*it)[2])];
-  EXPECT_EQ(total, static_cast<size_t>(kThreads * kEntries));
-  for (int t = 0; t < kThreads; ++t)
-    for (int i = 0; i < kEntries; ++i) ASSERT_EQ(seen[t][i], 1) << "writer " << t << " entry " << i;
-  // Every entry line is whole: only the very first entry and the first of
-  // each rotated file lack the id and time prefix.
-  const std::regex line("\r\n\\d+ \\d\\d:\\d\\d:\\d\\d:\\d{1,3}  writer \\d entry \\d+ end(?=\r\n|$)");
-  EXPECT_EQ(
-      static_cast<size_t>(std::distance(std::sregex_iterator(all.begin(), all.end(), line), std::sregex_iterator())),
-      total - 4);
-  EXPECT_EQ(hk::logging::State().lineCount, 8 + kThreads * kEntries - 1 - 3 * 4993);
+  // Replay the counting rule: a new file counts 8, each entry 1, and the entry
+  // after the count reaches 5000 starts a new file that counts 8.
+  int expected = 0, rotations = 0, inCurrent = 0, perGeneration = 0;
+  for (int i = 0; i < kThreads * kEntries; ++i) {
+    if (i == 0 || expected >= 5000) {
+      if (i != 0) ++rotations, perGeneration = inCurrent;
+      expected = 8, inCurrent = 1;
+    } else {
+      ++expected, ++inCurrent;
+    }
+  }
+  ASSERT_GT(rotations, 10) << "the run must outgrow the kept copies";
+  EXPECT_EQ(hk::logging::State().lineCount, expected);
+  EXPECT_FALSE(fs::exists(log_dir() / "ToolsSys11.log"));
+  EXPECT_FALSE(fs::exists(log_dir() / "ToolsSys0.log"));
+
+  // Oldest first: ToolsSys10.log ... ToolsSys1.log, then the current file.
+  // Every line that holds an entry is whole: an ordinary entry, the first
+  // entry of the very first file (no id), or the one after a rotation line.
+  const std::regex whole("(?:\\d+ \\d\\d:\\d\\d:\\d\\d:\\d{1,3}|\\d\\d:\\d\\d:\\d\\d|)  writer (\\d) entry (\\d+) end");
+  const std::regex rotationLine("The time is \\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{1,3} \\d{4}");
+  std::vector<int> next(kThreads, -1);  // per writer: the entry expected next, -1 before the first kept one
+  size_t kept = 0;
+  for (int generation = 10; generation >= 0; --generation) {
+    const fs::path file = generation == 0 ? log_dir() / "ToolsSys.log" : numbered(generation);
+    SCOPED_TRACE(file.filename().string());
+    const std::string text = read_file(file);
+    ASSERT_EQ(text.rfind("\r\n" + std::string(84, '*') + "\r\n", 0), 0u) << "each file starts with its header";
+    size_t inFile = 0;
+    int rotationLines = 0;
+    bool inEntries = false;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      std::smatch m;
+      if (std::regex_match(line, m, whole)) {
+        inEntries = true;
+        ++inFile;
+        const int t = std::stoi(m[1]), i = std::stoi(m[2]);
+        ASSERT_LT(t, kThreads) << line;
+        if (next[t] < 0) next[t] = i;
+        ASSERT_EQ(i, next[t]) << "writer " << t << ": a gap or a repeat in the kept entries";
+        ++next[t];
+      } else {
+        // Before the entries only the header and the rotation line; after
+        // the first entry every line is one.
+        ASSERT_FALSE(inEntries) << "torn or foreign line: " << line.substr(0, 200);
+        ASSERT_EQ(line.find("writer"), std::string::npos) << "entry not whole: " << line.substr(0, 200);
+        rotationLines += std::regex_match(line, rotationLine);
+      }
+    }
+    EXPECT_EQ(rotationLines, 1) << "each kept file was started by a rotation";
+    EXPECT_EQ(inFile, static_cast<size_t>(generation == 0 ? inCurrent : perGeneration));
+    kept += inFile;
+  }
+  // Each writer's kept entries run without a gap up to its last one, so what
+  // is missing is its oldest part; and the copies are full.
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kEntries) << "writer " << t << " lost its newest entries";
+  EXPECT_EQ(kept, static_cast<size_t>(10 * perGeneration + inCurrent));
 }
 
 TEST_F(LogFile, AnOversizedEntryKeepsItsStartAndSaysWhatWasLeftOut) {

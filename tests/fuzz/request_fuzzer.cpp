@@ -1,0 +1,532 @@
+// Feeds request texts straight into Chostkeeper::connect, as the socket's
+// delivery thread does, with a recording socket in place of the network, and
+// checks every answer, the run flag and the refusal log lines.
+//
+//   request_fuzzer.exe [--cases N] [--first K] [--limit-seconds S]
+//   request_fuzzer.exe --case I          one case, with its text, answers and log
+//
+// Exit 0: every case answered as it should; 1: some did not; 2: no test
+// targets; 3: a crash; 4: a case outlived its time limit. The last line is a
+// summary for scripts/fuzz, which restarts after a crash or a hang.
+//
+// Requests that act on the machine only ever reach what the fuzzer owns: a
+// child process of its own (1005), a service it registered (2006-2009), the
+// groups tool's NetApi table pointed at a fake (6001, 6002), names that
+// exist nowhere (8001, 8002, 8006). Those it cannot point anywhere harmless
+// (closing an open file, device actions, startup program actions) are
+// counted and not delivered.
+#include <windows.h>
+
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/globals.h"
+#include "core/messages.h"
+#include "core/text.h"
+#include "groups/fake_netapi.h"
+#include "infra/log.h"
+#include "infra/log_internal.h"
+#include "processes/child_process.h"
+#include "request_cases.h"
+#include "services/registered_service.h"
+#include "support/recording_socket.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+constexpr int kExitWrong = 1, kExitNoTargets = 2, kExitCrash = 3, kExitHang = 4;
+constexpr size_t kReportedWrong = 20;  // with their text
+
+// ---- crash and hang reports ---------------------------------------------------------
+
+std::atomic<int64_t> g_case{-1};
+std::atomic<ULONGLONG> g_caseStart{0};
+std::atomic<ULONGLONG> g_limitMs{90000};
+char g_about[240] = "";
+
+// Straight to the handle: the C runtime's locks may be held by the thread
+// that crashed.
+void RawSay(const char* text) {
+  DWORD written = 0;
+  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+}
+
+[[noreturn]] void EndWith(const char* what, unsigned long code, int exitCode) {
+  char line[400];
+  std::snprintf(line, sizeof line, "%s case=%lld code=0x%08lx about=%s\n", what, static_cast<long long>(g_case.load()),
+                code, g_about);
+  RawSay(line);
+  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
+  std::_Exit(exitCode);
+}
+
+LONG WINAPI OnUnhandled(EXCEPTION_POINTERS* info) {
+  EndWith("crash", info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0, kExitCrash);
+}
+
+void OnAbort(int) { EndWith("crash", 0xABu, kExitCrash); }
+
+DWORD WINAPI Watchdog(void*) {
+  for (;;) {
+    ::Sleep(250);
+    const ULONGLONG start = g_caseStart.load();
+    if (g_case.load() >= 0 && start && ::GetTickCount64() - start > g_limitMs.load()) EndWith("hang", 0, kExitHang);
+  }
+}
+
+// ---- what the fuzzer owns -----------------------------------------------------------
+
+class Targets {
+ public:
+  Targets() : manager_(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {
+    net_.Account(L"HOST\\alice", L"S-1-5-21-1-2-3-1001", SidTypeUser).comment = L"Front desk";
+    net_.Account(L"HOST\\Team", L"S-1-5-21-1-2-3-1002", SidTypeGroup);
+    net_.groups[L"Fuzzers"] = {L"HOST\\Team"};
+    net_.comments[L"Fuzzers"] = L"kept by the fuzzer";
+    net_.users = {{L"alice", L"C:\\Users\\alice", L"Front desk", 1700000000, TIMEQ_FOREVER}};
+  }
+
+  bool ready() const { return service_.created() && manager_; }
+  std::string service_name() const { return hk::ToUtf8(service_.name()); }
+
+  // A fresh child when the last one was ended.
+  hk::test::ChildProcess* child() {
+    if (!child_ || ::WaitForSingleObject(child_->handle(), 0) != WAIT_TIMEOUT)
+      child_ = hk::test::ChildProcess::Start(hk::test::SleeperPath(), L"");
+    return child_.get();
+  }
+
+  // True when name opens a service and it is not the fuzzer's.
+  bool names_another_service(const std::wstring& name) const {
+    if (_wcsicmp(name.c_str(), service_.name().c_str()) == 0) return false;
+    const hk::unique_schandle service(::OpenServiceW(manager_.get(), name.c_str(), SERVICE_QUERY_STATUS));
+    return service.valid();
+  }
+
+ private:
+  hk::test::RegisteredService service_;
+  hk::unique_schandle manager_;
+  hk::test::FakeNetApi net_;
+  std::unique_ptr<hk::test::ChildProcess> child_;
+};
+
+// ---- pointing actions at the fuzzer's own targets ------------------------------------
+
+enum class Action { kNone, kProcess, kService, kNames, kNotDelivered };
+
+Action ActionOf(int32_t tool, int32_t code) {
+  switch (tool * 100000 + code) {
+    case 100000 + 1005:
+      return Action::kProcess;
+    case 200000 + 2006:
+    case 200000 + 2007:
+    case 200000 + 2008:
+    case 200000 + 2009:
+      return Action::kService;
+    case 800000 + 8001:
+    case 800000 + 8002:
+    case 800000 + 8006:
+      return Action::kNames;
+    case 800000 + 8011:
+    case 1000000 + 10003:
+    case 1500000 + 15001:
+      return Action::kNotDelivered;
+    default:
+      return Action::kNone;
+  }
+}
+
+std::string Compact(const Json::Value& v) {
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  builder["emitUTF8"] = true;
+  return Json::writeString(builder, v);
+}
+
+struct Prepared {
+  std::string text;  // what is delivered
+  bool deliver = true;
+  DWORD childPid = 0;  // the 1005 target, when it is the fuzzer's child
+};
+
+// The loaded request decides whether the text acts on the machine; when it
+// does, its target is replaced in the parsed document, which loads the same.
+Prepared Prepare(const std::string& seen, Targets& targets) {
+  Prepared out{seen};
+  const ToolsJsonFormatter request = LoadRequest(seen);
+  if (request.toolId == -1) return out;
+  const Action action = ActionOf(request.toolId, request.requestCode);
+  if (action == Action::kNone) return out;
+  if (action == Action::kNotDelivered) {
+    out.deliver = false;
+    return out;
+  }
+  Json::Value doc;
+  if (ChangeStringToJson(seen, doc) != 0) return out;
+  Json::Value& data = doc["requestMessage"]["requestData"];
+  if (!data.isObject()) return out;  // no member can name a target
+  switch (action) {
+    case Action::kProcess: {
+      const Json::Value* cmd = data.find("cmd", "cmd" + 3);
+      if (!cmd || !cmd->isString() || cmd->asString().find_first_of("0123456789") == std::string::npos) return out;
+      hk::test::ChildProcess* child = targets.child();
+      if (!child) {
+        out.deliver = false;
+        return out;
+      }
+      data["cmd"] = std::to_string(child->pid());
+      out.childPid = child->pid();
+      break;
+    }
+    case Action::kService: {
+      const Json::Value* cmd = data.find("cmd", "cmd" + 3);
+      if (!cmd || !cmd->isString() || !targets.names_another_service(hk::FromUtf8(cmd->asString()))) return out;
+      data["cmd"] = targets.service_name();
+      break;
+    }
+    case Action::kNames:
+      for (const char* member : {"SHARE_NAME", "UNC_CLIENT_NAME", "USER_NAME"})
+        if (data.isMember(member)) data[member] = std::string("hk-fuzz-nobody-") + member;
+      break;
+    default:
+      break;
+  }
+  out.text = Compact(doc);
+  return out;
+}
+
+// ---- what the answers must be ---------------------------------------------------------
+
+bool ValidUtf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    uint32_t cp = n == 1 ? c : c & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+      const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc >> 6) != 2) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    static const uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n;
+  }
+  return true;
+}
+
+bool ParseStrict(const std::string& text, Json::Value& out) {
+  Json::CharReaderBuilder builder;
+  Json::CharReaderBuilder::strictMode(&builder.settings_);
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  std::string errors;
+  return reader->parse(text.data(), text.data() + text.size(), &out, &errors);
+}
+
+struct Legacy {
+  int32_t code;
+  std::set<std::string> success, failure;
+  bool exits;
+};
+
+const Legacy* LegacyOf(int32_t code) {
+  static const Legacy kTable[] = {
+      {1101, {"1301"}, {"1106"}, false},
+      {1005, {"1305"}, {"1605"}, false},
+      {1105, {"1104"}, {}, true},
+      {2101, {"2301"}, {"2106"}, false},
+      {2006, {"2306"}, {"2606", "2106"}, false},
+      {2007, {"2307"}, {"2607", "2106"}, false},
+      {2008, {"2308"}, {"2608"}, false},
+      {2009, {"2309"}, {"2609", "2106"}, false},
+      {2105, {"2104"}, {}, true},
+      {3101, {"3301"}, {"3106"}, false},
+      {3105, {"3104"}, {}, true},
+  };
+  for (const Legacy& l : kTable)
+    if (l.code == code) return &l;
+  return nullptr;
+}
+
+std::string CheckLegacy(const std::string& text, int32_t tool, const Legacy& expected, const std::string& webClientId) {
+  Json::Value a;
+  if (!ParseStrict(text, a) || !a.isObject()) return "legacy answer is not a JSON object";
+  const std::string toolText = std::to_string(tool);
+  if (a["toolId"] != toolText || a["responseId"] != toolText) return "legacy answer names another tool";
+  if (webClientId.empty() ? a.isMember("webClientId") : a["webClientId"] != webClientId)
+    return "legacy answer carries another webClientId";
+  const Json::Value& message = a["responseMessage"];
+  if (a["isSuccess"] == "true") {
+    if (a["messageVersion"] != "1" || message["isPagedResponse"] != "False") return "malformed legacy success";
+    if (!message["responseCode"].isString() || !expected.success.count(message["responseCode"].asString()))
+      return "legacy success with an unexpected code";
+  } else if (a["isSuccess"] == "false") {
+    if (a["messageVersion"] != "1.0" || !message["errorOutput"].isString()) return "malformed legacy failure";
+    if (!message["errorCode"].isString() || !expected.failure.count(message["errorCode"].asString()))
+      return "legacy failure with an unexpected code";
+  } else {
+    return "legacy answer without isSuccess";
+  }
+  return "";
+}
+
+std::string CheckFormatter(const std::string& text, int32_t tool, int32_t code) {
+  Json::Value a;
+  if (!ParseStrict(text, a) || !a.isObject()) return "formatter answer is not a JSON object";
+  if (a["toolId"] != tool || a["responseId"] != 0 || a["messageVersion"] != 1.0)
+    return "formatter answer with another tool, id or version";
+  if (a["isSuccess"] == "true") {
+    const Json::Value& got = a["responseCode"];
+    if (!(got == code + 300 || (tool == 7 && got == 7304))) return "formatter success with an unexpected code";
+  } else if (a["isSuccess"] == "false") {
+    if (a["errorCode"] != (tool == 6 ? code + 600 : tool * 1000 + 600))
+      return "formatter error with an unexpected code";
+  } else {
+    return "formatter answer without isSuccess";
+  }
+  return "";
+}
+
+// The log as written during one case, CR LF read as LF, each entry's text
+// between two blanks and a line end.
+bool Logged(const std::string& log, const std::string& entry) {
+  return (log + "\n").find("  " + entry + "\n") != std::string::npos;
+}
+
+struct Outcome {
+  std::vector<std::string> texts;
+  int32_t running = 0;
+  std::string log;
+};
+
+// Empty when the library did what the loaded request asks for.
+std::string Check(const ToolsJsonFormatter& request, const Outcome& got) {
+  for (const std::string& t : got.texts)
+    if (!ValidUtf8(t)) return "an answer is not valid UTF-8";
+  if (got.log.find("Error was caught while handling a request || Chostkeeper::") != std::string::npos)
+    return "an exception reached the dispatch's last catch";
+
+  const int32_t tool = request.toolId, code = request.requestCode;
+  const bool formatterTool = (tool >= 5 && tool <= 10) || tool == 15;
+  if (tool == 0) {
+    if (!got.texts.empty() || got.running != 0) return "exit answered or did not stop";
+    if (!Logged(got.log, "Exiting Agent As toolid 0 was recived")) return "exit without its log line";
+    return "";
+  }
+  if (tool < 0 || (tool > 3 && !formatterTool)) {
+    if (!got.texts.empty() || got.running != 0) return "invalid request answered or did not stop";
+    if (!Logged(got.log, "Invalid Request || Chostkeeper::connect()|| ")) return "invalid request without its log line";
+    return "";
+  }
+  if (tool <= 3) {
+    const Legacy* legacy = code / 1000 == tool ? LegacyOf(code) : nullptr;
+    if (!legacy) return got.texts.empty() && got.running == 1 ? "" : "an unserved code was answered or stopped";
+    if (got.texts.size() != 1) return std::to_string(got.texts.size()) + " answers instead of one";
+    if (got.running != (legacy->exits ? 0 : 1)) return "the run flag is wrong after the answer";
+    const std::string wrong = CheckLegacy(got.texts[0], tool, *legacy, hk::ToUtf8(request.webClientId));
+    return wrong.empty() ? "" : wrong + ": " + got.texts[0].substr(0, 200);
+  }
+  if (got.running != 1) return "a formatter tool's request stopped the library";
+  if (got.texts.size() != 1) return std::to_string(got.texts.size()) + " answers instead of one";
+  const bool mustAnswer = (tool == 6 && code >= 6000 && code <= 6002) || (tool == 7 && code == 7000);
+  if (got.texts[0].empty()) return mustAnswer ? "an empty answer where the tool always answers" : "";
+  const std::string wrong = CheckFormatter(got.texts[0], tool, code);
+  return wrong.empty() ? "" : wrong + ": " + got.texts[0].substr(0, 200);
+}
+
+// What became of a delivered case, for the summary.
+std::string Kind(const ToolsJsonFormatter& request, const Outcome& got) {
+  if (request.toolId == 0) return "exits";
+  if (got.running == 0) return got.texts.empty() ? "refused" : "answered_then_stopped";
+  if (got.texts.empty()) return "ignored";
+  return got.texts[0].empty() ? "answered_empty" : "answered";
+}
+
+// ---- running ----------------------------------------------------------------------
+
+std::string ReadAll(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  std::string t = s.str();
+  t.erase(std::remove(t.begin(), t.end(), '\r'), t.end());
+  return t;
+}
+
+std::string Printable(const std::string& s, size_t most) {
+  std::string out;
+  for (size_t i = 0; i < s.size() && i < most; ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  if (s.size() > most) out += "... (" + std::to_string(s.size()) + " bytes)";
+  return out;
+}
+
+void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
+  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+    s.replace(at, from.size(), to);
+}
+
+struct Args {
+  uint64_t first = 0, cases = 1000;
+  bool one = false;
+  unsigned limitSeconds = 90;
+};
+
+bool ParseArgs(int argc, char** argv, Args& args) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (a == "--cases" && hasValue) {
+      args.cases = std::strtoull(argv[++i], nullptr, 10);
+    } else if (a == "--first" && hasValue) {
+      args.first = std::strtoull(argv[++i], nullptr, 10);
+    } else if (a == "--case" && hasValue) {
+      args.first = std::strtoull(argv[++i], nullptr, 10);
+      args.cases = 1;
+      args.one = true;
+    } else if (a == "--limit-seconds" && hasValue) {
+      args.limitSeconds = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Args args;
+  if (!ParseArgs(argc, argv, args)) {
+    std::fprintf(stderr, "usage: request_fuzzer [--cases N] [--first K] [--limit-seconds S] | --case I\n");
+    return 2;
+  }
+  ULONG guarantee = 64 * 1024;
+  ::SetThreadStackGuarantee(&guarantee);
+  ::SetUnhandledExceptionFilter(&OnUnhandled);
+  std::set_terminate([] { EndWith("crash", 0xC0DEu, kExitCrash); });
+  std::signal(SIGABRT, &OnAbort);
+  g_limitMs = static_cast<ULONGLONG>(args.limitSeconds) * 1000;
+  ::CloseHandle(::CreateThread(nullptr, 0, &Watchdog, nullptr, 0, nullptr));
+
+  // The log in a folder of its own, emptied before each case.
+  hk::test::ScratchDir folder;
+  if (!::SetCurrentDirectoryW(folder.path().c_str())) return kExitNoTargets;
+  InitLog(L"ToolsSys", L"o.1", L"ToolsSys.log", false, L"", true);
+  SetLogLevel(2);
+  const std::wstring logPath = hk::logging::State().path;
+
+  Targets targets;
+  if (!targets.ready()) {
+    std::printf("no test service could be registered\n");
+    return kExitNoTargets;
+  }
+  hk::test::RecordingWsSession session;
+  std::printf("complete families: %llu cases; running %llu from case %llu\n",
+              static_cast<unsigned long long>(hk::fuzz::CompleteCases()), static_cast<unsigned long long>(args.cases),
+              static_cast<unsigned long long>(args.first));
+  std::fflush(stdout);
+
+  uint64_t run = 0, wrong = 0, notDelivered = 0, slowestCase = 0;
+  std::map<std::string, uint64_t> tally;
+  ULONGLONG slowestMs = 0;
+  std::string slowestAbout;
+  const ULONGLONG began = ::GetTickCount64();
+  for (uint64_t index = args.first; index < args.first + args.cases; ++index) {
+    hk::fuzz::Case c = hk::fuzz::MakeCase(index);
+    ReplaceAll(c.text, "hk-fuzz-service", targets.service_name());
+    std::snprintf(g_about, sizeof g_about, "%s", c.about.c_str());
+    g_case = static_cast<int64_t>(index);
+    g_caseStart = ::GetTickCount64();
+
+    // The socket hands over the text up to its first NUL.
+    const Prepared prepared = Prepare(c.text.substr(0, c.text.find('\0')), targets);
+    ++run;
+    if (!prepared.deliver) {
+      ++notDelivered;
+      continue;
+    }
+    const ToolsJsonFormatter request = LoadRequest(prepared.text);
+
+    g_running = 1;
+    g_stopped = 0;
+    hk::logging::SetLineCountForTesting(0);
+    ::DeleteFileW(logPath.c_str());
+    session.clear();
+    const ULONGLONG start = ::GetTickCount64();
+    g_caseStart = start;
+    session.socket().DeliverText(prepared.text);
+    const ULONGLONG took = ::GetTickCount64() - start;
+    g_caseStart = 0;
+
+    Outcome got{session.texts(), g_running.load(), ReadAll(logPath)};
+    std::string problem = Check(request, got);
+    if (problem.empty() && prepared.childPid && !got.texts.empty() &&
+        got.texts[0].find("\"1305\"") != std::string::npos) {
+      const hk::unique_handle child(::OpenProcess(SYNCHRONIZE, FALSE, prepared.childPid));
+      if (child && ::WaitForSingleObject(child.get(), 5000) == WAIT_TIMEOUT) problem = "1305 but the process runs on";
+    }
+    if (took > slowestMs) {
+      slowestMs = took, slowestCase = index, slowestAbout = c.about;
+      std::printf("slowest case=%llu ms=%llu about=%s\n", static_cast<unsigned long long>(index),
+                  static_cast<unsigned long long>(took), c.about.c_str());
+    }
+    ++tally[Kind(request, got)];
+    // Refusals that went through a catch: the reader's depth limit, or a
+    // tool's own last line of defence.
+    if (got.log.find("ChangeStringToJson: Exception Occurred") != std::string::npos) ++tally["reader_threw"];
+    for (const char* line : {"Error was caught while handling a request || hk::groups::",
+                             "Error was caught while handling a request || PrinterDetails::"})
+      if (got.log.find(line) != std::string::npos) ++tally["tool_caught"];
+    if (!problem.empty()) {
+      std::printf("wrong case=%llu about=%s: %s\n", static_cast<unsigned long long>(index), c.about.c_str(),
+                  problem.c_str());
+      if (++wrong <= kReportedWrong) std::printf("  text: %s\n", Printable(prepared.text, 300).c_str());
+    }
+    if (args.one) {
+      std::printf("about: %s\ntext: %s\n", c.about.c_str(), Printable(prepared.text, 2000).c_str());
+      for (const std::string& t : got.texts) std::printf("answer: %s\n", Printable(t, 2000).c_str());
+      std::printf("run flag after: %d\nlog:\n%s\n", static_cast<int>(got.running),
+                  got.log.substr(got.log.size() > 6000 ? got.log.size() - 6000 : 0).c_str());
+    }
+    if (run % 500 == 0) {
+      std::printf("... %llu cases, %llu wrong, %.0f s\n", static_cast<unsigned long long>(run),
+                  static_cast<unsigned long long>(wrong), (::GetTickCount64() - began) / 1000.0);
+    }
+    std::fflush(stdout);
+  }
+  g_case = -1;
+  g_running = 0;
+  std::printf("summary cases=%llu first=%llu wrong=%llu not_delivered=%llu", static_cast<unsigned long long>(run),
+              static_cast<unsigned long long>(args.first), static_cast<unsigned long long>(wrong),
+              static_cast<unsigned long long>(notDelivered));
+  for (const auto& [kind, count] : tally) std::printf(" %s=%llu", kind.c_str(), static_cast<unsigned long long>(count));
+  std::printf(" seconds=%.0f slowest_ms=%llu slowest_case=%llu slowest_about=%s\n",
+              (::GetTickCount64() - began) / 1000.0, static_cast<unsigned long long>(slowestMs),
+              static_cast<unsigned long long>(slowestCase), slowestAbout.c_str());
+  std::fflush(stdout);
+  return wrong ? kExitWrong : 0;
+}
