@@ -6,15 +6,12 @@
 #include <json/json.h>
 
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/messages.h"
 #include "sharing/fake_sharing_api.h"
 #include "support/fake_wmi.h"
-#include "support/recording_socket.h"
-#include "tools/sharing/guarded_call.h"
 #include "tools/sharing/sharing.h"
 #include "wmi/wmi_test_support.h"
 
@@ -23,31 +20,16 @@ namespace {
 using hk::test::FakeShare;
 namespace sharing = hk::sharing;
 
-FakeShare Share(const std::wstring& name) {
-  FakeShare share;
-  share.name = name;
-  share.aces = {{true, hk::test::kShareFull, L"S-1-1-0"}};
-  return share;
-}
-
 Json::Value Parse(const std::string& text) {
   Json::Value value;
   EXPECT_TRUE(Json::Reader().parse(text, value)) << text;
   return value;
 }
 
-std::string Flags(const Json::Value& member) {
-  std::string flags;
-  for (const char* key : {"ACCESS_FULL", "ACCESS_CHANGE", "ACCESS_READ", "DENY_FULL", "DENY_CHANGE", "DENY_READ"}) {
-    flags += member[key].asString();
-  }
-  return flags;
-}
-
 class Sharing : public hk::test::WmiLogTest {
  protected:
   void TearDown() override {
-    EXPECT_EQ(fake_.LiveBuffers(), 0u) << "NetApi buffers left unfreed";
+    EXPECT_TRUE(fake_.live.empty()) << "NetApi buffers left unfreed";
     WmiLogTest::TearDown();
   }
   // The dispatcher on a COM thread of its own; the response's data.
@@ -57,11 +39,9 @@ class Sharing : public hk::test::WmiLogTest {
     int result = -1;
     hk::test::RunOnComThread([&] { result = HandleShareRequest(code, &data, &response, &text); });
     EXPECT_EQ(result, 1) << code;
-    if (!text) return Json::Value("no text");
-    const Json::Value answer = Parse(text);
+    const Json::Value answer = Parse(text ? text : "null");
     hk::FreeText(text);
     EXPECT_EQ(answer["toolId"], 8) << code;
-    EXPECT_EQ(answer["responseId"], 0) << code;
     EXPECT_EQ(answer["responseCode"], code + 300) << code;
     return answer["responseData"];
   }
@@ -74,102 +54,109 @@ TEST_F(Sharing, ListsAreCountedWholeAndCutAtAHundredRows) {
   struct Row {
     int entries;
     DWORD pageSize;
-    const char* count;
     bool exceeded;
   };
-  for (const Row& row : {Row{150, 0, "150", true}, Row{100, 0, "100", false}, Row{101, 7, "101", true}}) {
+  for (const Row& row : {Row{150, 0, true}, Row{100, 0, false}, Row{101, 7, true}}) {
     const std::string name = std::to_string(row.entries) + " entries, pages of " + std::to_string(row.pageSize);
     fake_.shares.clear();
-    for (int i = 0; i < row.entries; ++i) fake_.shares.push_back(Share(L"share" + std::to_wstring(i)));
-    fake_.sessions.assign(row.entries, hk::test::FakeSession());
-    fake_.files.assign(row.entries, hk::test::FakeFile());
+    for (int i = 0; i < row.entries; ++i) fake_.shares.push_back({.name = L"share" + std::to_wstring(i)});
+    wchar_t loopback[] = L"127.0.0.1";  // a quick lookup
+    fake_.sessions.assign(row.entries, {loopback, nullptr, 0, 0, 0, 0, nullptr, nullptr});
+    fake_.files.assign(row.entries, {});
     fake_.pageSize = row.pageSize;
-    Json::Value shares, sessions, files;
-    sharing::ListShares(shares);
-    sharing::ListSessions(sessions);
-    sharing::ListOpenFiles(files);
-    for (const auto& [data, keys] : {std::pair{&shares, "shareCount isSharesExceeded Shares"},
-                                     std::pair{&sessions, "sessionCount isSessionExceeded Sessions"},
-                                     std::pair{&files, "fileCount isfileCountExceeded OpenFiles"}}) {
-      std::istringstream words(keys);
-      std::string count, exceeded, list;
-      words >> count >> exceeded >> list;
-      EXPECT_EQ((*data)[count], row.count) << name << " " << list;
-      EXPECT_EQ((*data)[exceeded], row.exceeded) << name << " " << list;
-      EXPECT_EQ((*data)[list].size(), 100u) << name << " " << list;
-      EXPECT_EQ(data->size(), 3u) << name << " " << list;
+    Json::Value lists[3];
+    sharing::ListShares(lists[0]);
+    sharing::ListSessions(lists[1]);
+    sharing::ListOpenFiles(lists[2]);
+    EXPECT_EQ(lists[0]["Shares"][99]["SHARE_NAME"], "share99") << name;
+    const char* keys[3][3] = {{"Shares", "shareCount", "isSharesExceeded"},
+                              {"Sessions", "sessionCount", "isSessionExceeded"},
+                              {"OpenFiles", "fileCount", "isfileCountExceeded"}};
+    for (int i = 0; i < 3; ++i) {
+      Json::Value expected;
+      expected[keys[i][1]] = std::to_string(row.entries);
+      expected[keys[i][2]] = row.exceeded;
+      EXPECT_EQ(lists[i][keys[i][0]].size(), 100u) << name << " " << keys[i][0];
+      lists[i].removeMember(keys[i][0]);
+      EXPECT_EQ(lists[i], expected) << name << " " << keys[i][0];
     }
-    EXPECT_EQ(shares["Shares"][99]["SHARE_NAME"], "share99") << name;
   }
 }
 
-TEST_F(Sharing, ShareRowsReadTypeAndLimitAsUnsignedValues) {
-  FakeShare admin = Share(L"C$"), ipc = Share(L"IPC$"), books = Share(L"B\u00fccher");
-  admin.type = 0x80000000u;
-  admin.permissions = ACCESS_READ | ACCESS_WRITE;
-  admin.descriptor = FakeShare::Descriptor::kNone;
-  admin.currentUses = 2;
-  ipc.type = 0x80000003u;
-  ipc.maxUses = 10;
-  fake_.shares = {admin, ipc, books};
-  Json::Value data;
-  sharing::ListShares(data);
-  EXPECT_EQ(data["Shares"][0], Parse(R"({"SHARE_NAME":"C$","SHARE_TYPE":"Special Share","SHARE_DESCRIPTION":"",
+TEST_F(Sharing, RowsReadTheirFieldsAsUnsignedValuesAndUtf8) {
+  fake_.shares = {{.name = L"C$",
+                   .type = 0x80000000u,
+                   .permissions = ACCESS_READ | ACCESS_WRITE,
+                   .currentUses = 2,
+                   .descriptor = FakeShare::kNone},
+                  {.name = L"B\u00fccher", .type = 0x80000003u, .maxUses = 10}};
+  wchar_t client[] = L"FRONTDESK-PC", user[] = L"J\u00fcrgen", type[] = L"DOS LM 2.0", ip[] = L"127.0.0.1";
+  wchar_t transport[] = L"\\Device\\N\u00e9tBT", path[] = L"C:\\Shared\\a.txt";
+  fake_.sessions = {{client, user, 4, 30, 5, SESS_GUEST, type, transport}, {ip, user, 0, 0, 0, 0, type, transport}};
+  fake_.files = {{4000000000u, PERM_FILE_READ | PERM_FILE_CREATE, 2, path, user}};
+  const Json::Value shares = Dispatch(8000, Parse(R"({"SHARE_NAME":"All_Shares"})"))["Shares"];
+  EXPECT_EQ(shares[0], Parse(R"({"SHARE_NAME":"C$","SHARE_TYPE":"Special Share","SHARE_DESCRIPTION":"",
       "SHARE_PERMISSION":"","SHARE_MAX_USES":"Maximum Allowed","SHARE_CURR_USES":"2","SHARE_PATH":"C:\\Shared",
       "SHARE_MEMBERS":null})"));
-  EXPECT_EQ(data["Shares"][1]["SHARE_TYPE"], "");
-  EXPECT_EQ(data["Shares"][1]["SHARE_MAX_USES"], "10");
-  EXPECT_EQ(data["Shares"][2]["SHARE_NAME"], "B\303\274cher");
-  EXPECT_EQ(data["Shares"][2]["SHARE_MEMBERS"][0]["SHARE_NAME"], "B\303\274cher");
+  EXPECT_EQ(shares[1]["SHARE_TYPE"], "");
+  EXPECT_EQ(shares[1]["SHARE_MAX_USES"], "10");
+  EXPECT_EQ(shares[1]["SHARE_NAME"], "B\303\274cher");
+  EXPECT_EQ(shares[1]["SHARE_MEMBERS"][0]["SHARE_NAME"], "B\303\274cher");
+  EXPECT_EQ(Dispatch(8000, Parse(R"({"SHARE_NAME":"Docs"})"))["Shares"], "no_Shares_found");  // not the keyword
+  const Json::Value sessions = Dispatch(8005)["Sessions"];
+  const std::string loopback = sessions[1]["SESSION_COMPUTER_NAME"].asString();  // a name a lookup found
+  EXPECT_TRUE(loopback != "127.0.0.1" && !loopback.empty() && Logged("getnameinfo returned hostname = " + loopback));
+  EXPECT_TRUE(log_->contains("getnameinfo failed with error # ")) << Log();  // for FRONTDESK-PC
+  EXPECT_EQ(sessions[0], Parse(R"({"SESSION_COMPUTER_NAME":"FRONTDESK-PC",
+      "SESSION_USER_NAME":"J\u00fcrgen","SESSION_NUM_OPENS":"4","SESSION_ACTIVE_TIME":"30","SESSION_IDLE_TIME":"5",
+      "SESSION_USER_FLAGS":")" +
+                               std::string(sharing::SessionUserFlagsText(SESS_GUEST)) + R"(",
+      "SESSION_CLIENT_TYPE_NAME":"LAN Manager for MS-DOS 2.0 clients.","SESSION_TRANSPORT_NAME":"\\Device\\N\u00e9tBT"})"));
+  EXPECT_EQ(Dispatch(8010)["OpenFiles"][0], Parse(R"({"FILE_INFO_ID":"4000000000","FILE_INFO_PERMISSION":"READ,CREATE",
+      "FILE_INFO_NUM_LOCKS":"2","FILE_INFO_PATH_NAME":"C:\\Shared\\a.txt","FILE_INFO_USER_NAME":"J\u00fcrgen"})"));
+  fake_.sessions.clear();
+  EXPECT_EQ(Dispatch(8005), Parse(R"({"Sessions":null,"isSessionExceeded":false,"sessionCount":"0"})"));
 }
 
 TEST_F(Sharing, MembersCarryTheAccountNameAndTheFlagsOfEachEntry) {
-  wchar_t user[256];
-  DWORD userLength = 256;
-  ASSERT_TRUE(::GetUserNameW(user, &userLength));
-  FakeShare docs = Share(L"Docs");
-  docs.aces = {{true, hk::test::kShareFull, L"S-1-1-0"},
-               {true, hk::test::kShareChange, L"S-1-5-32-544"},
-               {true, hk::test::kShareRead, hk::test::FakeSharingApi::CurrentUserSid()},
-               {false, hk::test::kShareFull, L"S-1-5-32-546"},
-               {false, hk::test::kShareChange, L"S-1-5-32-545"},
-               {false, hk::test::kShareRead, L"S-1-5-21-1111-2222-3333-4444"}};  // nobody here knows it
-  const std::vector<std::pair<std::string, std::string>> expected = {
-      {"Everyone", "111000"}, {"Administrators", "011000"}, {sharing::Utf8(user), "001000"},
-      {"Guests", "000111"},   {"Users", "000011"},          {"-", "000001"}};
-  fake_.shares = {docs};
+  // Share-level masks as the share permission dialog writes them: full, change, read.
+  fake_.shares = {{.name = L"Docs",
+                   .dacl = L"D:(A;;0x1F01FF;;;WD)(A;;0x1301BF;;;BA)(A;;0x1200A9;;;BU)(D;;0x1F01FF;;;BG)"
+                           L"(D;;0x1301BF;;;WD)(D;;0x1200A9;;;S-1-5-21-1-2-3-4)"}};
+  const char* expected[][2] = {{"Everyone", "111000"}, {"Administrators", "011000"}, {"Users", "001000"},
+                               {"Guests", "000111"},   {"Everyone", "000011"},       {"-", "000001"}};  // unknown SID
   Json::Value data;
   sharing::ListShares(data);
   const Json::Value& members = data["Shares"][0]["SHARE_MEMBERS"];
-  ASSERT_EQ(members.size(), expected.size()) << members;
+  ASSERT_EQ(members.size(), std::size(expected)) << members;
   for (Json::ArrayIndex i = 0; i < members.size(); ++i) {
-    EXPECT_EQ(members[i]["USER_NAME"], expected[i].first) << "entry " << i;
-    EXPECT_EQ(Flags(members[i]), expected[i].second) << "entry " << i;
+    std::string flags;
+    for (const char* key : {"ACCESS_FULL", "ACCESS_CHANGE", "ACCESS_READ", "DENY_FULL", "DENY_CHANGE", "DENY_READ"}) {
+      flags += members[i][key].asString();
+    }
+    EXPECT_EQ(members[i]["USER_NAME"], expected[i][0]) << "entry " << i;
+    EXPECT_EQ(flags, expected[i][1]) << "entry " << i;
   }
-  EXPECT_EQ(Count("Clean GetSharePermission - s"), 5) << Log();  // one per name found
-  EXPECT_EQ(fake_.securityNames, (std::vector<std::wstring>{L"Docs", L"\\\\.\\Docs"}));
 }
 
 TEST_F(Sharing, AnUnreadableAclLeavesOnlyItsShareWithoutMembers) {
   struct Row {
-    FakeShare::Descriptor descriptor;
+    decltype(FakeShare::descriptor) descriptor;
     DWORD securityFailure, entriesFailure;
     const char *line, *failed;  // logged for it
   };
   const Row table[] = {
-      {FakeShare::Descriptor::kInvalid, 0, 0, "Display ErrorStatus - 1", "Clean GetSharePermission - pEa"},
-      {FakeShare::Descriptor::kValid, ERROR_ACCESS_DENIED, 0, "Display ErrorStatus - 5",
-       "Error status GetSharePermission"},
-      {FakeShare::Descriptor::kValid, 0, ERROR_INVALID_ACL, "GetExplicitEntriesFromAcl Error Status - 1336",
-       "GetSharePermission func failed..."},
-  };
+      {FakeShare::kInvalid, 0, 0, "Display ErrorStatus - 1", "Clean GetSharePermission - pEa"},
+      {FakeShare::kValid, ERROR_ACCESS_DENIED, 0, "Display ErrorStatus - 5", "Error status GetSharePermission"},
+      {FakeShare::kValid, 0, ERROR_INVALID_ACL, "GetExplicitEntriesFromAcl Error Status - 1336",
+       "GetSharePermission func failed..."}};
   for (const Row& row : table) {
     log_.emplace();
-    FakeShare broken = Share(L"Broken");
-    broken.descriptor = row.descriptor;
-    broken.securityFailure = row.securityFailure;
-    broken.entriesFailure = row.entriesFailure;
-    fake_.shares = {broken, Share(L"Fine")};
+    fake_.shares = {{.name = L"Broken",
+                     .descriptor = row.descriptor,
+                     .securityFailure = row.securityFailure,
+                     .entriesFailure = row.entriesFailure},
+                    {.name = L"Fine"}};
     Json::Value data;
     sharing::ListShares(data);
     EXPECT_TRUE(data["Shares"][0]["SHARE_MEMBERS"].isNull()) << row.line;
@@ -179,8 +166,8 @@ TEST_F(Sharing, AnUnreadableAclLeavesOnlyItsShareWithoutMembers) {
 }
 
 TEST_F(Sharing, ActionsPassTheirRequestAndAnswerStatusAndRemarks) {
-  fake_.shares = {Share(L"Docs"), Share(L"B\u00fccher")};
-  fake_.files = {hk::test::FakeFile{.id = 4000000000u}};
+  fake_.shares = {{.name = L"Docs"}, {.name = L"B\u00fccher"}};
+  fake_.files = {{4000000000u, 0, 0, nullptr, nullptr}};
   struct Row {
     int code;
     const char* request;
@@ -188,24 +175,20 @@ TEST_F(Sharing, ActionsPassTheirRequestAndAnswerStatusAndRemarks) {
     const char* status;
     std::string remarks;
   };
-  const std::string notFound = sharing::SystemErrorText(NERR_FileIdNotFound);
   const Row table[] = {
-      {8001, R"({"SHARE_NAME":"Docs","MAX_USES":"-1"})", L"NetShareSetInfo Docs 1006 4294967295", "SUCCESS",
+      {8001, R"({"SHARE_NAME":"Docs","MAX_USES":"-1"})", L"NetShareSetInfo Docs 4294967295", "SUCCESS",
        "Successfully set this share Info"},
-      {8001, R"({"SHARE_NAME":"Docs","MAX_USES":"10"})", L"NetShareSetInfo Docs 1006 10", "SUCCESS",
-       "Successfully set this share Info"},
-      {8001, R"({"SHARE_NAME":"Docs","MAX_USES":"abc"})", L"NetShareSetInfo Docs 1006 0", "SUCCESS",
-       "Successfully set this share Info"},
-      {8001, R"({"SHARE_NAME":"Nope","MAX_USES":25})", L"NetShareSetInfo Nope 1006 25", "Failed",
+      {8001, R"({"SHARE_NAME":"Nope","MAX_USES":25})", L"NetShareSetInfo Nope 25", "Failed",
        sharing::SystemErrorText(NERR_NetNameNotFound)},
       {8002, R"({"SHARE_NAME":"B\u00fccher"})", L"NetShareDel B\u00fccher", "Success",
        "Successfully delete this Share"},
-      {8002, R"({"SHARE_NAME":"B\u00fccher"})", L"NetShareDel B\u00fccher", "Failed",
+      {8002, R"({"SHARE_NAME":"B\u00fccher"})", L"NetShareDel B\u00fccher", "Failed",  // deleted already
        sharing::ComErrorText(NERR_NetNameNotFound)},
       {8006, R"({"UNC_CLIENT_NAME":"10.0.0.7","USER_NAME":"J\u00fcrgen"})", L"NetSessionDel 10.0.0.7 J\u00fcrgen",
        "Success", "Successfully delete this Session"},
       {8011, R"({"FILE_INFO_ID":"4000000000"})", L"NetFileClose 4000000000", "Success", "File Closed Successfully"},
-      {8011, R"({"FILE_INFO_ID":"4000000000"})", L"NetFileClose 4000000000", "Failed", notFound},  // closed already
+      {8011, R"({"FILE_INFO_ID":"4000000000"})", L"NetFileClose 4000000000", "Failed",  // closed already
+       sharing::SystemErrorText(NERR_FileIdNotFound)},
   };
   for (const Row& row : table) {
     fake_.calls.clear();
@@ -238,49 +221,10 @@ TEST_F(Sharing, FailuresAndMissingFunctionsAreAnsweredAsData) {
   for (const char* function : {"NetFileEnum", "NetShareSetInfo", "NetShareDel", "NetFileClose"}) {
     EXPECT_TRUE(Logged(std::string(function) + " is not implemented on this system")) << function;
   }
-}
-
-TEST_F(Sharing, SessionRowsNameTheirComputerWhereALookupFindsIt) {
-  fake_.sessions = {{L"127.0.0.1", L"guest", 1, 30, 5, SESS_GUEST, L"DOS LM 2.0", L"\\Device\\NetBT"},
-                    {L"FRONTDESK-PC", L"J\u00fcrgen", 0, 0, 0, 0, L"Windows 10 Pro", L"\\Device\\N\u00e9tbios"}};
-  const Json::Value sessions = Dispatch(8005)["Sessions"];
-  ASSERT_EQ(sessions.size(), 2u) << sessions;
-  const std::string loopback = sessions[0]["SESSION_COMPUTER_NAME"].asString();
-  EXPECT_TRUE(loopback != "127.0.0.1" && !loopback.empty()) << loopback;
-  EXPECT_TRUE(Logged("getnameinfo returned hostname = " + loopback)) << Log();
-  EXPECT_EQ(sessions[1]["SESSION_COMPUTER_NAME"], "FRONTDESK-PC");
-  EXPECT_TRUE(log_->contains("getnameinfo failed with error # ")) << Log();
-  EXPECT_EQ(sessions[0]["SESSION_USER_FLAGS"], sharing::SessionUserFlagsText(SESS_GUEST));
-  EXPECT_EQ(sessions[0]["SESSION_CLIENT_TYPE_NAME"], "LAN Manager for MS-DOS 2.0 clients.");
-  EXPECT_EQ(sessions[0]["SESSION_ACTIVE_TIME"], "30");
-  EXPECT_EQ(sessions[1]["SESSION_USER_FLAGS"], "");
-  EXPECT_EQ(sessions[1]["SESSION_CLIENT_TYPE_NAME"], "");
-  EXPECT_EQ(sessions[1]["SESSION_USER_NAME"], "J\xC3\xBCrgen");
-  EXPECT_EQ(sessions[1]["SESSION_TRANSPORT_NAME"], "\\Device\\N\xC3\xA9tbios");
-  fake_.sessions.clear();
-  EXPECT_EQ(Dispatch(8005), Parse(R"({"Sessions":null,"isSessionExceeded":false,"sessionCount":"0"})"));
-}
-
-TEST_F(Sharing, SharesOnlyForTheKeywordAndCodesWithoutOperationBuildNothing) {
-  fake_.shares = {Share(L"Docs")};
-  EXPECT_EQ(Dispatch(8000, Parse(R"({"SHARE_NAME":"aLL_sHARES"})"))["shareCount"], "1");
-  for (const char* request : {R"({"SHARE_NAME":"Docs"})", R"({})", R"(["All_Shares"])", R"("All_Shares")"}) {
-    EXPECT_EQ(Dispatch(8000, Parse(request)),
-              Parse(R"({"Shares":"no_Shares_found","isSharesExceeded":false,"shareCount":""})"))
-        << request;
-  }
-  for (int code : {8004, 8007, 8299}) {
-    Json::Value response;
-    char* text = nullptr;
-    EXPECT_EQ(HandleShareRequest(code, nullptr, &response, &text), 1) << code;
-    EXPECT_TRUE(text == nullptr && response.isNull()) << code;
-  }
-  hk::test::RecordingWsSession session;  // through the library's own dispatch
-  session.socket().DeliverText(R"({"toolId":8,"requestId":9,"requestMessage":{"requestCode":8010}})");
-  session.socket().DeliverText(R"({"toolId":8,"requestId":9,"requestMessage":{"requestCode":8004}})");
-  ASSERT_EQ(session.texts().size(), 2u);
-  EXPECT_EQ(Parse(session.texts()[0])["responseCode"], 8310);
-  EXPECT_EQ(session.texts()[1], "");
+  Json::Value response;  // a code without an operation builds nothing
+  char* text = nullptr;
+  EXPECT_EQ(HandleShareRequest(8004, nullptr, &response, &text), 1);
+  EXPECT_TRUE(text == nullptr && response.isNull());
 }
 
 TEST_F(Sharing, AccountsFromWin32Account) {
@@ -301,7 +245,6 @@ TEST_F(Sharing, AccountsFromWin32Account) {
       {"INDEX":"1","DESCRIPTION":"","STATUS":"","SID":"","SIDType":"0","DOMAIN":"","NAME":"Users"}]})"));
   EXPECT_TRUE(Logged("AcctDetails::GetGroupDetails() Finished....!")) << Log();
   EXPECT_TRUE(wmi_->AllReleasedOnce()) << wmi_->Accounting();
-
   for (const bool failQuery : {false, true}) {
     wmi_.reset();
     wmi_.emplace();  // no rows, or a query that fails
@@ -328,7 +271,7 @@ TEST(GuardedCall, AnAbandonedCallLeavesTheThreadsHandlersWorking) {
     EXCEPTION_REGISTRATION_RECORD record{ChainHead(), PassOn};
     __asm__ __volatile__("movl %0, %%fs:0" : : "r"(&record) : "memory");
 #endif
-    hk::test::RaiseUnimplemented("netapi32.dll", "NetFileClose");
+    hk::test::RaiseUnimplemented("NetFileClose");
     return 7;
   };
 #if defined(__i386__)
