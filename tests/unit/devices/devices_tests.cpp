@@ -1,19 +1,27 @@
-// Tool 10 inside the library: the dispatcher over the fake WMI and SetupAPI,
-// the stand-in as the device action program, and Wine's real class list.
+// Tool 10 inside the library (the dispatcher over the fake WMI and SetupAPI,
+// Wine's real class list), the child process runner with the stand-in as the
+// device action program, and the real device action programs under Wine.
 #include <windows.h>
 #include <objbase.h>
+#include <setupapi.h>
 
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/messages.h"
 #include "core/text.h"
-#include "devices/devices_test_support.h"
 #include "devices/fake_device_api.h"
+#include "infra/child_process.h"
+#include "infra/win_resource.h"
 #include "support/fake_wmi.h"
 #include "support/log_capture.h"
+#include "support/scratch_dir.h"
 #include "tools/devices/DeviceManager.h"
 
 namespace {
@@ -23,6 +31,51 @@ using namespace hk::devices;
 
 constexpr const wchar_t* kQuery = L"SELECT * FROM Win32_PnPEntity";
 constexpr const wchar_t* kDisk = L"{4D36E967-E325-11CE-BFC1-08002BE10318}";
+
+std::filesystem::path TestFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  path.resize(::GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
+  return std::filesystem::path(path).parent_path();
+}
+// Where the folder rule looks from this program: the stand-ins.
+const std::wstring kStandIns = (TestFolder().parent_path() / L"bin").wstring() + L"\\";
+
+bool RunsUnderWow64() {  // asked without the code under test
+  SYSTEM_INFO native{};
+  ::GetNativeSystemInfo(&native);
+  return native.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
+}
+
+// What the stand-in appends while this lives: "<pid>\t<directory>\t<command line>" lines.
+class StandInRecord {
+ public:
+  StandInRecord() { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", path_.c_str()); }
+  ~StandInRecord() { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", nullptr); }
+  // The count-th line (from 1) as its fields, once there is one (waits up to 30 s).
+  std::vector<std::wstring> Get(size_t count) const {
+    std::vector<std::wstring> lines;
+    for (int i = 0; i < 300 && lines.size() < count; ++i, ::Sleep(lines.size() < count ? 100 : 0)) {
+      lines.clear();
+      std::ifstream in(path_, std::ios::binary);
+      for (std::string line; std::getline(in, line);) lines.push_back(hk::FromUtf8(line));
+    }
+    std::vector<std::wstring> fields(3);
+    if (lines.size() < count) {
+      ADD_FAILURE() << "the stand-in did not record";
+      return fields;
+    }
+    for (size_t field = 0, at = 0; at <= lines[count - 1].size() && field < 3; ++field) {
+      const size_t tab = field < 2 ? lines[count - 1].find(L'\t', at) : std::wstring::npos;
+      fields[field] = lines[count - 1].substr(at, tab - at);
+      at = tab == std::wstring::npos ? tab : tab + 1;
+    }
+    return fields;
+  }
+
+ private:
+  hk::test::ScratchDir dir_;
+  std::filesystem::path path_ = dir_.path() / L"record.txt";
+};
 
 TEST(DeviceRender, EscapedIdentifiersAndTheProgramFolder) {
   struct Row {
@@ -35,7 +88,6 @@ TEST(DeviceRender, EscapedIdentifiersAndTheProgramFolder) {
     EXPECT_EQ(UnescapeClassGuid(row.text), row.classGuid ? row.classGuid : row.text) << hk::ToUtf8(row.text);
   }
   EXPECT_EQ(DevExeFolder(L"C:\\Program Files\\Agent\\host\\x.exe"), L"C:\\Program Files\\Agent\\bin\\");
-  EXPECT_EQ(DevExeFolder(L"C:\\Agent\\x.exe"), L"C:\\bin\\");
   EXPECT_EQ(DevExeFolder(L"C:\\x.exe"), L"C:\\bin\\");
 }
 
@@ -58,7 +110,6 @@ TEST(DeviceClasses, OncePerDescriptionSortedByUtf8AndOnlyComplete) {
       {"Disk drives", Text(4)}, {"P\xC3\xA9riph\xC3\xA9riques", Text(2)}, {"System devices", Text(1)}};
   EXPECT_EQ(CollectDeviceClasses(), expected);
   EXPECT_EQ(api.open, 0);
-
   api.imageList = false;  // as under Wine: the icon test is left out
   EXPECT_EQ(CollectDeviceClasses().count("No icon"), 1u);
   api.deviceList = false;
@@ -80,10 +131,7 @@ class DeviceRequests : public ::testing::Test {
     char* text = nullptr;
     const int result = DeviceManagerDispatch(code, &request, &response, &text);
     answer_ = Json::Value();
-    if (text) {
-      EXPECT_TRUE(Json::Reader().parse(text, answer_)) << text;
-      EXPECT_EQ(answer_["responseCode"], code + 300);
-    }
+    if (text && (!Json::Reader().parse(text, answer_) || answer_["responseCode"] != code + 300)) ADD_FAILURE() << text;
     hk::FreeText(text);
     data_ = answer_.get("responseData", Json::Value());
     return result;
@@ -113,11 +161,8 @@ TEST_F(DeviceRequests, AllDevicesListsClassesAndCounts) {
   wmi_.Results(kQuery).AddRow().Text(L"DeviceID", L"D").Null(L"Status", CIM_STRING);
   EXPECT_EQ(Request(10000, Asking("ALL_DEVICES")), 1);
   EXPECT_TRUE(answer_.isNull());
-
-  Json::Value request = Asking("all_device", "WebClientID", "web-1");
-  ASSERT_EQ(Request(10000, request), 1);
+  ASSERT_EQ(Request(10000, Asking("all_device", "WebClientID", "web-1")), 1);
   EXPECT_EQ(answer_["toolId"], 10);
-  EXPECT_EQ(answer_["responseId"], 0);
   Json::Value expected;
   expected["DEVICE_LIST"][0]["DEVICE_NAME"] = "Disk drives";
   expected["DEVICE_LIST"][0]["DEVICE_GUID"] = hk::ToUtf8(kDisk);
@@ -179,10 +224,9 @@ TEST_F(DeviceRequests, PropertiesByCimTypeOfTheDeviceNamedEscaped) {
                                         {"ClassGuid", "{4D36E967-E325-11CE-BFC1-08002BE10318}"},
                                         {"DeviceID", "SWD\\{a}\\1"},
                                         {"Status", "OK"}}) {
-    Json::Value row;
-    row["PROPERTY"] = property;
-    row["VALUE"] = value;
-    expected.append(row);
+    expected.append(Json::Value(Json::objectValue));
+    expected[expected.size() - 1]["PROPERTY"] = property;
+    expected[expected.size() - 1]["VALUE"] = value;
   }
   // SystemName throws, after the others were read: what was gathered stays.
   EXPECT_EQ(data_["DRIVER_INFO"], expected);
@@ -194,9 +238,8 @@ TEST_F(DeviceRequests, PropertiesByCimTypeOfTheDeviceNamedEscaped) {
 }
 
 TEST_F(DeviceRequests, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
-  const hk::test::StandInRecord record;
-  const std::wstring program =
-      (hk::test::StandInFolder() / (hk::test::RunsUnderWow64() ? L"DevExe64.exe" : L"DevExe32.exe")).wstring();
+  const StandInRecord record;
+  const std::wstring program = kStandIns + (RunsUnderWow64() ? L"DevExe64.exe" : L"DevExe32.exe");
   struct Row {
     const char *action, *classGuid, *deviceId;
     const wchar_t *status, *arguments;
@@ -219,10 +262,9 @@ TEST_F(DeviceRequests, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
     ASSERT_EQ(Request(10003, request), 1) << row.action;
     EXPECT_EQ(data_["ACTION_NAME"], row.action);
     EXPECT_EQ(data_["ACTION_RESULT"], row.result) << row.action;
-    EXPECT_EQ(record.Get(++started).commandLine, program + row.arguments) << row.action;
+    EXPECT_EQ(record.Get(++started)[2], program + row.arguments) << row.action;
   }
   EXPECT_EQ(api_.sleeps, std::vector<DWORD>(std::size(rows), 3000));
-
   // A program that cannot start: "Failed" without waiting.
   const std::wstring parked = program + L".parked";
   ASSERT_TRUE(::MoveFileW(program.c_str(), parked.c_str()));
@@ -232,6 +274,93 @@ TEST_F(DeviceRequests, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
   EXPECT_EQ(data_["ACTION_RESULT"], "Failed");
   EXPECT_EQ(api_.sleeps.size(), std::size(rows));
   EXPECT_TRUE(log_.contains("InitiateDevExe : DevExe not invoked \n"));
+}
+
+class ChildProcessRunner : public ::testing::Test {
+ protected:
+  static unsigned Execute(const wchar_t* directory, const std::wstring& arguments, unsigned minutes = 1) {
+    std::wstring line = kStandIns + L"DevExe32.exe " + arguments;
+    return execute(directory, line.data(), nullptr, minutes, false);
+  }
+  static std::filesystem::path Current() { return std::filesystem::current_path(); }
+
+  hk::test::LogCapture log_;
+  StandInRecord record_;
+  const std::wstring event_ = L"Local\\hk-runner-" + std::to_wstring(::GetCurrentProcessId());
+  const hk::unique_handle release_{::CreateEventW(nullptr, TRUE, FALSE, event_.c_str())};
+};
+
+TEST_F(ChildProcessRunner, ExitCodesPassAndTheFilterTurnsSuccessCodesToZero) {
+  for (const unsigned code : {0u, 1508u, 1641u, 3010u}) EXPECT_EQ(hk::FilterExecuteResult(code), 0u) << code;
+  for (const unsigned code : {5u, 258u, 3011u}) EXPECT_EQ(hk::FilterExecuteResult(code), code) << code;
+  EXPECT_EQ(Execute(nullptr, L"--exit 5"), 5u);
+  EXPECT_TRUE(log_.contains("execute : Exit code for the application : 5 \n")) << log_.text();
+  std::wstring line = kStandIns + L"DevExe32.exe --exit 1641";
+  EXPECT_EQ(hk::ExecuteFiltered(nullptr, line.data(), 1, false), 0u);
+}
+
+TEST_F(ChildProcessRunner, WithoutLimitTheChildIsNotAwaited) {
+  ASSERT_EQ(Execute(nullptr, L"--wait " + event_, 0), 0u);
+  // The child cannot end before the event is set, so execute returned first.
+  const hk::unique_handle child(::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(record_.Get(1)[0])));
+  ASSERT_TRUE(child);
+  EXPECT_EQ(::WaitForSingleObject(child.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  ::SetEvent(release_.get());
+  EXPECT_EQ(record_.Get(2)[0], L"done");
+}
+
+TEST_F(ChildProcessRunner, ChildOutlivingItsLimitIsEndedWith258) {
+  unsigned result = 0;
+  std::thread runner([&] {
+    std::wstring line = kStandIns + L"DevExe32.exe --wait " + event_;
+    result = hk::ExecuteWithMinute(nullptr, line.data(), 1, false, 4000);
+  });
+  const hk::unique_handle child(
+      ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, std::stoul(record_.Get(1)[0])));
+  runner.join();
+  EXPECT_EQ(result, 258u);
+  ASSERT_TRUE(child);
+  ASSERT_EQ(::WaitForSingleObject(child.get(), 20000), WAIT_OBJECT_0);
+  DWORD exitCode = 99;
+  ::GetExitCodeProcess(child.get(), &exitCode);
+  EXPECT_EQ(exitCode, 0u);  // TerminateProcess's, not the stand-in's own 99
+  EXPECT_TRUE(log_.contains("as time is exceeded 1 Minutes \n")) << log_.text();
+  EXPECT_TRUE(log_.contains("execute : The process has been successfully terminated ..! \n"));
+}
+
+TEST_F(ChildProcessRunner, WorkingDirectoryIsUsedThenRestoredAndFailuresGiveTheSystemError) {
+  const hk::test::ScratchDir work;
+  const std::filesystem::path before = Current();
+  EXPECT_EQ(Execute(work.path().c_str(), L"--exit 0"), 0u);
+  EXPECT_EQ(record_.Get(1)[1], work.path().wstring());
+  EXPECT_EQ(Current(), before);
+  const std::wstring missing = (work.path() / L"missing").wstring();
+  EXPECT_EQ(Execute(missing.c_str(), L"--exit 0"), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(log_.contains("execute : Failed to set the WorkingDirectory " + hk::ToUtf8(missing)));
+  EXPECT_EQ(Current(), before);
+  std::wstring none = (work.path() / L"none.exe").wstring();
+  EXPECT_EQ(execute(nullptr, none.data(), nullptr, 0, false), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(log_.contains("execute : Failed to Create the Process for the application \n"));
+  EXPECT_EQ(hk::IsWow64(), RunsUnderWow64());
+}
+
+// The build's real device action program of the machine's own architecture,
+// through the runner: bad arguments give 87, a device that is not there 1600.
+TEST(DevExeProgram, BadArgumentsAndAMissingDevice) {
+  const std::wstring program =
+      (TestFolder().parent_path().parent_path() / L"bin" / (RunsUnderWow64() ? L"DevExe64.exe" : L"DevExe32.exe"))
+          .wstring();
+  const std::pair<const wchar_t*, DWORD> cases[] = {
+      {L"", ERROR_INVALID_PARAMETER},
+      {L"{4D36E967-E325-11CE-BFC1-08002BE10318} ROOT\\X\\0 Change 3", ERROR_INVALID_PARAMETER},
+      {L"{4D36E967-E325-11CE-BFC1-08002BE1031} ROOT\\X\\0 Update", ERROR_INVALID_PARAMETER},
+      {L"{4D36E967-E325-11CE-BFC1-08002BE10318} ROOT\\X\\0 Uninstall now", ERROR_INVALID_PARAMETER},
+      {L"4d36e967-e325-11ce-bfc1-08002be10318 ROOT\\HK_NO_SUCH\\0 change 2", ERROR_NO_SUCH_DEVINST},
+  };
+  for (const auto& [arguments, code] : cases) {
+    std::wstring line = program + L" " + arguments;
+    EXPECT_EQ(execute(nullptr, line.data(), nullptr, 1, false), code) << hk::ToUtf8(arguments);
+  }
 }
 
 }  // namespace
