@@ -128,7 +128,7 @@ class FakeNetApi {
     if (level != 1) return ERROR_INVALID_LEVEL;
     if (self_->groups.count(info->lgrpi1_name)) return ERROR_ALIAS_EXISTS;
     self_->groups[info->lgrpi1_name];
-    self_->comments[info->lgrpi1_name] = info->lgrpi1_comment;
+    self_->comments[info->lgrpi1_name] = info->lgrpi1_comment ? info->lgrpi1_comment : L"";
     return NERR_Success;
   }
   static NET_API_STATUS WINAPI DelGroup(LPCWSTR, LPCWSTR group) {

@@ -35,9 +35,8 @@ class Groups : public hk::test::WmiLogTest {
     const Json::Value answer = Parse(text);
     hk::FreeText(text);
     EXPECT_EQ(answer["responseData"], response_data);
-    EXPECT_EQ(answer["responseCode"], code + 300) << text;
+    EXPECT_EQ(answer["responseCode"], code + 300) << answer;
     EXPECT_EQ(answer["toolId"], 6);
-    EXPECT_EQ(answer["responseId"], 0);
     return answer;
   }
 
@@ -133,7 +132,7 @@ TEST_F(Groups, MemberAndGroupActionsAnswerWithTheRemarkTables) {
       {6001, "ADD", "Nowhere", "HOST", "bob", 0, "AddMember", "Failed", kNoGroup},
       {6001, "add", "Users", "", "bob", 0, "AddMember", "Failed", kNoAccount},
       {6001, "", "Users", "HOST", "", 0, "DelMember", "Failed", kNoAccount},
-      {6001, "add", "G\u00e4ste", "H\u00d6ST", "J\u00f6rg", 0, "AddMember", "Success", kAdded},
+      {6001, "add", "G\xC3\xA4ste", "H\xC3\x96ST", "J\xC3\xB6rg", 0, "AddMember", "Success", kAdded},
       {6001, "add", "Users", "HOST", "bob", 5, "AddMember", "Failed",
        "The user does not have access to the requested information."},
       {6002, "add", "Helpers", "", "", 0, "AddGroup", "Success", "Success fully added this group"},
@@ -144,19 +143,14 @@ TEST_F(Groups, MemberAndGroupActionsAnswerWithTheRemarkTables) {
       {6002, "add", "Helpers", "", "", 5, "AddGroup", "Failed",
        "The caller does not have the appropriate access to complete the operation."},
   };
-  for (const Step& step : steps) {
-    net_.forced = step.forced;
-    Json::Value data, expected;
-    data["request"] = step.request;
-    data["Groups"] = step.group;
-    data["domainName"] = step.domain;
-    data["userName"] = step.user;
-    data["Description"] = "Help desk";
-    expected["actionName"] = step.name;
-    expected["actionResult"] = step.result;
-    expected["remarks"] = step.remarks;
-    EXPECT_EQ(Serve(step.code, Json::FastWriter().write(data))["responseData"], expected)
-        << step.code << " " << step.request << " " << step.group << " " << step.user;
+  for (const Step& s : steps) {
+    net_.forced = s.forced;
+    const std::string data = R"({"Description":"Help desk","request":")" + s.request + R"(","Groups":")" + s.group +
+                             R"(","domainName":")" + s.domain + R"(","userName":")" + s.user + "\"}";
+    EXPECT_EQ(Serve(s.code, data)["responseData"],
+              Parse(std::string(R"({"actionName":")") + s.name + R"(","actionResult":")" + s.result +
+                    R"(","remarks":")" + s.remarks + "\"}"))
+        << s.code << " " << data;
   }
   EXPECT_EQ(net_.groups[L"G\u00e4ste"], std::vector<std::wstring>{L"H\u00d6ST\\J\u00f6rg"});
   EXPECT_EQ(net_.comments[L"Helpers"], L"Help desk");
