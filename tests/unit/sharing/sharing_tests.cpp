@@ -28,8 +28,6 @@
 namespace {
 
 using namespace hk::sharing;
-namespace sharing = hk::sharing;
-
 // While a FakeSharingApi lives it stands in the tool's table and behaves like
 // the real calls: NetApiBufferAllocate buffers with the strings inside,
 // ERROR_MORE_DATA paging, real self-relative descriptors read by the real
@@ -216,8 +214,6 @@ class FakeSharingApi {
   }
 };
 
-namespace sharing = hk::sharing;
-
 Json::Value Parse(const std::string& text) {
   Json::Value value;
   EXPECT_TRUE(Json::Reader().parse(text, value)) << text;
@@ -263,9 +259,9 @@ TEST_F(Sharing, ListsAreCountedWholeAndCutAtAHundredRows) {
     fake_.files.assign(row.entries, {});
     fake_.pageSize = row.pageSize;
     Json::Value lists[3];
-    sharing::ListShares(lists[0]);
-    sharing::ListSessions(lists[1]);
-    sharing::ListOpenFiles(lists[2]);
+    ListShares(lists[0]);
+    ListSessions(lists[1]);
+    ListOpenFiles(lists[2]);
     EXPECT_EQ(lists[0]["Shares"][99]["SHARE_NAME"], "share99") << name;
     const char* keys[3][3] = {{"Shares", "shareCount", "isSharesExceeded"},
                               {"Sessions", "sessionCount", "isSessionExceeded"},
@@ -308,7 +304,7 @@ TEST_F(Sharing, RowsReadTheirFieldsAsUnsignedValuesAndUtf8) {
   EXPECT_EQ(sessions[0], Parse(R"({"SESSION_COMPUTER_NAME":"FRONTDESK-PC",
       "SESSION_USER_NAME":"J\u00fcrgen","SESSION_NUM_OPENS":"4","SESSION_ACTIVE_TIME":"30","SESSION_IDLE_TIME":"5",
       "SESSION_USER_FLAGS":")" +
-                               std::string(sharing::SessionUserFlagsText(SESS_GUEST)) + R"(",
+                               std::string(SessionUserFlagsText(SESS_GUEST)) + R"(",
       "SESSION_CLIENT_TYPE_NAME":"LAN Manager for MS-DOS 2.0 clients.","SESSION_TRANSPORT_NAME":"\\Device\\N\u00e9tBT"})"));
   EXPECT_EQ(Dispatch(8010)["OpenFiles"][0], Parse(R"({"FILE_INFO_ID":"4000000000","FILE_INFO_PERMISSION":"READ,CREATE",
       "FILE_INFO_NUM_LOCKS":"2","FILE_INFO_PATH_NAME":"C:\\Shared\\a.txt","FILE_INFO_USER_NAME":"J\u00fcrgen"})"));
@@ -324,7 +320,7 @@ TEST_F(Sharing, MembersCarryTheAccountNameAndTheFlagsOfEachEntry) {
   const char* expected[][2] = {{"Everyone", "111000"}, {"Administrators", "011000"}, {"Users", "001000"},
                                {"Guests", "000111"},   {"Everyone", "000011"},       {"-", "000001"}};  // unknown SID
   Json::Value data;
-  sharing::ListShares(data);
+  ListShares(data);
   const Json::Value& members = data["Shares"][0]["SHARE_MEMBERS"];
   ASSERT_EQ(members.size(), std::size(expected)) << members;
   for (Json::ArrayIndex i = 0; i < members.size(); ++i) {
@@ -356,7 +352,7 @@ TEST_F(Sharing, AnUnreadableAclLeavesOnlyItsShareWithoutMembers) {
                      .entriesFailure = row.entriesFailure},
                     {.name = L"Fine"}};
     Json::Value data;
-    sharing::ListShares(data);
+    ListShares(data);
     EXPECT_TRUE(data["Shares"][0]["SHARE_MEMBERS"].isNull()) << row.line;
     EXPECT_EQ(data["Shares"][1]["SHARE_MEMBERS"].size(), 1u) << row.line;
     EXPECT_TRUE(Logged(row.line) && Logged(row.failed)) << row.line << "\n" << Log();
@@ -377,16 +373,16 @@ TEST_F(Sharing, ActionsPassTheirRequestAndAnswerStatusAndRemarks) {
       {8001, R"({"SHARE_NAME":"Docs","MAX_USES":"-1"})", L"NetShareSetInfo Docs 4294967295", "SUCCESS",
        "Successfully set this share Info"},
       {8001, R"({"SHARE_NAME":"Nope","MAX_USES":25})", L"NetShareSetInfo Nope 25", "Failed",
-       sharing::SystemErrorText(NERR_NetNameNotFound)},
+       SystemErrorText(NERR_NetNameNotFound)},
       {8002, R"({"SHARE_NAME":"B\u00fccher"})", L"NetShareDel B\u00fccher", "Success",
        "Successfully delete this Share"},
       {8002, R"({"SHARE_NAME":"B\u00fccher"})", L"NetShareDel B\u00fccher", "Failed",  // deleted already
-       sharing::ComErrorText(NERR_NetNameNotFound)},
+       ComErrorText(NERR_NetNameNotFound)},
       {8006, R"({"UNC_CLIENT_NAME":"10.0.0.7","USER_NAME":"J\u00fcrgen"})", L"NetSessionDel 10.0.0.7 J\u00fcrgen",
        "Success", "Successfully delete this Session"},
       {8011, R"({"FILE_INFO_ID":"4000000000"})", L"NetFileClose 4000000000", "Success", "File Closed Successfully"},
       {8011, R"({"FILE_INFO_ID":"4000000000"})", L"NetFileClose 4000000000", "Failed",  // closed already
-       sharing::SystemErrorText(NERR_FileIdNotFound)},
+       SystemErrorText(NERR_FileIdNotFound)},
   };
   for (const Row& row : table) {
     fake_.calls.clear();
@@ -398,7 +394,7 @@ TEST_F(Sharing, ActionsPassTheirRequestAndAnswerStatusAndRemarks) {
 }
 
 TEST_F(Sharing, FailuresAndMissingFunctionsAreAnsweredAsData) {
-  const DWORD missing = sharing::kUnimplementedFunction;
+  const DWORD missing = kUnimplementedFunction;
   fake_.failures = {{L"NetShareEnum", ERROR_NOT_SUPPORTED},
                     {L"NetSessionEnum", ERROR_ACCESS_DENIED},
                     {L"NetFileEnum", missing},
@@ -406,14 +402,14 @@ TEST_F(Sharing, FailuresAndMissingFunctionsAreAnsweredAsData) {
                     {L"NetShareDel", missing},
                     {L"NetSessionDel", ERROR_ACCESS_DENIED},
                     {L"NetFileClose", missing}};
-  const std::string notImplemented = sharing::SystemErrorText(ERROR_CALL_NOT_IMPLEMENTED);
+  const std::string notImplemented = SystemErrorText(ERROR_CALL_NOT_IMPLEMENTED);
   EXPECT_EQ(Dispatch(8000, Parse(R"({"SHARE_NAME":"All_Shares"})")),
             Parse(R"({"Shares":"no_Shares_found","isSharesExceeded":false,"shareCount":""})"));
-  EXPECT_EQ(Dispatch(8005), Parse(R"({"Status":"Failed","Sessions":null,"Remarks":")" +
-                                  sharing::SystemErrorText(ERROR_ACCESS_DENIED) + "\"}"));
+  EXPECT_EQ(Dispatch(8005),
+            Parse(R"({"Status":"Failed","Sessions":null,"Remarks":")" + SystemErrorText(ERROR_ACCESS_DENIED) + "\"}"));
   EXPECT_EQ(Dispatch(8010), Parse(R"({"Status":"Failed","OpenFiles":null,"Remarks":")" + notImplemented + "\"}"));
   EXPECT_EQ(Dispatch(8001)["Remarks"], notImplemented);
-  EXPECT_EQ(Dispatch(8002)["Remarks"], sharing::ComErrorText(ERROR_CALL_NOT_IMPLEMENTED));
+  EXPECT_EQ(Dispatch(8002)["Remarks"], ComErrorText(ERROR_CALL_NOT_IMPLEMENTED));
   EXPECT_EQ(Dispatch(8006)["Status"], "Failed");
   EXPECT_EQ(Dispatch(8011)["Remarks"], notImplemented);
   for (const char* function : {"NetFileEnum", "NetShareSetInfo", "NetShareDel", "NetFileClose"}) {
@@ -476,12 +472,12 @@ TEST(GuardedCall, AnAbandonedCallLeavesTheThreadsHandlersWorking) {
   EXCEPTION_REGISTRATION_RECORD* const before = ChainHead();
 #endif
   bool raised = false;
-  EXPECT_EQ(sharing::CallGuarded(missing, nullptr, &raised), 0u);
+  EXPECT_EQ(CallGuarded(missing, nullptr, &raised), 0u);
   EXPECT_TRUE(raised);
 #if defined(__i386__)
   EXPECT_EQ(ChainHead(), before);
 #endif
-  EXPECT_EQ(sharing::CallGuarded([](void*) -> DWORD { return ::SetLastError(1234), 7; }, nullptr, &raised), 7u);
+  EXPECT_EQ(CallGuarded([](void*) -> DWORD { return ::SetLastError(1234), 7; }, nullptr, &raised), 7u);
   EXPECT_TRUE(!raised && ::GetLastError() == 1234u);
   EXPECT_TRUE(::IsBadReadPtr(nullptr, 4));  // the system's own frame-based handlers still work
 }
