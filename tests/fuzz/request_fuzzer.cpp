@@ -11,10 +11,9 @@
 //
 // Requests that act on the machine only ever reach what the fuzzer owns: a
 // child process of its own (1005), a service it registered (2006-2009), the
-// groups tool's NetApi table pointed at a fake (6001, 6002), names that
-// exist nowhere (8001, 8002, 8006). Those it cannot point anywhere harmless
-// (closing an open file, device actions, startup program actions) are
-// counted and not delivered.
+// groups and sharing tools' NetApi tables pointed at their fakes (6001,
+// 6002, 8001, 8002, 8006, 8011). Those it cannot point anywhere harmless
+// (device actions, startup program actions) are counted and not delivered.
 #include <windows.h>
 
 #include <json/reader.h>
@@ -44,6 +43,7 @@
 #include "processes/child_process.h"
 #include "request_cases.h"
 #include "services/registered_service.h"
+#include "sharing/fake_sharing_api.h"
 #include "support/recording_socket.h"
 #include "support/scratch_dir.h"
 
@@ -99,6 +99,9 @@ class Targets {
     net_.groups[L"Fuzzers"] = {L"HOST\\Team"};
     net_.comments[L"Fuzzers"] = L"kept by the fuzzer";
     net_.users = {{L"alice", L"C:\\Users\\alice", L"Front desk", 1700000000, TIMEQ_FOREVER}};
+    sharing_.shares = {hk::test::FakeShare{.name = L"hk-fuzz-share", .remark = L"kept by the fuzzer"}};
+    sharing_.sessions = {hk::test::FakeSession{}};
+    sharing_.files = {hk::test::FakeFile{.id = 1}};
   }
 
   bool ready() const { return service_.created() && manager_; }
@@ -122,12 +125,13 @@ class Targets {
   hk::test::RegisteredService service_;
   hk::unique_schandle manager_;
   hk::test::FakeNetApi net_;
+  hk::test::FakeSharingApi sharing_;
   std::unique_ptr<hk::test::ChildProcess> child_;
 };
 
 // ---- pointing actions at the fuzzer's own targets ------------------------------------
 
-enum class Action { kNone, kProcess, kService, kNames, kNotDelivered };
+enum class Action { kNone, kProcess, kService, kNotDelivered };
 
 Action ActionOf(int32_t tool, int32_t code) {
   switch (tool * 100000 + code) {
@@ -138,11 +142,6 @@ Action ActionOf(int32_t tool, int32_t code) {
     case 200000 + 2008:
     case 200000 + 2009:
       return Action::kService;
-    case 800000 + 8001:
-    case 800000 + 8002:
-    case 800000 + 8006:
-      return Action::kNames;
-    case 800000 + 8011:
     case 1000000 + 10003:
     case 1500000 + 15001:
       return Action::kNotDelivered;
@@ -199,10 +198,6 @@ Prepared Prepare(const std::string& seen, Targets& targets) {
       data["cmd"] = targets.service_name();
       break;
     }
-    case Action::kNames:
-      for (const char* member : {"SHARE_NAME", "UNC_CLIENT_NAME", "USER_NAME"})
-        if (data.isMember(member)) data[member] = std::string("hk-fuzz-nobody-") + member;
-      break;
     default:
       break;
   }
