@@ -256,7 +256,13 @@ void log_to_file(const std::wstring& whole) {
   _ftime64(&now);
   tm local{};
   _localtime64_s(&local, &now.time);
-  s.writeAttempted = true;
+  // The attempt is marked once its outcome is known, and a usable file before
+  // the attempt: other threads test the two flags without the lock, and must
+  // never see an attempt without its file while the first one is under way.
+  struct MarkAttempt {
+    LogState& s;
+    ~MarkAttempt() { s.writeAttempted = true; }
+  } const mark{s};
 
   if (hk::unique_hfile file = open_file(s.path, OpenMode::kAppendExisting)) {
     if (s.lineCount >= kRotateAfterLines) {

@@ -5,11 +5,11 @@
 //
 //   create HOST PORT SECURE PATH LOGPATH [CONTEXT]   proxy HOST PORT USER PASSWORD
 //   connect | close FLAG | release | release_on_text | is_connected
-//   text PAYLOAD | textgen SIZE SALT | bingen SIZE SALT | control OPCODE PAYLOAD
+//   text PAYLOAD [FLAG] | textgen SIZE SALT | bingen SIZE SALT
 //   threads COUNT MESSAGES SIZE          (COUNT threads send at once)
 //   bench MESSAGES SIZE                  (round trips through an echo server)
 //   http HOST PORT SECURE PATH BODY TYPE [PROXYHOST PROXYPORT USER PASSWORD]
-//   qi | sleep MS | mark LABEL | quit
+//   mark LABEL | quit
 //
 // Generated messages are "G<size>:<salt>:" followed by size letters that
 // depend on the salt, so either side can check one arrived intact.
@@ -22,147 +22,114 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <iostream>
 #include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "ClientSocket.h"
 
 using SocketUtils::SmartPtr;
 using SocketUtils::ClientSocket::AsyncSocket;
-using SocketUtils::ClientSocket::stProxyDetails;
 
 namespace {
 
 std::mutex g_printLock;
 SmartPtr<AsyncSocket> g_socket;
 std::atomic<AsyncSocket*> g_releaseOnText{nullptr};
-// While a benchmark runs, received texts are only counted.
+// Texts received; while a benchmark runs they are only counted.
 std::atomic<bool> g_quiet{false};
-
-// Round trips of the bench command.
-std::mutex g_echoLock;
-std::condition_variable g_echoed;
+std::mutex g_textsLock;
+std::condition_variable g_textArrived;
 uint64_t g_texts = 0;
 
 uint32_t Crc32(const void* data, size_t size) {
-  static uint32_t table[256];
-  static std::once_flag once;
-  std::call_once(once, [] {
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[i] = c;
-    }
-  });
   uint32_t crc = 0xFFFFFFFFu;
   const auto* p = static_cast<const uint8_t*>(data);
-  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= p[i];
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+  }
   return crc ^ 0xFFFFFFFFu;
 }
 
 std::string Generate(size_t size, unsigned long salt) {
   std::string out = "G" + std::to_string(size) + ":" + std::to_string(salt) + ":";
-  out.reserve(out.size() + size);
   for (size_t i = 0; i < size; ++i) out += static_cast<char>('a' + (i * 7 + salt * 13) % 26);
   return out;
 }
 
 // "true"/"false" when the text is a generated message, "null" otherwise.
-const char* CheckGenerated(const char* data, size_t size) {
-  if (size < 1 || data[0] != 'G') return "null";
-  const std::string text(data, size);
-  const size_t first = text.find(':');
-  const size_t second = first == std::string::npos ? first : text.find(':', first + 1);
-  if (second == std::string::npos) return "false";
-  try {
-    const size_t n = std::stoul(text.substr(1, first - 1));
-    const unsigned long salt = std::stoul(text.substr(first + 1, second - first - 1));
-    return text == Generate(n, salt) ? "true" : "false";
-  } catch (...) {
-    return "false";
-  }
+const char* CheckGenerated(const std::string& text) {
+  if (text.empty() || text[0] != 'G') return "null";
+  unsigned long size = 0, salt = 0;
+  if (std::sscanf(text.c_str(), "G%lu:%lu:", &size, &salt) != 2) return "false";
+  return text == Generate(size, salt) ? "true" : "false";
 }
 
 std::string Json(const char* data, size_t size) {
   std::string out = "\"";
   for (size_t i = 0; i < size; ++i) {
     const auto c = static_cast<unsigned char>(data[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+    out += c == '"' || c == '\\'   ? std::string{'\\', static_cast<char>(c)}
+           : c < 0x20 || c >= 0x7F ? escaped
+                                   : std::string(1, static_cast<char>(c));
   }
   return out + "\"";
 }
 std::string Json(const std::string& s) { return Json(s.data(), s.size()); }
+std::string Bool(bool b) { return b ? "true" : "false"; }
 
-void Print(const std::string& line) {
+// One event line; the values are JSON already.
+void Print(const char* ev, std::initializer_list<std::pair<const char*, std::string>> fields = {}) {
+  std::string line = std::string("{\"ev\":\"") + ev + "\"";
+  for (const auto& [key, value] : fields) line += std::string(",\"") + key + "\":" + value;
   std::lock_guard lock(g_printLock);
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
+  std::printf("%s}\n", line.c_str());
   std::fflush(stdout);
 }
 
 std::string Tid() { return std::to_string(GetCurrentThreadId()); }
 
-void OnConnect(unsigned long context) {
-  Print("{\"ev\":\"on_connect\",\"ctx\":" + std::to_string(context) + ",\"tid\":" + Tid() + "}");
-}
+void OnConnect(unsigned long context) { Print("on_connect", {{"ctx", std::to_string(context)}, {"tid", Tid()}}); }
 
 void OnText(char* text, int length, unsigned long) {
-  if (g_quiet) {
-    {
-      std::lock_guard lock(g_echoLock);
-      ++g_texts;
-    }
-    g_echoed.notify_all();
-    return;
-  }
-  const size_t cut = std::strlen(text);  // what a C-string reader sees
-  const size_t head = cut < 60 ? cut : 60;
-  Print("{\"ev\":\"on_text\",\"len\":" + std::to_string(length) + ",\"strlen\":" + std::to_string(cut) +
-        ",\"terminated\":" + (text[length] == '\0' ? "true" : "false") +
-        ",\"crc\":" + std::to_string(Crc32(text, length)) + ",\"valid\":" + CheckGenerated(text, length) +
-        ",\"head\":" + Json(text, head) + ",\"tid\":" + Tid() + "}");
   {
-    std::lock_guard lock(g_echoLock);
+    std::lock_guard lock(g_textsLock);
     ++g_texts;
   }
-  g_echoed.notify_all();
+  g_textArrived.notify_all();
+  if (g_quiet) return;
+  const std::string whole(text, length);
+  const size_t cut = std::strlen(text);  // what a C-string reader sees
+  Print("on_text", {{"len", std::to_string(length)},
+                    {"strlen", std::to_string(cut)},
+                    {"terminated", Bool(text[length] == '\0')},
+                    {"crc", std::to_string(Crc32(text, length))},
+                    {"valid", CheckGenerated(whole)},
+                    {"head", Json(text, cut < 60 ? cut : 60)},
+                    {"tid", Tid()}});
   if (AsyncSocket* socket = g_releaseOnText.exchange(nullptr)) {
     socket->Release();
-    Print("{\"ev\":\"released_in_callback\",\"tid\":" + Tid() + "}");
+    Print("released_in_callback", {{"tid", Tid()}});
   }
 }
 
 void OnBinary(unsigned char* data, int length, unsigned long) {
-  Print("{\"ev\":\"on_binary\",\"len\":" + std::to_string(length) + ",\"crc\":" + std::to_string(Crc32(data, length)) +
-        ",\"tid\":" + Tid() + "}");
+  Print("on_binary", {{"len", std::to_string(length)}, {"crc", std::to_string(Crc32(data, length))}, {"tid", Tid()}});
 }
 
-void OnSendComplete(void*, int length, unsigned long) {
-  Print("{\"ev\":\"on_send_complete\",\"len\":" + std::to_string(length) + "}");
-}
-
-void OnError(int code, char* text, unsigned long) {
-  Print("{\"ev\":\"on_error\",\"code\":" + std::to_string(code) + ",\"text\":" + Json(text, std::strlen(text)) +
-        ",\"tid\":" + Tid() + "}");
-}
+void OnSendComplete(void*, int length, unsigned long) { Print("on_send_complete", {{"len", std::to_string(length)}}); }
 
 void OnClose(int code, char* reason, unsigned long) {
-  Print("{\"ev\":\"on_close\",\"code\":" + std::to_string(code) + ",\"reason\":" + Json(reason, std::strlen(reason)) +
-        ",\"tid\":" + Tid() + "}");
+  Print("on_close", {{"code", std::to_string(code)}, {"reason", Json(reason)}, {"tid", Tid()}});
 }
 
 std::string Decode(const std::string& token) {
@@ -180,32 +147,21 @@ std::string Decode(const std::string& token) {
   return out;
 }
 
-long long MsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
-
-std::string Sent(const char* kind, int result) {
-  return std::string("{\"ev\":\"sent\",\"kind\":\"") + kind + "\",\"result\":" + std::to_string(result) + "}";
-}
-
 void Threads(int count, int messages, size_t size) {
   std::atomic<int> failures{0};
-  const auto start = std::chrono::steady_clock::now();
   std::vector<std::thread> threads;
   SmartPtr<AsyncSocket> socket = g_socket;
   for (int t = 0; t < count; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < messages; ++i) {
-        const std::string message = Generate(size + (i % 7) * 1000, (t + 1) * 100000 + i);
-        if (socket->SendTextFrame(message.data(), static_cast<int>(message.size()), false) !=
-            static_cast<int>(message.size()))
+        const std::string m = Generate(size + (i % 7) * 1000, (t + 1) * 100000 + i);
+        if (socket->SendTextFrame(m.data(), static_cast<int>(m.size()), false) != static_cast<int>(m.size()))
           ++failures;
       }
     });
   }
   for (auto& thread : threads) thread.join();
-  Print("{\"ev\":\"threads_done\",\"failures\":" + std::to_string(failures) +
-        ",\"sent\":" + std::to_string(count * messages) + ",\"ms\":" + std::to_string(MsSince(start)) + "}");
+  Print("threads_done", {{"failures", std::to_string(failures)}, {"sent", std::to_string(count * messages)}});
 }
 
 void Bench(int messages, size_t size) {
@@ -213,29 +169,23 @@ void Bench(int messages, size_t size) {
   g_quiet = true;
   const auto start = std::chrono::steady_clock::now();
   int done = 0;
-  for (; done < messages; ++done) {
-    uint64_t before;
-    {
-      std::lock_guard lock(g_echoLock);
-      before = g_texts;
-    }
+  for (std::unique_lock lock(g_textsLock); done < messages; ++done) {
+    const uint64_t before = g_texts;
+    lock.unlock();
     if (g_socket->SendTextFrame(message.data(), static_cast<int>(message.size()), false) < 0) break;
-    std::unique_lock lock(g_echoLock);
-    if (!g_echoed.wait_for(lock, std::chrono::seconds(10), [&] { return g_texts > before; })) break;
+    lock.lock();
+    if (!g_textArrived.wait_for(lock, std::chrono::seconds(10), [&] { return g_texts > before; })) break;
   }
-  const long long ms = MsSince(start);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   g_quiet = false;
-  Print("{\"ev\":\"bench\",\"messages\":" + std::to_string(done) + ",\"bytes\":" + std::to_string(message.size()) +
-        ",\"ms\":" + std::to_string(ms) + "}");
+  Print("bench", {{"messages", std::to_string(done)},
+                  {"bytes", std::to_string(message.size())},
+                  {"ms", std::to_string(ms.count())}});
 }
 
 void Http(const std::vector<std::string>& a) {
   std::shared_ptr<HttpHandler::HttpClient> client;
-  const HRESULT hr = ClientConnectionFactory::QueryInterface(ClientConnectionFactory::IID_HttpClient, &client);
-  if (FAILED(hr) || !client) {
-    Print("{\"ev\":\"http\",\"ok\":false,\"code\":-1,\"error\":\"no client\",\"response\":\"\"}");
-    return;
-  }
+  ClientConnectionFactory::QueryInterface(ClientConnectionFactory::IID_HttpClient, &client);
   const bool viaProxy = a.size() >= 11;
   client->SetUseProxy(viaProxy);
   client->SetConnection(a[1], std::stoi(a[2]), a[3] == "1", viaProxy ? a[7] : "", viaProxy ? std::stoi(a[8]) : 0,
@@ -245,40 +195,16 @@ void Http(const std::vector<std::string>& a) {
   std::string response, error;
   client->GetResponse(response);
   client->GetLastErrorText(error);
-  Print(std::string("{\"ev\":\"http\",\"ok\":") + (ok ? "true" : "false") +
-        ",\"code\":" + std::to_string(client->GetLastErrorCode()) + ",\"error\":" + Json(error) +
-        ",\"response\":" + Json(response) + "}");
-}
-
-void QueryInterfaces() {
-  std::shared_ptr<HttpHandler::HttpClient> good;
-  const HRESULT goodHr = ClientConnectionFactory::QueryInterface(ClientConnectionFactory::IID_HttpClient, &good);
-  std::shared_ptr<HttpHandler::HttpClient> bad = good;  // must be emptied
-  const GUID other = {0x135abb3a, 0xdeaa, 0x4289, {0x9d, 0x67, 0x8b, 0xf1, 0x3e, 0x13, 0x9a, 0xb4}};
-  const HRESULT badHr = ClientConnectionFactory::QueryInterface(other, &bad);
-  const HRESULT nullHr = ClientConnectionFactory::QueryInterface(ClientConnectionFactory::IID_HttpClient, nullptr);
-  char line[256];
-  std::snprintf(line, sizeof line,
-                "{\"ev\":\"qi\",\"good_hr\":%ld,\"good_client\":%s,\"bad_hr\":%ld,\"bad_emptied\":%s,\"null_hr\":%ld}",
-                static_cast<long>(goodHr), good ? "true" : "false", static_cast<long>(badHr), bad ? "false" : "true",
-                static_cast<long>(nullHr));
-  Print(line);
-}
-
-// The socket commands act on: the one held, or the one whose last reference
-// the text callback is about to drop.
-AsyncSocket* Target() { return g_socket ? g_socket.get() : g_releaseOnText.load(); }
-
-bool NeedSocket() {
-  if (Target()) return true;
-  Print("{\"ev\":\"error\",\"text\":\"no socket\"}");
-  return false;
+  Print("http", {{"ok", Bool(ok)},
+                 {"code", std::to_string(client->GetLastErrorCode())},
+                 {"error", Json(error)},
+                 {"response", Json(response)}});
 }
 
 }  // namespace
 
 int main() {
-  Print("{\"ev\":\"ready\",\"tid\":" + Tid() + "}");
+  Print("ready", {{"tid", Tid()}});
   std::string line;
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -287,76 +213,70 @@ int main() {
     for (std::string token; in >> token;) a.push_back(Decode(token));
     if (a.empty()) continue;
     const std::string& cmd = a[0];
+    // The socket held, or the one whose last reference the text callback is about to drop.
+    AsyncSocket* socket = g_socket ? g_socket.get() : g_releaseOnText.load();
     try {
-      const auto start = std::chrono::steady_clock::now();
       if (cmd == "create" && a.size() >= 6) {
         g_socket = AsyncSocket::CreateAsyncSocket(1, a[1], std::stoi(a[2]), a[3] == "1",
-                                                  a.size() > 6 ? std::stoul(a[6]) : 0, a[4], a[5], stProxyDetails{});
+                                                  a.size() > 6 ? std::stoul(a[6]) : 0, a[4], a[5], {});
         if (g_socket) {
           g_socket->registerConnectHandler(&OnConnect);
           g_socket->registerTextMessageHandler(&OnText);
           g_socket->registerBinaryMessageHandler(&OnBinary);
           g_socket->registerSendCompleteHandler(&OnSendComplete);
-          g_socket->registerErrorHandler(&OnError);
           g_socket->registerCloseHandler(&OnClose);
         }
-        Print(std::string("{\"ev\":\"created\",\"ok\":") + (g_socket ? "true" : "false") + "}");
-      } else if (cmd == "proxy" && a.size() >= 5 && NeedSocket()) {
-        g_socket->SetProxyDetails(a[1], std::stoi(a[2]), a[3], a[4]);
-        Print("{\"ev\":\"proxy_set\"}");
-      } else if (cmd == "connect" && NeedSocket()) {
-        const bool ok = g_socket->Connect(true);
-        Print(std::string("{\"ev\":\"connect_result\",\"ok\":") + (ok ? "true" : "false") + ",\"ms\":" +
-              std::to_string(MsSince(start)) + ",\"connected\":" + (g_socket->IsConnected() ? "true" : "false") + "}");
-      } else if (cmd == "is_connected" && NeedSocket()) {
-        Print(std::string("{\"ev\":\"is_connected\",\"value\":") + (g_socket->IsConnected() ? "true" : "false") + "}");
-      } else if (cmd == "text" && a.size() >= 2 && NeedSocket()) {
-        Print(Sent("text",
-                   Target()->SendTextFrame(a[1].data(), static_cast<int>(a[1].size()), a.size() > 2 && a[2] == "1")));
-      } else if (cmd == "textgen" && a.size() >= 3 && NeedSocket()) {
-        const std::string m = Generate(std::stoul(a[1]), std::stoul(a[2]));
-        Print(Sent("text", g_socket->SendTextFrame(m.data(), static_cast<int>(m.size()), false)));
-      } else if (cmd == "bingen" && a.size() >= 3 && NeedSocket()) {
-        const std::string m = Generate(std::stoul(a[1]), std::stoul(a[2]));
-        Print(Sent("binary", g_socket->SendBinaryFrame(m.data(), static_cast<int>(m.size()), false)));
-      } else if (cmd == "control" && a.size() >= 3 && NeedSocket()) {
-        Print(Sent("control", g_socket->SendControlFrame(a[2].data(), static_cast<int>(a[2].size()), std::stoi(a[1]))));
-      } else if (cmd == "threads" && a.size() >= 4 && NeedSocket()) {
-        Threads(std::stoi(a[1]), std::stoi(a[2]), std::stoul(a[3]));
-      } else if (cmd == "bench" && a.size() >= 3 && NeedSocket()) {
-        Bench(std::stoi(a[1]), std::stoul(a[2]));
-      } else if (cmd == "close" && a.size() >= 2 && NeedSocket()) {
-        g_socket->Close(a[1] == "1");
-        Print("{\"ev\":\"close_returned\",\"ms\":" + std::to_string(MsSince(start)) + "}");
-      } else if (cmd == "release") {
-        g_socket.reset();
-        Print("{\"ev\":\"released\",\"ms\":" + std::to_string(MsSince(start)) + "}");
-      } else if (cmd == "release_on_text" && g_socket) {
-        // The text callback then drops the last reference from the receive thread.
-        AsyncSocket* raw = g_socket.get();
-        raw->AddRef();
-        g_socket.reset();
-        g_releaseOnText = raw;
-        Print("{\"ev\":\"armed\"}");
+        Print("created", {{"ok", Bool(static_cast<bool>(g_socket))}});
       } else if (cmd == "http" && a.size() >= 7) {
         Http(a);
-      } else if (cmd == "qi") {
-        QueryInterfaces();
-      } else if (cmd == "sleep" && a.size() >= 2) {
-        Sleep(std::stoul(a[1]));
-        Print("{\"ev\":\"slept\"}");
       } else if (cmd == "mark" && a.size() >= 2) {
-        Print("{\"ev\":\"mark\",\"label\":" + Json(a[1]) + "}");
+        Print("mark", {{"label", Json(a[1])}});
       } else if (cmd == "quit") {
         break;
+      } else if (!socket) {
+        Print("error", {{"text", Json("no socket")}});
+      } else if (cmd == "proxy" && a.size() >= 5) {
+        socket->SetProxyDetails(a[1], std::stoi(a[2]), a[3], a[4]);
+        Print("proxy_set");
+      } else if (cmd == "connect") {
+        const bool ok = socket->Connect(true);
+        Print("connect_result", {{"ok", Bool(ok)}, {"connected", Bool(socket->IsConnected())}});
+      } else if (cmd == "is_connected") {
+        Print("is_connected", {{"value", Bool(socket->IsConnected())}});
+      } else if (cmd == "text" && a.size() >= 2) {
+        const int result =
+            socket->SendTextFrame(a[1].data(), static_cast<int>(a[1].size()), a.size() > 2 && a[2] == "1");
+        Print("sent", {{"kind", "\"text\""}, {"result", std::to_string(result)}});
+      } else if ((cmd == "textgen" || cmd == "bingen") && a.size() >= 3) {
+        const std::string m = Generate(std::stoul(a[1]), std::stoul(a[2]));
+        const int size = static_cast<int>(m.size());
+        const int result = cmd == "textgen" ? socket->SendTextFrame(m.data(), size, false)
+                                            : socket->SendBinaryFrame(m.data(), size, false);
+        Print("sent", {{"kind", cmd == "textgen" ? "\"text\"" : "\"binary\""}, {"result", std::to_string(result)}});
+      } else if (cmd == "threads" && a.size() >= 4 && g_socket) {
+        Threads(std::stoi(a[1]), std::stoi(a[2]), std::stoul(a[3]));
+      } else if (cmd == "bench" && a.size() >= 3 && g_socket) {
+        Bench(std::stoi(a[1]), std::stoul(a[2]));
+      } else if (cmd == "close" && a.size() >= 2) {
+        socket->Close(a[1] == "1");
+        Print("close_returned");
+      } else if (cmd == "release") {
+        g_socket.reset();
+        Print("released");
+      } else if (cmd == "release_on_text" && g_socket) {
+        // The text callback then drops the last reference from the receive thread.
+        socket->AddRef();
+        g_socket.reset();
+        g_releaseOnText = socket;
+        Print("armed");
       } else {
-        Print("{\"ev\":\"error\",\"text\":" + Json("bad command: " + line) + "}");
+        Print("error", {{"text", Json("bad command: " + line)}});
       }
     } catch (const std::exception& e) {
-      Print("{\"ev\":\"error\",\"text\":" + Json(std::string("exception: ") + e.what()) + "}");
+      Print("error", {{"text", Json(std::string("exception: ") + e.what())}});
     }
   }
   g_socket.reset();
-  Print("{\"ev\":\"bye\"}");
+  Print("bye");
   return 0;
 }

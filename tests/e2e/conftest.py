@@ -6,16 +6,19 @@ through real servers on loopback. They find the build through HK_BUILD_DIR
 scripts/wine-run, which honours HK_WINEPREFIX.
 
   bin_dir        the build's bin folder (skips when it is not set)
-  wine           runs a program of the build: wine.run(...), wine.start(...)
+  wine           runs a program of the build: wine.start(...), wine.program(...)
   test_ca        a certificate authority made for this run, trusted in the
                  Wine prefix only while the tests run, and server certificates
   tinyproxy      starts a tinyproxy on a free loopback port (Basic auth optional)
   free_port      free_port() gives a free TCP port on 127.0.0.1
 """
 
+import hashlib
 import os
 import shutil
 import socket
+import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -36,19 +39,6 @@ def free_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
-
-
-def wait_for_port(port, timeout=10.0, process=None):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if process is not None and process.poll() is not None:
-            return False
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
-                return True
-        except OSError:
-            time.sleep(0.05)
-    return False
 
 
 @pytest.fixture(name="free_port", scope="session")
@@ -81,14 +71,6 @@ class Wine:
 
     def command(self, name, *args):
         return [str(WINE_RUN), str(self.program(name)), *map(str, args)]
-
-    def run(self, name, *args, cwd=None, timeout=120, check=True):
-        result = subprocess.run(self.command(name, *args), cwd=cwd, capture_output=True, text=True,
-                                timeout=timeout)
-        if check and result.returncode != 0:
-            raise AssertionError(f"{name} {' '.join(map(str, args))} exited {result.returncode}:\n"
-                                 f"{result.stdout}\n{result.stderr}")
-        return result
 
     def start(self, name, *args, cwd=None, **popen_args):
         return subprocess.Popen(self.command(name, *args), cwd=cwd, **popen_args)
@@ -176,16 +158,24 @@ def test_ca(wine):
     ca.wrong_host_cert, ca.wrong_host_key = ca.issue("wronghost", ["not-this-host.example"])
     ca.untrusted_cert, ca.untrusted_key = ca.issue("untrusted", ["localhost"], stranger_cert, stranger_key)
     ca.expired_cert, ca.expired_key = ca.issue("expired", ["localhost"], expired=True)
-    wine.run("trust_root.exe", "add", ca.ca_cert)
+    # The machine's root store is kept in the registry, one serialized
+    # certificate (its SHA-1 hash and its DER bytes) under a key named by the hash.
+    der = ssl.PEM_cert_to_DER_cert(ca.ca_cert.read_text())
+    sha1 = hashlib.sha1(der)
+    key = rf"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates\{sha1.hexdigest().upper()}"
+    blob = struct.pack("<III", 3, 1, 20) + sha1.digest() + struct.pack("<III", 32, 1, len(der)) + der
+    reg = [str(WINE_RUN), "reg"]
+    subprocess.run([*reg, "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f"], check=True,
+                   capture_output=True, timeout=120)
     try:
         yield ca
     finally:
-        wine.run("trust_root.exe", "remove", ca.ca_cert, check=False)
+        subprocess.run([*reg, "delete", key, "/f"], capture_output=True, timeout=120)
         shutil.rmtree(folder, ignore_errors=True)
 
 
 class Tinyproxy:
-    def __init__(self, folder, user=None, password=None, extra_hosts=None):
+    def __init__(self, folder, user=None, password=None):
         self.folder = Path(folder)
         self.port = free_port()
         self.user, self.password = user, password
@@ -197,18 +187,16 @@ class Tinyproxy:
             lines.append(f"BasicAuth {user} {password}")
         conf.write_text("\n".join(lines) + "\n")
         command = ["tinyproxy", "-d", "-c", str(conf)]
-        if extra_hosts:
-            # Names only the proxy resolves: its own mount namespace sees a
-            # hosts file with them, everything else on the machine does not.
-            hosts = self.folder / "hosts"
-            hosts.write_text("".join(f"{ip} {name}\n" for name, ip in extra_hosts.items()) +
-                             Path("/etc/hosts").read_text())
-            command = ["unshare", "--mount", "sh", "-c", f'mount --bind "{hosts}" /etc/hosts && exec "$@"',
-                       "tinyproxy", *command]
         self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
-        if not wait_for_port(self.port, process=self.process):
-            self.stop()
-            raise RuntimeError("tinyproxy did not start")
+        deadline = time.monotonic() + 10
+        while self.process.poll() is None and time.monotonic() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=0.5).close()
+                return
+            except OSError:
+                time.sleep(0.05)
+        self.stop()
+        raise RuntimeError("tinyproxy did not start")
 
     def log_text(self):
         return self.log.read_text(errors="replace") if self.log.exists() else ""
@@ -219,16 +207,15 @@ class Tinyproxy:
 
 @pytest.fixture
 def tinyproxy(tmp_path):
-    """tinyproxy(user=None, password=None, extra_hosts=None) starts a proxy; all are
-    stopped after the test. extra_hosts ({name: address}) are names only it resolves."""
+    """tinyproxy(user=None, password=None) starts a proxy; all are stopped after the test."""
     if not shutil.which("tinyproxy"):
         pytest.skip("tinyproxy is not installed")
     started = []
 
-    def start(user=None, password=None, extra_hosts=None):
+    def start(user=None, password=None):
         folder = tmp_path / f"proxy{len(started)}"
         folder.mkdir()
-        proxy = Tinyproxy(folder, user, password, extra_hosts)
+        proxy = Tinyproxy(folder, user, password)
         started.append(proxy)
         return proxy
 

@@ -1,10 +1,8 @@
-"""A small stand-in for the product's server, on loopback.
-
-It takes the agent's WebSocket (any path ending in "HK_NATIVE") and the HTTP
-status posts on one port, records what arrives, and lets a test or the demo
-send requests and read the answers. It runs its own event loop on a thread;
-every public method is safe to call from the caller's thread.
-"""
+"""A small stand-in for the product's server, on loopback: the agent's
+WebSocket (any path ending in "HK_NATIVE") and the HTTP posts on one port.
+It records what arrives and lets a test or the demo send requests and read
+the answers; its event loop runs on a thread of its own, and every public
+method is safe to call from the caller's thread."""
 
 import asyncio
 import json
@@ -44,16 +42,12 @@ class Connection:
         self.query_string = request.query_string
         self.raw_path = request.raw_path
         self.messages = queue.Queue()  # (kind, data, monotonic time)
-        self.closed = threading.Event()
         self._transport = request.transport
         self._protocol = request.protocol
 
     def send(self, text):
         """Sends one text frame (a request) to the agent."""
         self._server._call(self.ws.send_str(text))
-
-    def send_binary(self, data):
-        self._server._call(self.ws.send_bytes(data))
 
     def close(self, code=1000):
         self._server._call(self.ws.close(code=code))
@@ -90,43 +84,36 @@ class Connection:
         """The next text from the agent; raises queue.Empty on time-out."""
         deadline = time.monotonic() + timeout
         while True:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise queue.Empty
-            kind, data, _ = self.messages.get(timeout=left)
-            if kind == "text" and skip_keepalive and data == "-":
-                continue
-            return data
+            _, data, _ = self.messages.get(timeout=max(deadline - time.monotonic(), 0.001))
+            if not (skip_keepalive and data == "-"):
+                return data
 
     def request(self, tool, code, data=None, request_id=1, web_client_id=None, timeout=30.0):
         """Sends a request and returns the answer parsed as JSON."""
-        message = {
-            "toolId": tool,
-            "requestId": request_id,
-            "requestMessage": {"requestCode": code, "requestData": data if data is not None else {}},
-        }
+        message = {"toolId": tool, "requestId": request_id,
+                   "requestMessage": {"requestCode": code, "requestData": data if data is not None else {}}}
         if web_client_id is not None:
             message["webClientId"] = web_client_id
         self.send(json.dumps(message))
         return json.loads(self.recv(timeout=timeout))
 
     def drain(self):
-        """Everything received so far, keep-alives included."""
+        """Every (text, time) received so far, keep-alives included."""
         out = []
-        while True:
-            try:
-                out.append(self.messages.get_nowait())
-            except queue.Empty:
-                return out
+        while not self.messages.empty():
+            out.append(self.messages.get_nowait())
+        return out
 
 
 class ProductServer:
-    """Start with start(); stop with stop() (or use it as a context manager)."""
+    """Start with start(); stop with stop() (or use it as a context manager).
+    accept_websocket=False refuses every upgrade (counted in refused_upgrades);
+    post_status is the HTTP status posts are answered with."""
 
-    def __init__(self, host="127.0.0.1", port=0, certfile=None, keyfile=None, accept_websocket=True):
-        self.host = host
-        self.port = port
-        self.accept_websocket = accept_websocket
+    def __init__(self, host="127.0.0.1", port=0, certfile=None, keyfile=None, accept_websocket=True,
+                 post_status=200):
+        self.host, self.port = host, port
+        self.accept_websocket, self.post_status = accept_websocket, post_status
         self.refused_upgrades = 0
         self._ssl = None
         self.tls_hellos = 0  # TLS handshakes begun by a client
@@ -138,31 +125,16 @@ class ProductServer:
         self.all_connections = []
         self.posts = queue.Queue()  # (path, parsed JSON or raw text, headers)
         self._loop = None
-        self._runner = None
-        self._thread = None
 
-    # --- lifecycle -----------------------------------------------------------
     def start(self):
-        ready = threading.Event()
-        failure = []
-
-        def run():
-            self._loop = asyncio.new_event_loop()
-            asyncio.set_event_loop(self._loop)
-            try:
-                self._loop.run_until_complete(self._start())
-            except Exception as exc:  # reported to the starting thread
-                failure.append(exc)
-                ready.set()
-                return
-            ready.set()
-            self._loop.run_forever()
-
-        self._thread = threading.Thread(target=run, name="product-server", daemon=True)
+        self._loop = asyncio.new_event_loop()
+        self._thread = threading.Thread(target=self._loop.run_forever, name="product-server", daemon=True)
         self._thread.start()
-        ready.wait(10)
-        if failure:
-            raise failure[0]
+        try:
+            self._call(self._start(), timeout=10)
+        except Exception:
+            self.stop()
+            raise
         return self
 
     def stop(self):
@@ -182,7 +154,6 @@ class ProductServer:
     def __exit__(self, *exc):
         self.stop()
 
-    # --- what a test uses ----------------------------------------------------
     def wait_connection(self, timeout=30.0):
         """The next WebSocket connection the agent opens."""
         return self.connections.get(timeout=timeout)
@@ -222,11 +193,6 @@ class ProductServer:
         async for msg in ws:
             if msg.type == WSMsgType.TEXT:
                 connection.messages.put(("text", msg.data, time.monotonic()))
-            elif msg.type == WSMsgType.BINARY:
-                connection.messages.put(("binary", msg.data, time.monotonic()))
-            elif msg.type == WSMsgType.ERROR:
-                break
-        connection.closed.set()
         return ws
 
     async def _post(self, request):
@@ -236,4 +202,4 @@ class ProductServer:
         except ValueError:
             parsed = body
         self.posts.put((request.path, parsed, dict(request.headers)))
-        return web.json_response({"ok": True})
+        return web.json_response({"received": len(body)}, status=self.post_status)

@@ -3,7 +3,6 @@ its own process) and socket_driver.exe under Wine, both read as streams of
 JSON events."""
 
 import json
-import os
 import subprocess
 import sys
 import threading
@@ -22,10 +21,8 @@ class EventStream:
     """Collects the JSON lines a process prints; tests wait for events."""
 
     def __init__(self, process, name):
-        self.process = process
-        self.name = name
-        self.events = []
-        self.other = []  # lines that were not JSON
+        self.process, self.name = process, name
+        self.events, self.other = [], []  # other: lines that were not JSON objects
         self._changed = threading.Condition()
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
@@ -33,17 +30,12 @@ class EventStream:
     def _read(self):
         for raw in self.process.stdout:
             line = raw.decode("utf-8", "replace").strip()
-            if not line:
-                continue
             try:
                 event = json.loads(line)
             except ValueError:
                 event = None
             with self._changed:
-                if isinstance(event, dict):
-                    self.events.append(event)
-                else:
-                    self.other.append(line)
+                (self.events if isinstance(event, dict) else self.other).append(event or line)
                 self._changed.notify_all()
         with self._changed:
             self._changed.notify_all()
@@ -57,26 +49,32 @@ class EventStream:
         deadline = time.monotonic() + timeout
         with self._changed:
             while True:
-                for event in self.events[since:]:
-                    if event.get("ev") == ev and where(event):
-                        return event
+                found = [e for e in self.events[since:] if e.get("ev") == ev and where(e)]
+                if found:
+                    return found[0]
                 left = deadline - time.monotonic()
-                if left <= 0 or (self.process.poll() is not None and not self._reader.is_alive()):
+                if left <= 0 or not self._reader.is_alive():
                     raise AssertionError(f"{self.name}: no {ev!r} event within {timeout} s; last events:\n"
                                          + "\n".join(map(json.dumps, self.events[-15:]))
-                                         + ("\nother output:\n" + "\n".join(self.other[-10:]) if self.other else ""))
+                                         + "\nother output:\n" + "\n".join(self.other[-10:]))
                 self._changed.wait(min(left, 0.5))
 
-    def all(self, ev, since=0, where=lambda e: True):
+    def wait_for_count(self, ev, count, timeout=30.0):
+        """Waits until count events ev have come."""
+        deadline = time.monotonic() + timeout
         with self._changed:
-            return [e for e in self.events[since:] if e.get("ev") == ev and where(e)]
+            while len(self.all(ev)) < count and self._changed.wait(max(deadline - time.monotonic(), 0)):
+                pass
+            assert len(self.all(ev)) >= count, f"{self.name}: {len(self.all(ev))} {ev!r} events, not {count}"
+
+    def all(self, ev, since=0):
+        with self._changed:
+            return [e for e in self.events[since:] if e.get("ev") == ev]
 
 
 class WsServer(EventStream):
     def __init__(self, tls=None):
-        args = [sys.executable, str(HERE / "ws_server.py")]
-        if tls:
-            args += ["--tls", str(tls[0]), str(tls[1])]
+        args = [sys.executable, str(HERE / "ws_server.py")] + (["--tls", str(tls[0]), str(tls[1])] if tls else [])
         super().__init__(subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                           stderr=subprocess.STDOUT), "ws_server")
         self.port = self.wait_for("listening", timeout=15)["port"]
@@ -86,27 +84,19 @@ class WsServer(EventStream):
         self.process.kill()
         self.process.wait(10)
 
-    def stop(self):
-        stop_process(self.process)
-
-
-def _token(value):
-    text = str(value)
-    return "~" if text == "" else quote(text, safe="/?&=:.,-_+@")
-
 
 class Driver(EventStream):
     """socket_driver.exe: commands in, events out (see the program's header)."""
 
     def __init__(self, wine, cwd):
         self.cwd = Path(cwd)
-        process = wine.start("socket_driver.exe", cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                             stderr=subprocess.DEVNULL)
-        super().__init__(process, "socket_driver")
+        super().__init__(wine.start("socket_driver.exe", cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                    stderr=subprocess.DEVNULL), "socket_driver")
         self.main_tid = self.wait_for("ready", timeout=60)["tid"]
 
     def send(self, *args):
-        self.process.stdin.write((" ".join(_token(a) for a in args) + "\n").encode())
+        tokens = ("~" if str(a) == "" else quote(str(a), safe="/?&=:.,-_+@") for a in args)
+        self.process.stdin.write((" ".join(tokens) + "\n").encode())
         self.process.stdin.flush()
 
     def call(self, *args, ev, timeout=30.0):
@@ -115,25 +105,24 @@ class Driver(EventStream):
         self.send(*args)
         return self.wait_for(ev, timeout=timeout, since=since)
 
-    def create(self, port, path, secure=False, host="127.0.0.1", log="log\\WsAsyncSocket.log", context=0):
-        assert self.call("create", host, port, int(secure), path, log, context, ev="created")["ok"]
+    def create(self, port, path, secure=False, host="127.0.0.1", context=0):
+        assert self.call("create", host, port, int(secure), path, "log\\WsAsyncSocket.log", context, ev="created")["ok"]
 
     def connect(self, timeout=60.0):
         return self.call("connect", ev="connect_result", timeout=timeout)
 
-    def log_text(self, log="log/WsAsyncSocket.log"):
-        path = self.cwd / log
+    def log_text(self):
+        path = self.cwd / "log" / "WsAsyncSocket.log"
         return path.read_text(errors="replace") if path.exists() else ""
 
     def quit(self):
-        if self.process.poll() is None:
-            try:
-                self.send("quit")
-                self.process.stdin.close()
-                self.process.wait(30)
-            except (OSError, subprocess.TimeoutExpired):
-                self.process.kill()
-                self.process.wait(10)
+        try:
+            self.send("quit")
+            self.process.stdin.close()
+            self.process.wait(30)
+        except (OSError, subprocess.TimeoutExpired):
+            self.process.kill()
+            self.process.wait(10)
 
 
 @pytest.fixture
@@ -142,13 +131,12 @@ def ws_server():
     started = []
 
     def start(tls=None):
-        server = WsServer(tls)
-        started.append(server)
-        return server
+        started.append(WsServer(tls))
+        return started[-1]
 
     yield start
     for server in started:
-        server.stop()
+        stop_process(server.process)
 
 
 @pytest.fixture
@@ -157,9 +145,8 @@ def driver(wine, tmp_path):
     started = []
 
     def start():
-        d = Driver(wine, tmp_path)
-        started.append(d)
-        return d
+        started.append(Driver(wine, tmp_path))
+        return started[-1]
 
     yield start
     for d in started:

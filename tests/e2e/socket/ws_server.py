@@ -1,22 +1,16 @@
-"""A WebSocket server on loopback for the socket component's tests.
+"""A WebSocket server on loopback for the socket component's tests, its own
+process (so a test can kill it). It prints one JSON object per line:
+{"ev": "listening", "port": N}, then what each connection did, which the
+first segment of the path it asks for chooses:
 
-Run as its own process (so a test can kill it), it prints one JSON object per
-line: {"ev": "listening", "port": N} first, then what each connection did.
-What a connection does is chosen by the first segment of the path it asks
-for (the rest, and the query, are only recorded):
-
-  echo     sends every message back as it came
-  frag     sends one text message in fragments of 1, 126, 65536 and the rest
-           bytes of a 300000-letter generated message, then echoes
+  echo     sends every message back as it came; on the text "ping me" it
+           pings first and reports the pong
   big      sends a generated text message of 1 MiB (the most a client takes),
            then echoes
-  nul      sends "abc", NUL, "def" as one text message, then echoes
   closeme  closes with code 4001 "bye now" when the first message arrives
-  ping     pings with "are you there", reports the pong, then sends "after-ping"
   flood    sends ?count=N generated messages while it echoes
   quiet    accepts and sends nothing; what arrives is only recorded
   fastecho echoes without recording (for the benchmark)
-  reject   refuses the upgrade with 403 Forbidden
 
 Generated messages are "G<size>:<salt>:" and size letters (see generate()).
 
@@ -32,14 +26,12 @@ import zlib
 from urllib.parse import parse_qs, urlsplit
 
 import websockets
-from http import HTTPStatus
 
 
 def generate(size, salt):
     # Letter i is 'a' + (7i + 13 salt) mod 26: it repeats every 26 letters.
     period = "".join(chr(ord("a") + (i * 7 + salt * 13) % 26) for i in range(26))
-    body = (period * (size // 26 + 1))[:size]
-    return f"G{size}:{salt}:{body}"
+    return f"G{size}:{salt}:" + (period * (size // 26 + 1))[:size]
 
 
 def check_generated(data):
@@ -59,16 +51,23 @@ def emit(**event):
     sys.stdout.flush()
 
 
-async def echo(ws, conn):
-    async for message in ws:
-        record(conn, message)
-        await ws.send(message)
-
-
 def record(conn, message):
     raw = message.encode("utf-8") if isinstance(message, str) else message
     emit(ev="recv", id=conn, kind="text" if isinstance(message, str) else "binary", len=len(raw),
          crc=zlib.crc32(raw), valid=check_generated(message), head=raw[:60].decode("latin-1"))
+
+
+async def echo(ws, conn, answer=True):
+    async for message in ws:
+        record(conn, message)
+        if message == "ping me":
+            try:
+                await asyncio.wait_for(await ws.ping(b"are you there"), 10)
+                emit(ev="pong", id=conn, ok=True)
+            except asyncio.TimeoutError:
+                emit(ev="pong", id=conn, ok=False)
+        if answer:
+            await ws.send(message)
 
 
 async def handler(ws, path):
@@ -76,39 +75,16 @@ async def handler(ws, path):
     target = urlsplit(path)
     mode = target.path.strip("/").split("/")[0]
     emit(ev="open", id=conn, path=path, mode=mode, headers=dict(ws.request_headers.raw_items()))
+    sender = None
     try:
-        if mode == "frag":
-            text = generate(300000, 5)
-            cuts = [1, 126, 65536]
-            pieces, at = [], 0
-            for n in cuts:
-                pieces.append(text[at:at + n])
-                at += n
-            pieces.append(text[at:])
-            await ws.send(iter(pieces))
-            await echo(ws, conn)
-        elif mode == "fastecho":
+        if mode == "fastecho":
             async for message in ws:
                 await ws.send(message)
         elif mode == "big":
             await ws.send(generate(1024 * 1024 - len("G1048576:9:"), 9))
-            await echo(ws, conn)
-        elif mode == "nul":
-            await ws.send("abc\x00def")
-            await echo(ws, conn)
         elif mode == "closeme":
-            message = await ws.recv()
-            record(conn, message)
+            record(conn, await ws.recv())
             await ws.close(4001, "bye now")
-        elif mode == "ping":
-            waiter = await ws.ping(b"are you there")
-            try:
-                await asyncio.wait_for(waiter, 10)
-                emit(ev="pong", id=conn, ok=True)
-            except asyncio.TimeoutError:
-                emit(ev="pong", id=conn, ok=False)
-            await ws.send("after-ping")
-            await echo(ws, conn)
         elif mode == "flood":
             count = int(parse_qs(target.query).get("count", ["100"])[0])
 
@@ -118,23 +94,12 @@ async def handler(ws, path):
                 emit(ev="flood_done", id=conn, count=count)
 
             sender = asyncio.ensure_future(flood())
-            await echo(ws, conn)
-            sender.cancel()
-        else:
-            async for message in ws:
-                record(conn, message)
-                if mode == "echo":
-                    await ws.send(message)
+        await echo(ws, conn, answer=mode != "quiet")
     except websockets.ConnectionClosed:
         pass
+    if sender:
+        sender.cancel()
     emit(ev="closed", id=conn, code=ws.close_code, reason=ws.close_reason)
-
-
-async def refuse(path, request_headers):
-    if path.startswith("/reject"):
-        emit(ev="rejected", path=path)
-        return HTTPStatus.FORBIDDEN, [], b"not you\n"
-    return None
 
 
 async def main():
@@ -146,7 +111,7 @@ async def main():
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(*args.tls)
     async with websockets.serve(handler, "127.0.0.1", 0, ssl=context, max_size=None, max_queue=None,
-                                ping_interval=None, close_timeout=5, process_request=refuse) as server:
+                                ping_interval=None, close_timeout=5) as server:
         emit(ev="listening", port=server.sockets[0].getsockname()[1])
         await asyncio.Future()
 

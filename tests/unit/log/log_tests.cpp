@@ -1,7 +1,12 @@
+// The log: its formatter, file, headers, rotation and writers; and where it
+// goes when a plain host process loads the library.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -10,13 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "core/text.h"
 #include "infra/log.h"
 #include "infra/log_internal.h"
 #include "support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 using hk::logging::FormatMessage;
-using hk::logging::FormatMessageNarrow;
 
 namespace {
 
@@ -27,10 +32,48 @@ std::string read_file(const fs::path& p) {
   return s.str();
 }
 
-size_t count_of(const std::string& haystack, const std::string& needle) {
-  size_t n = 0;
-  for (size_t pos = haystack.find(needle); pos != std::string::npos; pos = haystack.find(needle, pos + 1)) ++n;
-  return n;
+fs::path bin_dir() {
+  wchar_t exe[MAX_PATH];
+  ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  return fs::path(exe).parent_path();
+}
+
+// Runs the probe from folder (copied there with the DLLs) with folder as its
+// working directory; returns its exit code.
+DWORD run_probe_in(const fs::path& folder) {
+  fs::create_directories(folder);
+  for (const char* name : {"dll_load_probe.exe", "Hostkeeper.dll", "ClientSocket.dll"})
+    fs::copy_file(bin_dir() / name, folder / name, fs::copy_options::overwrite_existing);
+  std::wstring command = L"\"" + (folder / "dll_load_probe.exe").wstring() + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
+    return static_cast<DWORD>(-1);
+  ::WaitForSingleObject(pi.hProcess, 60000);
+  DWORD code = static_cast<DWORD>(-2);
+  ::GetExitCodeProcess(pi.hProcess, &code);
+  ::CloseHandle(pi.hThread);
+  ::CloseHandle(pi.hProcess);
+  return code;
+}
+
+fs::path local_app_data() {
+  wchar_t buf[MAX_PATH];
+  ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buf);
+  return buf;
+}
+
+void expect_started_log(const fs::path& log) {
+  ASSERT_TRUE(fs::exists(log)) << log;
+  const std::string text = read_file(log);
+  // The banner is the first entry of a new file, which carries only the time.
+  const std::string first = "\r\n\\d\\d:\\d\\d:\\d\\d  ";
+  const std::string entry = "\r\n\\d+ \\d\\d:\\d\\d:\\d\\d:\\d{1,3}  ";
+  EXPECT_TRUE(
+      std::regex_search(text, std::regex(first + "[\\w.-]+ @ Date:\\w{3} [ \\d]\\d \\d{4} @ \\d\\d:\\d\\d:\\d\\d\r\n")))
+      << text;
+  EXPECT_TRUE(std::regex_search(text, std::regex(entry + "Init instance : Host Keeper$"))) << text;
 }
 
 // Each test gets its own working directory and a log set up the way a host
@@ -47,79 +90,71 @@ class LogFile : public ::testing::Test {
   }
   void Init() { InitLog(L"ToolsSys", L"o.1", L"ToolsSys.log", false, L"", true); }
   fs::path log_dir() const { return dir_.path() / "log"; }
-  fs::path log_file() const { return log_dir() / "ToolsSys.log"; }
+  fs::path numbered(int i) const { return log_dir() / ("ToolsSys" + std::to_string(i) + ".log"); }
+  std::string text() const { return read_file(log_dir() / "ToolsSys.log"); }
 
   hk::test::ScratchDir dir_;
 };
 
 }  // namespace
 
-TEST(LogFormat, ConversionsItUnderstands) {
-  EXPECT_EQ(FormatMessage(L"%d|%u|%x|%ld|%s", -12, 4000000000u, 0xbeefu, -7L, L"wide"), L"-12|4000000000|beef|-7|wide");
-  EXPECT_EQ(FormatMessage(L"%f", 1.5), L"1.500000");
-  EXPECT_EQ(FormatMessageNarrow("%s=%d", "cmd", 3), "cmd=3");
+TEST(LogFormat, TheConversionsItKnowsAndNoOthers) {
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {FormatMessage(L"%d|%u|%x|%ld|%s", -12, 4000000000u, 0xbeefu, -7L, L"wide"), L"-12|4000000000|beef|-7|wide"},
+      {FormatMessage(L"%f", 1.5), L"1.500000"},
+      {hk::Widen(hk::logging::FormatMessageNarrow("%s=%d", "cmd", 3)), L"cmd=3"},
+      // Not understood: copied as they stand, taking no argument.
+      {FormatMessage(L"a%Sb%.2d|%d", 42), L"a%Sb%.2d|42"},
+      {FormatMessage(L"100%% %q"), L"100%% %q"},
+      {FormatMessage(L"%lu|%d", 5), L"u|5"},  // a lone l is dropped
+      {FormatMessage(L"end%"), L"end%"},
+      {FormatMessage(L"[%s][%s]", static_cast<const wchar_t*>(nullptr), L"ok"), L"[][ok]"},
+      {FormatMessage(L"[%s]", reinterpret_cast<const wchar_t*>(16)), L"[]"},
+      {hk::logging::EntryLine(4711, 9, 5, 3, 7, L"text"), L"\n4711 09:05:03:7  text"},
+      {hk::logging::EntryLine(1, 23, 59, 59, 999, L""), L"\n1 23:59:59:999  "},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].first, cases[i].second) << "row " << i;
 }
 
-TEST(LogFormat, UnknownConversionsAreCopiedAndTakeNoArgument) {
-  // %S and %.2d are not understood: copied as they stand, and the following
-  // %d takes the argument the skipped conversion was meant for.
-  EXPECT_EQ(FormatMessage(L"a%Sb%.2d|%d", 42), L"a%Sb%.2d|42");
-  EXPECT_EQ(FormatMessage(L"100%% %q"), L"100%% %q");
-  EXPECT_EQ(FormatMessage(L"%lu|%d", 5), L"u|5");  // a lone l is dropped
-  EXPECT_EQ(FormatMessage(L"end%"), L"end%");
-}
-
-TEST(LogFormat, BadStringPointersContributeNothing) {
-  EXPECT_EQ(FormatMessage(L"[%s][%s]", static_cast<const wchar_t*>(nullptr), L"ok"), L"[][ok]");
-  EXPECT_EQ(FormatMessage(L"[%s]", reinterpret_cast<const wchar_t*>(16)), L"[]");
-}
-
-TEST(LogFormat, EntryLineHasTwoDigitTimeAndUnpaddedMilliseconds) {
-  EXPECT_EQ(hk::logging::EntryLine(4711, 9, 5, 3, 7, L"text"), L"\n4711 09:05:03:7  text");
-  EXPECT_EQ(hk::logging::EntryLine(1, 23, 59, 59, 999, L""), L"\n1 23:59:59:999  ");
-}
-
-TEST_F(LogFile, FirstEntryCreatesFileWithNewFileHeader) {
+TEST_F(LogFile, NewFileBytesAreExactThenRestartHeaderAndLineCount) {
   Init();
-  EXPECT_FALSE(fs::exists(log_file())) << "the banner inside InitLog is filtered until the level is set";
+  EXPECT_FALSE(fs::exists(log_dir() / "ToolsSys.log"))
+      << "the banner inside InitLog is filtered until the level is set";
   EXPECT_EQ(WriteLog(L"dropped"), 0);
   ASSERT_EQ(SetLogLevel(2), 1);
-  ASSERT_EQ(WriteLog(L"first %d", 1), 1);
-  ASSERT_EQ(WriteLog(L"second"), 1);
-
-  const std::string text = read_file(log_file());
+  ASSERT_EQ(WriteLog(L"first \u00e9\u0141"), 1);
+  ASSERT_EQ(WriteLog(L"second\nline"), 1);
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  char date[16];
+  std::snprintf(date, sizeof date, "%.2d-%.2d-%.4d", now.wDay, now.wMonth, now.wYear);
   const std::string stars(84, '*');
-  EXPECT_EQ(text.rfind("\r\n" + stars + "\r\n\t\t\tLogging started from: [", 0), 0u) << text;
-  EXPECT_EQ(text.find("[GMT]"), std::string::npos);
-  EXPECT_EQ(text.find("PDT TIME STARTED"), std::string::npos);
-  EXPECT_NE(text.find("Product Name: ToolsSys \r\n\t\t\tVersion: o.1\r\n" + stars), std::string::npos);
-  // The first entry carries no process id or milliseconds; later ones do.
-  EXPECT_TRUE(std::regex_search(text, std::regex("\r\n\\d\\d:\\d\\d:\\d\\d  first 1\r\n")));
-  const std::string pid = std::to_string(::GetCurrentProcessId());
-  EXPECT_TRUE(std::regex_search(text, std::regex("\r\n" + pid + " \\d\\d:\\d\\d:\\d\\d:\\d{1,3}  second$"))) << text;
-  EXPECT_EQ(text.find("dropped"), std::string::npos);
+  const std::string head = "\r\n" + stars + "\r\n\t\t\tLogging started from: [" + date +
+                           "] \r\n\t\t\tProduct Name: ToolsSys \r\n\t\t\tVersion: o.1\r\n" + stars + "\r\n\r\n" +
+                           fs::path(hk::logging::State().path).string() + "\r\n";
+  const std::string before = text();
+  ASSERT_EQ(before.substr(0, head.size()), head);
+  // The first entry carries no process id or milliseconds; later ones do. The
+  // runtime's locale keeps U+00E9 as its byte and cannot write U+0141.
+  const std::regex rest("\r\n\\d\\d:\\d\\d:\\d\\d  first \xE9\\?\r\n" + std::to_string(::GetCurrentProcessId()) +
+                        " \\d\\d:\\d\\d:\\d\\d:\\d{1,3}  second\r\nline");
+  EXPECT_TRUE(std::regex_match(before.substr(head.size()), rest)) << before.substr(head.size());
   EXPECT_EQ(hk::logging::State().lineCount, 9);
-}
-
-TEST_F(LogFile, RestartWithExistingFileWritesStartupHeaderAndCountsLines) {
-  Init();
-  SetLogLevel(2);
-  for (int i = 0; i < 5; ++i) WriteLog(L"entry");
-  const std::string before = read_file(log_file());
 
   hk::logging::ResetForTesting();
   Init();
-  const std::string after = read_file(log_file());
+  const std::string after = text();
   ASSERT_EQ(after.rfind(before, 0), 0u);
   const std::string added = after.substr(before.size());
-  EXPECT_EQ(added.rfind("\r\n\r\n" + std::string(84, '*') + "\r\n\t\t\tLogging started from: [", 0), 0u) << added;
+  EXPECT_EQ(added.rfind("\r\n\r\n" + stars + "\r\n\t\t\tLogging started from: [", 0), 0u) << added;
   EXPECT_NE(added.find("][GMT] \r\n"), std::string::npos);
   EXPECT_NE(added.find(fs::path(hk::logging::State().path).string() + "\r\n"), std::string::npos) << added;
   EXPECT_TRUE(added.ends_with("PDT TIME STARTED\r\n")) << added;
-  EXPECT_EQ(hk::logging::State().lineCount, static_cast<int>(count_of(before, "\n")) + 9);
+  EXPECT_EQ(hk::logging::State().lineCount, std::count(before.begin(), before.end(), '\n') + 9)
+      << "the lines found in the file, and the header's";
 }
 
-TEST_F(LogFile, LevelGateAndSetLogLevel) {
+TEST_F(LogFile, LevelGate) {
   Init();
   EXPECT_EQ(WriteLog(L"x"), 0);
   EXPECT_EQ(WriteLogLevel1(L"x"), 0);
@@ -133,32 +168,28 @@ TEST_F(LogFile, LevelGateAndSetLogLevel) {
   EXPECT_EQ(WriteLog(nullptr), 0);
   EXPECT_EQ(WriteLog(L""), 0);
   EXPECT_EQ(WriteLogA("narrow %s %d", "text", 7), 1);
-  const std::string text = read_file(log_file());
-  EXPECT_NE(text.find("level0"), std::string::npos);
-  EXPECT_NE(text.find("level1"), std::string::npos);
-  EXPECT_NE(text.find("  narrow text 7"), std::string::npos);
+  const std::string log = text();
+  EXPECT_NE(log.find("  level0"), std::string::npos);
+  EXPECT_NE(log.find("  level1"), std::string::npos);
+  EXPECT_NE(log.find("  narrow text 7"), std::string::npos);
 }
 
 TEST_F(LogFile, RotationShiftsCopiesAndDropsTheEleventhGeneration) {
   Init();
   SetLogLevel(2);
   WriteLog(L"current generation");
-  fs::create_directories(log_dir());
-  for (int i = 1; i <= 10; ++i) std::ofstream(log_dir() / ("ToolsSys" + std::to_string(i) + ".log")) << "gen" << i;
+  for (int i = 1; i <= 10; ++i) std::ofstream(numbered(i)) << "gen" << i;
 
   hk::logging::SetLineCountForTesting(4999);
   WriteLog(L"the 5000th line");
-  EXPECT_EQ(read_file(log_dir() / "ToolsSys1.log"), "gen1") << "no rotation before the count reaches 5000";
+  EXPECT_EQ(read_file(numbered(1)), "gen1") << "no rotation before the count reaches 5000";
   WriteLog(L"after rotation");
 
-  const std::string first = read_file(log_dir() / "ToolsSys1.log");
-  EXPECT_NE(first.find("current generation"), std::string::npos);
-  EXPECT_NE(first.find("the 5000th line"), std::string::npos);
-  for (int i = 2; i <= 10; ++i)
-    EXPECT_EQ(read_file(log_dir() / ("ToolsSys" + std::to_string(i) + ".log")), "gen" + std::to_string(i - 1));
-  EXPECT_FALSE(fs::exists(log_dir() / "ToolsSys11.log"));
-
-  const std::string fresh = read_file(log_file());
+  EXPECT_NE(read_file(numbered(1)).find("current generation"), std::string::npos);
+  EXPECT_NE(read_file(numbered(1)).find("the 5000th line"), std::string::npos);
+  for (int i = 2; i <= 10; ++i) EXPECT_EQ(read_file(numbered(i)), "gen" + std::to_string(i - 1));
+  EXPECT_FALSE(fs::exists(numbered(11)));
+  const std::string fresh = text();
   EXPECT_EQ(fresh.find("current generation"), std::string::npos);
   EXPECT_NE(fresh.find("\r\nTIME----"), std::string::npos);
   EXPECT_TRUE(std::regex_search(
@@ -170,15 +201,14 @@ TEST_F(LogFile, RotationShiftsCopiesAndDropsTheEleventhGeneration) {
 
 TEST_F(LogFile, UnreadableFileAtStartIsAFinalFailure) {
   // A folder where the file should be cannot be opened for reading.
-  fs::create_directories(log_file());
+  fs::create_directories(log_dir() / "ToolsSys.log");
   Init();
   SetLogLevel(2);
-  EXPECT_TRUE(hk::logging::State().writeAttempted);
   EXPECT_EQ(WriteLog(L"x"), 0);
-  fs::remove(log_file());
+  fs::remove(log_dir() / "ToolsSys.log");
   EXPECT_EQ(WriteLog(L"still off"), 0);
   EXPECT_EQ(WriteLogLevel0(L"still off"), 0);
-  EXPECT_FALSE(fs::exists(log_file()));
+  EXPECT_FALSE(fs::exists(log_dir() / "ToolsSys.log"));
 }
 
 TEST_F(LogFile, ConcurrentWritersLoseAndTearNothing) {
@@ -218,7 +248,7 @@ TEST_F(LogFile, ConcurrentWritersLoseAndTearNothing) {
   std::vector<int> next(kThreads, -1);  // per writer: the entry expected next, -1 before the first kept one
   size_t kept = 0;
   for (int generation = 10; generation >= 0; --generation) {
-    const fs::path file = generation == 0 ? log_file() : log_dir() / ("ToolsSys" + std::to_string(generation) + ".log");
+    const fs::path file = generation == 0 ? log_dir() / "ToolsSys.log" : numbered(generation);
     SCOPED_TRACE(file.filename().string());
     const std::string text = read_file(file);
     ASSERT_EQ(text.rfind("\r\n" + std::string(84, '*') + "\r\n", 0), 0u) << "each file starts with its header";
@@ -260,34 +290,48 @@ TEST_F(LogFile, AnOversizedEntryKeepsItsStartAndSaysWhatWasLeftOut) {
   SetLogLevel(2);
   const std::wstring huge = L"<" + std::wstring(100000, L'r') + L">";
   WriteLog(L"request %s", huge.c_str());
-  const std::string text = read_file(log_file());
   const size_t kept = hk::logging::kMaxEntryChars;
-  const std::string expected = "  request <" + std::string(kept - 9, 'r') + " ... [" +
-                               std::to_string(huge.size() + 8 - kept) + " characters left out]";
-  EXPECT_NE(text.find(expected), std::string::npos) << text.substr(0, 200);
-  EXPECT_EQ(text.find(std::string(kept, 'r')), std::string::npos);
+  EXPECT_NE(text().find("  request <" + std::string(kept - 9, 'r') + " ... [" + std::to_string(huge.size() + 8 - kept) +
+                        " characters left out]"),
+            std::string::npos)
+      << text().substr(0, 200);
+  EXPECT_EQ(text().find(std::string(kept, 'r')), std::string::npos);
   WriteLog(L"after");
-  EXPECT_NE(read_file(log_file()).find("  after"), std::string::npos);
+  EXPECT_NE(text().find("  after"), std::string::npos);
 }
 
-TEST_F(LogFile, NewFileBytesAreExact) {
-  Init();
-  SetLogLevel(2);
-  WriteLog(L"first \u00e9\u0141");
-  WriteLog(L"second\nline");
-  SYSTEMTIME now{};
-  ::GetLocalTime(&now);
-  char date[16];
-  std::snprintf(date, sizeof date, "%.2d-%.2d-%.4d", now.wDay, now.wMonth, now.wYear);
-  const std::string stars(84, '*');
-  const std::string path = fs::path(hk::logging::State().path).string();
-  const std::string head = "\r\n" + stars + "\r\n\t\t\tLogging started from: [" + date +
-                           "] \r\n\t\t\tProduct Name: ToolsSys \r\n\t\t\tVersion: o.1\r\n" + stars + "\r\n\r\n" + path +
-                           "\r\n";
-  const std::string text = read_file(log_file());
-  ASSERT_EQ(text.substr(0, head.size()), head);
-  // The runtime's locale keeps U+00E9 as its byte and cannot write U+0141.
-  const std::regex rest("\r\n\\d\\d:\\d\\d:\\d\\d  first \xE9\\?\r\n" + std::to_string(::GetCurrentProcessId()) +
-                        " \\d\\d:\\d\\d:\\d\\d:\\d{1,3}  second\r\nline");
-  EXPECT_TRUE(std::regex_match(text.substr(head.size()), rest)) << text.substr(head.size());
+// Loading the library into a plain host process sets the log up where the
+// host's working directory says.
+TEST(DllStart, AgentLayoutLogsBesideTheExecutablesFolder) {
+  hk::test::ScratchDir scratch;
+  const fs::path bin = scratch.path() / "Tanglewick_Agent" / "bin";
+  ASSERT_EQ(run_probe_in(bin), 0u);
+  const fs::path log = scratch.path() / "Tanglewick_Agent" / "logs" / "ToolsSys.log";
+  expect_started_log(log);
+  EXPECT_EQ(read_file(log).find("PDT TIME STARTED"), std::string::npos);
+
+  // A second start finds file and folder: the start-up header goes in.
+  ASSERT_EQ(run_probe_in(bin), 0u);
+  const std::string text = read_file(log);
+  EXPECT_NE(text.find("][GMT] \r\n"), std::string::npos);
+  EXPECT_NE(text.find("PDT TIME STARTED\r\n"), std::string::npos);
+  EXPECT_NE(text.find((bin / "dll_load_probe.exe").string() + "\r\n"), std::string::npos) << text;
+}
+
+TEST(DllStart, OtherHostsLogInTheirWorkingDirectoryOrUnderTheQuillsteadFolder) {
+  const fs::path quillstead = local_app_data() / "Quillstead";
+  ASSERT_FALSE(fs::exists(quillstead)) << "left over from another run";
+  hk::test::ScratchDir scratch;
+  ASSERT_EQ(run_probe_in(scratch.path() / "first"), 0u);
+  expect_started_log(scratch.path() / "first" / "log" / "ToolsSys.log");
+
+  fs::create_directories(quillstead);
+  const DWORD code = run_probe_in(scratch.path() / "second");
+  const fs::path log = quillstead / "log" / "ToolsSys.log";
+  const bool found = fs::exists(log);
+  if (found) expect_started_log(log);
+  fs::remove_all(quillstead);
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(found);
+  EXPECT_FALSE(fs::exists(scratch.path() / "second" / "log"));
 }

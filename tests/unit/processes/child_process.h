@@ -27,7 +27,7 @@ class ChildProcess {
   // Starts image with the command line "\"image\" arguments", plus extra
   // threads, and waits until the child says it is up. Nothing on failure.
   static std::unique_ptr<ChildProcess> Start(const std::filesystem::path& image, const std::wstring& arguments,
-                                             int extraThreads = 0, DWORD creationFlags = 0) {
+                                             int extraThreads = 0) {
     static std::atomic<int> counter{0};
     const std::wstring readyName =
         L"Local\\hk-proc-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
@@ -41,8 +41,8 @@ class ChildProcess {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(image.c_str(), line.data(), nullptr, nullptr, FALSE, creationFlags | CREATE_NO_WINDOW,
-                          nullptr, nullptr, &startup, &info)) {
+    if (!::CreateProcessW(image.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                          &startup, &info)) {
       return nullptr;
     }
     child->process_.reset(info.hProcess);

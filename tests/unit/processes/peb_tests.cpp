@@ -27,15 +27,11 @@ namespace {
 class FakeMemory {
  public:
   bool shortReads = false;
-  int reads = 0;
-  std::vector<uint64_t> addresses;
 
   void put(uint64_t base, std::vector<BYTE> bytes) { regions_[base] = std::move(bytes); }
 
   hk::processes::ReadMemoryFn reader() {
     return [this](uint64_t address, void* buffer, size_t size, size_t* bytesRead) {
-      ++reads;
-      addresses.push_back(address);
       *bytesRead = 0;
       for (const auto& [base, bytes] : regions_) {
         if (address < base || address >= base + bytes.size()) continue;
@@ -86,125 +82,84 @@ void lay_out(FakeMemory& memory, const PebLayout& layout, uint16_t length, uint1
 
 }  // namespace
 
-TEST(PebPointer, StaysWithinTheBytesRead) {
+TEST(PebPieces, PointersAndStringsStayWithinTheBytesRead) {
   const BYTE data[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   EXPECT_EQ(PointerAt(data, 12, 4, 8), 0x0C0B0A0908070605ull);
   EXPECT_EQ(PointerAt(data, 12, 8, 4), 0x0C0B0A09ull);
-  EXPECT_EQ(PointerAt(data, 12, 5, 8), std::nullopt);
-  EXPECT_EQ(PointerAt(data, 11, 8, 4), std::nullopt);  // fewer bytes arrived than the buffer holds
-  EXPECT_EQ(PointerAt(data, 12, 13, 4), std::nullopt);
-  EXPECT_EQ(PointerAt(data, 12, SIZE_MAX - 2, 4), std::nullopt);
-  EXPECT_EQ(PointerAt(data, 12, 0, 2), std::nullopt);
-}
+  const size_t beyond[][3] = {{12, 5, 8}, {11, 8, 4}, {12, 13, 4}, {12, SIZE_MAX - 2, 4}, {12, 0, 2}};
+  for (const auto& b : beyond)
+    EXPECT_EQ(PointerAt(data, b[0], b[1], static_cast<uint32_t>(b[2])), std::nullopt) << b[0] << " " << b[1];
 
-TEST(PebString, TheDeclaredLengthIsTrustedOnlyAsFarAsTheBytesRead) {
   const std::vector<BYTE> abc = wide_bytes(L"abc");
-  EXPECT_EQ(UnicodeStringText(abc.data(), abc.size(), 0xFFFF), L"abc");
-  EXPECT_EQ(UnicodeStringText(abc.data(), abc.size(), 4), L"ab");
-  EXPECT_EQ(UnicodeStringText(abc.data(), abc.size(), 5), L"ab");  // an odd byte is dropped
-  EXPECT_EQ(UnicodeStringText(abc.data(), 3, 6), L"a");
-  EXPECT_EQ(UnicodeStringText(abc.data(), 0, 6), L"");
-  EXPECT_EQ(UnicodeStringText(nullptr, 0, 0), L"");
   const std::vector<BYTE> cut = wide_bytes(std::wstring(L"ab\0cd", 5));
-  EXPECT_EQ(UnicodeStringText(cut.data(), cut.size(), cut.size()), L"ab");
+  const std::pair<std::wstring, std::wstring> texts[] = {
+      {UnicodeStringText(abc.data(), abc.size(), 0xFFFF), L"abc"},
+      {UnicodeStringText(abc.data(), abc.size(), 4), L"ab"},
+      {UnicodeStringText(abc.data(), abc.size(), 5), L"ab"},  // an odd byte is dropped
+      {UnicodeStringText(abc.data(), 3, 6), L"a"},            // fewer bytes arrived than declared
+      {UnicodeStringText(abc.data(), 0, 6), L""},
+      {UnicodeStringText(nullptr, 0, 0), L""},
+      {UnicodeStringText(cut.data(), cut.size(), cut.size()), L"ab"},
+  };
+  for (const auto& [got, expected] : texts) EXPECT_EQ(got, expected);
 }
 
-TEST(PebWalk, ReadsBothPointerSizes) {
-  for (const PebLayout* layout : {&kPeb64Layout, &kPeb32Layout}) {
+TEST(PebWalk, WhatATargetCanLieAbout) {
+  const std::wstring line = L"\"C:\\a b\\x.exe\" --flag \u00fc";
+  const auto size = static_cast<uint16_t>(line.size() * 2);
+  const struct {
+    const char* name;
+    const PebLayout* layout;
+    bool shortReads;
+    uint16_t length, maximumLength;
+    std::wstring text;
+    uint64_t textAddress;
+    std::optional<std::wstring> expected;
+  } targets[] = {
+      {"64-bit", &kPeb64Layout, false, size, uint16_t(size + 2), line + L'\0', kText, line},
+      {"32-bit", &kPeb32Layout, false, size, uint16_t(size + 2), line + L'\0', kText, line},
+      {"a short read brings fewer bytes than MaximumLength", &kPeb64Layout, true, 6, 0xFFFF, L"abc", kText, L"abc"},
+      {"a failing read is retried with Length", &kPeb64Layout, false, 6, 0xFFFF, L"abc", kText, L"abc"},
+      {"neither length fits", &kPeb64Layout, false, 8, 0xFFFF, L"abc", kText, std::nullopt},
+      {"no terminator", &kPeb32Layout, false, 8, 8, L"abcdEXTRA", kText, L"abcd"},
+      {"an early terminator", &kPeb64Layout, false, 10, 10, std::wstring(L"ab\0de", 5), kText, L"ab"},
+      {"empty: the buffer is not read", &kPeb64Layout, false, 0, 0, L"", 0, L""},
+      {"a length but no buffer", &kPeb64Layout, false, 6, 8, L"abc", 0, std::nullopt},
+      {"a buffer pointer that leads nowhere", &kPeb64Layout, false, 6, 8, L"", 0xDEAD0000ull, std::nullopt},
+  };
+  for (const auto& t : targets) {
     FakeMemory memory;
-    const std::wstring line = L"\"C:\\a b\\x.exe\" --flag \u00fc";
-    std::vector<BYTE> text = wide_bytes(line + L'\0');
-    const auto size = static_cast<uint16_t>(line.size() * 2);
-    lay_out(memory, *layout, size, static_cast<uint16_t>(size + 2), text, kText);
-    const uint64_t peb = layout->pointerSize == 4 ? (kPeb & 0xFFFFFFFF) : kPeb;
-    EXPECT_EQ(ReadCommandLineFromPeb(*layout, peb, memory.reader()), line) << layout->pointerSize;
+    memory.shortReads = t.shortReads;
+    lay_out(memory, *t.layout, t.length, t.maximumLength, wide_bytes(t.text), t.textAddress);
+    const uint64_t peb = t.layout->pointerSize == 4 ? (kPeb & 0xFFFFFFFF) : kPeb;
+    EXPECT_EQ(ReadCommandLineFromPeb(*t.layout, peb, memory.reader()), t.expected) << t.name;
   }
-}
 
-TEST(PebWalk, AMaximumLengthBeyondTheTargetsMemory) {
-  // A short read brings fewer bytes than asked: only those are used.
-  FakeMemory shortRead;
-  shortRead.shortReads = true;
-  lay_out(shortRead, kPeb64Layout, 6, 0xFFFF, wide_bytes(L"abc"), kText);
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, shortRead.reader()), L"abc");
-
-  // A failing read is retried with Length.
-  FakeMemory strict;
-  lay_out(strict, kPeb64Layout, 6, 0xFFFF, wide_bytes(L"abc"), kText);
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, strict.reader()), L"abc");
-
-  // Neither fits: nothing.
-  FakeMemory neither;
-  lay_out(neither, kPeb64Layout, 8, 0xFFFF, wide_bytes(L"abc"), kText);
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, neither.reader()), std::nullopt);
-}
-
-TEST(PebWalk, TextWithoutATerminatorOrWithAnEarlyOne) {
-  FakeMemory noNul;
-  lay_out(noNul, kPeb32Layout, 8, 8, wide_bytes(L"abcdEXTRA"), kText);
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb32Layout, kPeb & 0xFFFFFFFF, noNul.reader()), L"abcd");
-
-  FakeMemory early;
-  lay_out(early, kPeb64Layout, 10, 10, wide_bytes(std::wstring(L"ab\0de", 5)), kText);
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, early.reader()), L"ab");
-}
-
-TEST(PebWalk, AnEmptyCommandLineIsReadWithoutTouchingTheBuffer) {
   FakeMemory memory;
-  lay_out(memory, kPeb64Layout, 0, 0, wide_bytes(L"not this"), kText);
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), L"");
-  EXPECT_EQ(std::count(memory.addresses.begin(), memory.addresses.end(), kText), 0);
+  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), std::nullopt) << "no PEB";
+  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, 0, memory.reader()), std::nullopt) << "PEB address 0";
+  memory.put(kPeb, std::vector<BYTE>(kPeb64Layout.pebBytes));
+  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), std::nullopt) << "null ProcessParameters";
+  std::vector<BYTE> shortPeb(kPeb64Layout.parametersOffset + 4);
+  put_pointer(shortPeb, kPeb64Layout.parametersOffset, 0x1000, 4);
+  memory.put(kPeb, shortPeb);
+  memory.shortReads = true;
+  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), std::nullopt)
+      << "the PEB ends inside its ProcessParameters pointer";
 }
 
-TEST(PebWalk, MissingPiecesGiveNothing) {
-  FakeMemory memory;
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), std::nullopt);  // no PEB
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, 0, memory.reader()), std::nullopt);
-
-  FakeMemory noParameters;  // ProcessParameters is null
-  noParameters.put(kPeb, std::vector<BYTE>(kPeb64Layout.pebBytes));
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, noParameters.reader()), std::nullopt);
-
-  FakeMemory shortPeb;  // the PEB ends before its ProcessParameters pointer does
-  shortPeb.shortReads = true;
-  std::vector<BYTE> peb(kPeb64Layout.parametersOffset + 4);
-  put_pointer(peb, kPeb64Layout.parametersOffset, 0x1000, 4);
-  shortPeb.put(kPeb, peb);
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, shortPeb.reader()), std::nullopt);
-
-  FakeMemory nullBuffer;  // a length but no buffer
-  lay_out(nullBuffer, kPeb64Layout, 6, 8, wide_bytes(L"abc"), 0);
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, nullBuffer.reader()), std::nullopt);
-
-  FakeMemory unmapped;  // the buffer pointer leads nowhere
-  lay_out(unmapped, kPeb64Layout, 6, 8, wide_bytes(L"abc"), kText);
-  std::vector<BYTE> parameters(kPeb64Layout.parametersBytes);
-  const uint16_t lengths[2] = {6, 8};
-  std::memcpy(parameters.data() + kPeb64Layout.commandLineOffset, lengths, 4);
-  put_pointer(parameters, kPeb64Layout.commandLineOffset + 8, 0xDEAD0000ull, 8);
-  unmapped.put(kParameters, parameters);
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, unmapped.reader()), std::nullopt);
-}
-
-TEST(PebWalk, ACommandLineBehindTheParametersComesWithThemInOneRead) {
+TEST(PebWalk, ACommandLineInsideOrAcrossTheParametersPage) {
   FakeMemory memory;
   lay_out(memory, kPeb64Layout, 0, 0, {}, 0);  // PEB; the parameters are replaced below
   std::vector<BYTE> block(8192);
   const std::wstring line = L"inside the parameters' page";
   const uint16_t lengths[2] = {static_cast<uint16_t>(line.size() * 2), static_cast<uint16_t>(line.size() * 2 + 2)};
   std::memcpy(block.data() + kPeb64Layout.commandLineOffset, lengths, 4);
-  put_pointer(block, kPeb64Layout.commandLineOffset + 8, kParameters + 0x400, 8);
-  std::memcpy(block.data() + 0x400, line.c_str(), (line.size() + 1) * 2);
-  memory.put(kParameters, block);
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), line);
-  EXPECT_EQ(memory.reads, 2);
-
-  // Across the end of that page it takes a read of its own.
-  const size_t crossing = 4096 - 6;
-  put_pointer(block, kPeb64Layout.commandLineOffset + 8, kParameters + crossing, 8);
-  std::memcpy(block.data() + crossing, line.c_str(), (line.size() + 1) * 2);
-  memory.put(kParameters, block);
-  memory.reads = 0;
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), line);
-  EXPECT_EQ(memory.reads, 3);
+  // The parameters' page is read with them; a line across its end is read on its own.
+  for (const size_t offset : {size_t{0x400}, size_t{4096 - 6}}) {
+    put_pointer(block, kPeb64Layout.commandLineOffset + 8, kParameters + offset, 8);
+    std::memcpy(block.data() + offset, line.c_str(), (line.size() + 1) * 2);
+    memory.put(kParameters, block);
+    EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), line) << offset;
+  }
 }

@@ -1,8 +1,8 @@
-// The plain parts of the service tool: the name tables, the row of one
-// service, and the growing buffer.
+// The row of one service from what the three queries said, and the names.
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <json/writer.h>
 
 #include <functional>
 #include <string>
@@ -15,144 +15,87 @@
 using hk::services::ServiceFacts;
 using hk::services::ServiceRow;
 
-TEST(ServiceNames, StateNames) {
-  const std::vector<std::pair<DWORD, std::string>> table = {
-      {SERVICE_STOPPED, "Stopped"}, {SERVICE_START_PENDING, "Starting"},    {SERVICE_STOP_PENDING, "Stopping"},
-      {SERVICE_RUNNING, "Running"}, {SERVICE_CONTINUE_PENDING, "Resuming"}, {SERVICE_PAUSE_PENDING, "Pausing"},
-      {SERVICE_PAUSED, "Paused"}};
-  for (const auto& [state, name] : table) EXPECT_EQ(Service::service_status(state), name) << state;
-}
-
-TEST(ServiceNames, StartTypeNames) {
-  const std::vector<std::pair<DWORD, std::string>> table = {{SERVICE_BOOT_START, "Boot Start"},
-                                                            {SERVICE_SYSTEM_START, "System Start"},
-                                                            {SERVICE_AUTO_START, "Auto Start"},
-                                                            {SERVICE_DEMAND_START, "Demand Start"},
-                                                            {SERVICE_DISABLED, "Disabled"}};
-  for (const auto& [type, name] : table) EXPECT_EQ(Service::service_start_type(type), name) << type;
-}
-
 TEST(ServiceNames, OtherValuesAreEmptyAndLogged) {
-  for (DWORD state : {0ul, 8ul, 0xFFFFFFFFul}) {
+  const struct {
+    std::string (*name)(DWORD);
+    DWORD value;
+    const char* expected;
+    const char* line;  // logged, or null for nothing
+  } cases[] = {
+      {&Service::service_status, SERVICE_RUNNING, "Running", nullptr},
+      {&Service::service_status, 8, "", "invalid flag in  Service::service_status()"},
+      {&Service::service_start_type, SERVICE_DISABLED, "Disabled", nullptr},
+      {&Service::service_start_type, 0xFFFFFFFF, "", "invalid flag in  Service::service_start_type()"},
+  };
+  for (const auto& c : cases) {
     hk::test::LogCapture log;
-    EXPECT_EQ(Service::service_status(state), "") << state;
-    EXPECT_TRUE(log.logged("invalid flag in  Service::service_status()")) << log.text();
-    EXPECT_FALSE(log.logged("invalid flag in  Service::service_start_type()"));
-  }
-  for (DWORD type : {5ul, 0xFFFFFFFFul}) {
-    hk::test::LogCapture log;
-    EXPECT_EQ(Service::service_start_type(type), "") << type;
-    EXPECT_TRUE(log.logged("invalid flag in  Service::service_start_type()")) << log.text();
+    EXPECT_EQ(c.name(c.value), c.expected) << c.value;
+    EXPECT_EQ(log.contains("invalid flag"), c.line != nullptr) << c.value << ": " << log.text();
+    if (c.line) {
+      EXPECT_TRUE(log.logged(c.line)) << c.value << ": " << log.text();
+    }
   }
 }
 
-TEST(ServiceNames, KnownValuesLogNothing) {
-  hk::test::LogCapture log;
-  Service::service_status(SERVICE_RUNNING);
-  Service::service_start_type(SERVICE_DISABLED);
-  EXPECT_EQ(log.text().find("invalid flag"), std::string::npos) << log.text();
-}
-
-namespace {
-
-// A service as the three queries describe it, with texts to point at.
-struct FakeService {
-  std::wstring name = L"Sp\u00f6oler";
-  std::wstring display = L"Druckwarteschlange \u2013 Spooler";
-  std::wstring path = L"C:\\windows\\system32\\spoolsv.exe -k";
-  std::wstring account = L"LocalSystem";
-  std::wstring descriptionText = L"Queues print jobs";
+TEST(ServiceRow, MembersFromTheQueriesThatAnswered) {
+  // A service as the three queries describe it; the enumeration saw it stopped.
+  std::wstring path = L"C:\\windows\\system32\\spoolsv.exe -k", account = L"LocalSystem", text = L"Queues print jobs",
+               empty;
   SERVICE_STATUS_PROCESS status{};
+  status.dwCurrentState = SERVICE_RUNNING;
+  status.dwProcessId = 4242;
   QUERY_SERVICE_CONFIGW config{};
-  SERVICE_DESCRIPTIONW description{};
-
-  FakeService() {
-    status.dwCurrentState = SERVICE_RUNNING;
-    status.dwProcessId = 4242;
-    config.dwStartType = SERVICE_AUTO_START;
-    config.lpBinaryPathName = path.data();
-    config.lpServiceStartName = account.data();
-    description.lpDescription = descriptionText.data();
+  config.dwStartType = SERVICE_AUTO_START;
+  config.lpBinaryPathName = path.data();
+  config.lpServiceStartName = account.data();
+  SERVICE_DESCRIPTIONW description{text.data()};
+  const ServiceFacts all{L"Sp\u00f6oler", L"Druckwarteschlange \u2013 Spooler", SERVICE_STOPPED, &status, &config,
+                         &description};
+  Json::Value full;
+  full["name"] = "Sp\xc3\xb6oler";
+  full["display_name"] = "Druckwarteschlange \xe2\x80\x93 Spooler";
+  full["pid"] = 4242u;
+  full["service_status"] = "Running";
+  full["start_type"] = "Auto Start";
+  full["path"] = "C:\\windows\\system32\\spoolsv.exe -k";
+  full["groups"] = "LocalSystem";
+  full["description"] = "Queues print jobs";
+  const struct {
+    const char* name;
+    std::function<void(ServiceFacts&)> change;
+    std::vector<std::pair<const char*, Json::Value>> differences;  // null: left out
+  } cases[] = {
+      {"every query answered", [](ServiceFacts&) {}, {}},
+      {"null texts are left out",
+       [&](ServiceFacts& f) {
+         f.displayName = nullptr;
+         config.lpBinaryPathName = config.lpServiceStartName = description.lpDescription = nullptr;
+       },
+       {{"display_name", {}}, {"path", {}}, {"groups", {}}, {"description", {}}}},
+      {"an empty text stays", [&](ServiceFacts&) { description.lpDescription = empty.data(); }, {{"description", ""}}},
+      {"no status: pid 0 and the enumerated state",
+       [](ServiceFacts& f) { f.status = nullptr; },
+       {{"pid", 0u}, {"service_status", "Stopped"}}},
+      {"no configuration and no description",
+       [](ServiceFacts& f) { f.config = nullptr, f.description = nullptr; },
+       {{"start_type", ""}, {"path", {}}, {"groups", {}}, {"description", {}}}},
+      {"unknown state and start type",
+       [&](ServiceFacts&) { status.dwCurrentState = 99, config.dwStartType = 17; },
+       {{"service_status", ""}, {"start_type", ""}}},
+  };
+  for (const auto& c : cases) {
+    const SERVICE_STATUS_PROCESS savedStatus = status;
+    const QUERY_SERVICE_CONFIGW savedConfig = config;
+    ServiceFacts facts = all;
+    c.change(facts);
+    Json::Value expected = full;
+    for (const auto& [key, value] : c.differences) {
+      if (value.isNull()) expected.removeMember(key);
+      if (!value.isNull()) expected[key] = value;
+    }
+    EXPECT_EQ(ServiceRow(facts), expected) << c.name;
+    status = savedStatus;
+    config = savedConfig;
+    description.lpDescription = text.data();
   }
-  ServiceFacts facts() {
-    ServiceFacts f;
-    f.name = name.c_str();
-    f.displayName = display.c_str();
-    f.enumeratedState = SERVICE_STOPPED;  // differs from the status query on purpose
-    f.status = &status;
-    f.config = &config;
-    f.description = &description;
-    return f;
-  }
-};
-
-std::vector<std::string> keys_of(const Json::Value& row) { return row.getMemberNames(); }
-
-}  // namespace
-
-TEST(ServiceRow, EveryMemberFromItsSource) {
-  FakeService fake;
-  const Json::Value row = ServiceRow(fake.facts());
-  EXPECT_EQ(row["pid"].asUInt(), 4242u);
-  EXPECT_TRUE(row["pid"].isIntegral());
-  EXPECT_EQ(row["name"].asString(), "Sp\xc3\xb6oler");
-  EXPECT_EQ(row["display_name"].asString(), "Druckwarteschlange \xe2\x80\x93 Spooler");
-  EXPECT_EQ(row["service_status"].asString(), "Running");
-  EXPECT_EQ(row["start_type"].asString(), "Auto Start");
-  EXPECT_EQ(row["path"].asString(), "C:\\windows\\system32\\spoolsv.exe -k");
-  EXPECT_EQ(row["groups"].asString(), "LocalSystem");
-  EXPECT_EQ(row["description"].asString(), "Queues print jobs");
-  EXPECT_EQ(keys_of(row).size(), 8u);
-}
-
-TEST(ServiceRow, NullTextsAreLeftOut) {
-  FakeService fake;
-  ServiceFacts facts = fake.facts();
-  facts.displayName = nullptr;
-  fake.config.lpBinaryPathName = nullptr;
-  fake.config.lpServiceStartName = nullptr;
-  fake.description.lpDescription = nullptr;
-  const Json::Value row = ServiceRow(facts);
-  EXPECT_EQ(keys_of(row), (std::vector<std::string>{"name", "pid", "service_status", "start_type"}));
-}
-
-TEST(ServiceRow, EmptyTextsStay) {
-  FakeService fake;
-  fake.descriptionText.clear();
-  fake.description.lpDescription = fake.descriptionText.data();
-  const Json::Value row = ServiceRow(fake.facts());
-  ASSERT_TRUE(row.isMember("description"));
-  EXPECT_EQ(row["description"].asString(), "");
-}
-
-TEST(ServiceRow, FailedQueriesGiveNoMembersFromThem) {
-  FakeService fake;
-  ServiceFacts facts = fake.facts();
-
-  facts.status = nullptr;  // pid 0, the state the enumeration saw
-  Json::Value row = ServiceRow(facts);
-  EXPECT_EQ(row["pid"].asUInt(), 0u);
-  EXPECT_EQ(row["service_status"].asString(), "Stopped");
-  EXPECT_EQ(row["start_type"].asString(), "Auto Start");
-
-  facts.config = nullptr;
-  row = ServiceRow(facts);
-  EXPECT_EQ(row["start_type"].asString(), "");
-  EXPECT_FALSE(row.isMember("path"));
-  EXPECT_FALSE(row.isMember("groups"));
-  EXPECT_TRUE(row.isMember("description"));
-
-  facts.description = nullptr;
-  row = ServiceRow(facts);
-  EXPECT_FALSE(row.isMember("description"));
-  EXPECT_EQ(keys_of(row), (std::vector<std::string>{"display_name", "name", "pid", "service_status", "start_type"}));
-}
-
-TEST(ServiceRow, UnknownStateAndStartTypeAreEmpty) {
-  FakeService fake;
-  fake.status.dwCurrentState = 99;
-  fake.config.dwStartType = 17;
-  const Json::Value row = ServiceRow(fake.facts());
-  EXPECT_EQ(row["service_status"].asString(), "");
-  EXPECT_EQ(row["start_type"].asString(), "");
 }

@@ -46,53 +46,44 @@ FakeRow& FakeRow::Set(std::wstring_view name, FakeVariant value, CIMTYPE type) {
   return *this;
 }
 
-FakeRow& FakeRow::Text(std::wstring_view name, std::wstring_view value) {
+// A variant of type vt that fill completes.
+template <typename Fill>
+FakeVariant MakeVariant(VARTYPE vt, Fill fill) {
   FakeVariant v;
-  v.mutable_get()->vt = VT_BSTR;
-  v.mutable_get()->bstrVal = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
-  return Set(name, std::move(v), CIM_STRING);
+  v.mutable_get()->vt = vt;
+  fill(*v.mutable_get());
+  return v;
+}
+
+FakeRow& FakeRow::Text(std::wstring_view name, std::wstring_view value) {
+  const auto text = [&](VARIANT& v) { v.bstrVal = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size())); };
+  return Set(name, MakeVariant(VT_BSTR, text), CIM_STRING);
 }
 
 FakeRow& FakeRow::Int32(std::wstring_view name, int32_t value, CIMTYPE type) {
-  FakeVariant v;
-  v.mutable_get()->vt = VT_I4;
-  v.mutable_get()->lVal = value;
-  return Set(name, std::move(v), type);
+  return Set(name, MakeVariant(VT_I4, [&](VARIANT& v) { v.lVal = value; }), type);
 }
 
 FakeRow& FakeRow::Int16(std::wstring_view name, int16_t value, CIMTYPE type) {
-  FakeVariant v;
-  v.mutable_get()->vt = VT_I2;
-  v.mutable_get()->iVal = value;
-  return Set(name, std::move(v), type);
+  return Set(name, MakeVariant(VT_I2, [&](VARIANT& v) { v.iVal = value; }), type);
 }
 
 FakeRow& FakeRow::UInt8(std::wstring_view name, uint8_t value) {
-  FakeVariant v;
-  v.mutable_get()->vt = VT_UI1;
-  v.mutable_get()->bVal = value;
-  return Set(name, std::move(v), CIM_UINT8);
+  return Set(name, MakeVariant(VT_UI1, [&](VARIANT& v) { v.bVal = value; }), CIM_UINT8);
 }
 
 FakeRow& FakeRow::Bool(std::wstring_view name, bool value) {
-  FakeVariant v;
-  v.mutable_get()->vt = VT_BOOL;
-  v.mutable_get()->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return Set(name, std::move(v), CIM_BOOLEAN);
+  return Set(name, MakeVariant(VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; }),
+             CIM_BOOLEAN);
 }
 
 FakeRow& FakeRow::UInt64(std::wstring_view name, uint64_t value) {
-  const std::wstring text = std::to_wstring(value);
-  FakeVariant v;
-  v.mutable_get()->vt = VT_BSTR;
-  v.mutable_get()->bstrVal = ::SysAllocString(text.c_str());
-  return Set(name, std::move(v), CIM_UINT64);
+  const std::wstring text = std::to_wstring(value);  // 64-bit values are decimal text in WMI
+  return Set(name, MakeVariant(VT_BSTR, [&](VARIANT& v) { v.bstrVal = ::SysAllocString(text.c_str()); }), CIM_UINT64);
 }
 
 FakeRow& FakeRow::Null(std::wstring_view name, CIMTYPE type) {
-  FakeVariant v;
-  v.mutable_get()->vt = VT_NULL;
-  return Set(name, std::move(v), type);
+  return Set(name, MakeVariant(VT_NULL, [](VARIANT&) {}), type);
 }
 
 FakeRow& FakeRow::Value(std::wstring_view name, const VARIANT& value, CIMTYPE type) {
@@ -130,21 +121,12 @@ FakeResults& FakeResults::AddRow(const FakeRow& row) {
 }
 
 FakeResults& FakeResults::AddNullObject(DWORD last_error) {
-  Step step;
-  step.kind = Step::Kind::kNullObject;
-  step.returned = 1;
-  step.last_error = last_error;
-  steps_.push_back(std::move(step));
+  steps_.push_back(Step{Step::Kind::kNullObject, {}, S_OK, 1, last_error});
   return *this;
 }
 
 FakeResults& FakeResults::AddNextFailure(HRESULT hr, ULONG returned, DWORD last_error) {
-  Step step;
-  step.kind = Step::Kind::kNextFailure;
-  step.hr = hr;
-  step.returned = returned;
-  step.last_error = last_error;
-  steps_.push_back(std::move(step));
+  steps_.push_back(Step{Step::Kind::kNextFailure, {}, hr, returned, last_error});
   return *this;
 }
 
@@ -215,6 +197,10 @@ class FakeObject {
 
 #define HK_NOTIMPL \
   { return Touch() ? E_NOTIMPL : E_UNEXPECTED; }
+// A method no code under test calls.
+#define HK_NOT_IMPLEMENTED(name, ...)         \
+  HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) \
+  override HK_NOTIMPL
 
 class FakeClassObject final : public IWbemClassObject, public FakeObject {
  public:
@@ -243,29 +229,29 @@ class FakeClassObject final : public IWbemClassObject, public FakeObject {
     return WBEM_S_NO_ERROR;
   }
 
-  HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE Put(LPCWSTR, LONG, VARIANT*, CIMTYPE) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE EndEnumeration() override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override HK_NOTIMPL;
+  HK_NOT_IMPLEMENTED(GetQualifierSet, IWbemQualifierSet**);
+  HK_NOT_IMPLEMENTED(Put, LPCWSTR, LONG, VARIANT*, CIMTYPE);
+  HK_NOT_IMPLEMENTED(Delete, LPCWSTR);
+  HK_NOT_IMPLEMENTED(GetNames, LPCWSTR, LONG, VARIANT*, SAFEARRAY**);
+  HK_NOT_IMPLEMENTED(BeginEnumeration, LONG);
+  HK_NOT_IMPLEMENTED(Next, LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*);
+  HK_NOT_IMPLEMENTED(EndEnumeration);
+  HK_NOT_IMPLEMENTED(GetPropertyQualifierSet, LPCWSTR, IWbemQualifierSet**);
+  HK_NOT_IMPLEMENTED(Clone, IWbemClassObject**);
+  HK_NOT_IMPLEMENTED(GetObjectText, LONG, BSTR*);
+  HK_NOT_IMPLEMENTED(SpawnDerivedClass, LONG, IWbemClassObject**);
+  HK_NOT_IMPLEMENTED(SpawnInstance, LONG, IWbemClassObject**);
+  HK_NOT_IMPLEMENTED(CompareTo, LONG, IWbemClassObject*);
+  HK_NOT_IMPLEMENTED(GetPropertyOrigin, LPCWSTR, BSTR*);
+  HK_NOT_IMPLEMENTED(InheritsFrom, LPCWSTR);
+  HK_NOT_IMPLEMENTED(GetMethod, LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**);
+  HK_NOT_IMPLEMENTED(PutMethod, LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*);
+  HK_NOT_IMPLEMENTED(DeleteMethod, LPCWSTR);
+  HK_NOT_IMPLEMENTED(BeginMethodEnumeration, LONG);
+  HK_NOT_IMPLEMENTED(NextMethod, LONG, BSTR*, IWbemClassObject**, IWbemClassObject**);
+  HK_NOT_IMPLEMENTED(EndMethodEnumeration);
+  HK_NOT_IMPLEMENTED(GetMethodQualifierSet, LPCWSTR, IWbemQualifierSet**);
+  HK_NOT_IMPLEMENTED(GetMethodOrigin, LPCWSTR, BSTR*);
 
  private:
   FakeRow row_;
@@ -306,10 +292,10 @@ class FakeEnumerator final : public IEnumWbemClassObject, public FakeObject {
     return E_UNEXPECTED;
   }
 
-  HRESULT STDMETHODCALLTYPE Reset() override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE Skip(LONG, ULONG) override HK_NOTIMPL;
+  HK_NOT_IMPLEMENTED(Reset);
+  HK_NOT_IMPLEMENTED(NextAsync, ULONG, IWbemObjectSink*);
+  HK_NOT_IMPLEMENTED(Clone, IEnumWbemClassObject**);
+  HK_NOT_IMPLEMENTED(Skip, LONG, ULONG);
 
  private:
   std::vector<FakeResults::Step> steps_;
@@ -348,9 +334,8 @@ class FakeServices final : public IWbemServices, public IClientSecurity, public 
     }
     return world_.FailureAt(FakeWmiStep::kSetBlanket);
   }
-  HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**,
-                                         DWORD*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) override HK_NOTIMPL;
+  HK_NOT_IMPLEMENTED(QueryBlanket, IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*);
+  HK_NOT_IMPLEMENTED(CopyProxy, IUnknown*, IUnknown**);
 
   HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
                                       IEnumWbemClassObject** enumerator) override {
@@ -369,39 +354,29 @@ class FakeServices final : public IWbemServices, public IClientSecurity, public 
     }
   }
 
-  HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
-                                          IWbemCallResult**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**,
-                                      IWbemCallResult**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext*,
-                                            IEnumWbemClassObject**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR, LONG, IWbemContext*,
-                                               IEnumWbemClassObject**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                    IWbemObjectSink*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                           IWbemObjectSink*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                                                  IEnumWbemClassObject**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                                       IWbemObjectSink*) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
-                                       IWbemClassObject**, IWbemCallResult**) override HK_NOTIMPL;
-  HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
-                                            IWbemObjectSink*) override HK_NOTIMPL;
+  HK_NOT_IMPLEMENTED(OpenNamespace, const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**);
+  HK_NOT_IMPLEMENTED(CancelAsyncCall, IWbemObjectSink*);
+  HK_NOT_IMPLEMENTED(QueryObjectSink, LONG, IWbemObjectSink**);
+  HK_NOT_IMPLEMENTED(GetObject, const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**);
+  HK_NOT_IMPLEMENTED(GetObjectAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
+  HK_NOT_IMPLEMENTED(PutClass, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**);
+  HK_NOT_IMPLEMENTED(PutClassAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*);
+  HK_NOT_IMPLEMENTED(DeleteClass, const BSTR, LONG, IWbemContext*, IWbemCallResult**);
+  HK_NOT_IMPLEMENTED(DeleteClassAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
+  HK_NOT_IMPLEMENTED(CreateClassEnum, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**);
+  HK_NOT_IMPLEMENTED(CreateClassEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
+  HK_NOT_IMPLEMENTED(PutInstance, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**);
+  HK_NOT_IMPLEMENTED(PutInstanceAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*);
+  HK_NOT_IMPLEMENTED(DeleteInstance, const BSTR, LONG, IWbemContext*, IWbemCallResult**);
+  HK_NOT_IMPLEMENTED(DeleteInstanceAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
+  HK_NOT_IMPLEMENTED(CreateInstanceEnum, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**);
+  HK_NOT_IMPLEMENTED(CreateInstanceEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
+  HK_NOT_IMPLEMENTED(ExecQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
+  HK_NOT_IMPLEMENTED(ExecNotificationQuery, const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**);
+  HK_NOT_IMPLEMENTED(ExecNotificationQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
+  HK_NOT_IMPLEMENTED(ExecMethod, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemClassObject**,
+                     IWbemCallResult**);
+  HK_NOT_IMPLEMENTED(ExecMethodAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemObjectSink*);
 };
 
 class FakeLocator final : public IWbemLocator, public FakeObject {
@@ -430,6 +405,7 @@ class FakeLocator final : public IWbemLocator, public FakeObject {
 
 #undef HK_FAKE_IUNKNOWN
 #undef HK_NOTIMPL
+#undef HK_NOT_IMPLEMENTED
 
 // ---- the fake WMI ---------------------------------------------------------------
 

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
+#include <functional>
+#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "infra/wmi.h"
@@ -16,6 +16,8 @@
 
 namespace {
 
+using hk::test::FakeResults;
+using hk::test::FakeRow;
 using hk::test::FakeWmi;
 using hk::test::FakeWmiStep;
 using hk::wbem::QueryStatus;
@@ -26,242 +28,176 @@ const hk::wbem::QueryTexts kTexts{{L"T enumerate failed %d"},
                                   {L"T finished"}};
 constexpr const wchar_t* kQuery = L"SELECT * FROM Win32_Thing";
 
+FakeRow Named(const wchar_t* name) { return FakeRow().Text(L"Name", name); }
+
 class WmiSequence : public hk::test::WmiLogTest {
  protected:
-  // The whole sequence on a local wmi, as the inventory tools run it; the
-  // names of the rows read are collected.
+  // The whole sequence on a local wmi, as the inventory tools run it, on a
+  // thread of its own; the names of the rows read are collected. Ends with
+  // every fake object released once and COM left as it was found.
   hk::wbem::QueryResult Run(const hk::wbem::QueryOptions& options = {}) {
-    wmi w;
-    return hk::wbem::RunQuery(hk::wbem::Open(w), kQuery, kTexts, options,
-        [&](IWbemClassObject& row) { names_.push_back(hk::wbem::Read<std::wstring>(row, L"Name").value_or(L"?")); });
+    hk::wbem::QueryResult result;
+    const auto com = hk::test::RunOnComThread([&] {
+      ::SetLastError(0);
+      wmi w;
+      result = hk::wbem::RunQuery(hk::wbem::Open(w), kQuery, kTexts, options, [&](IWbemClassObject& row) {
+        names_.push_back(hk::wbem::Read<std::wstring>(row, L"Name").value_or(L"?"));
+      });
+    });
+    EXPECT_TRUE(fake_.AllReleasedOnce()) << fake_.Accounting();
+    EXPECT_EQ(fake_.DirtyVariants(), 0);
+    EXPECT_TRUE(com.outer_kept && com.nothing_left);
+    return result;
+  }
+
+  // One walk over the results steps make: its status, the rows read, a line
+  // this walk logged and one it did not.
+  void ExpectWalk(const char* name, const std::function<void(FakeResults&)>& steps, bool stopOnFailedNext,
+                  QueryStatus status, const std::vector<std::wstring>& names, const std::string& line,
+                  const std::string& absent) {
+    FakeWmi fake;
+    steps(fake.Results(kQuery));
+    fake.Results().AddRow(Named(L"another query's row"));
+    const size_t logged = Log().size();
+    const auto result = Run({.pause_before_next = true, .stop_on_failed_next = stopOnFailedNext});
+    const std::string log = Log().substr(logged);
+    EXPECT_EQ(result.status, status) << name;
+    EXPECT_EQ(names_, names) << name;
+    EXPECT_NE(log.find(line), std::string::npos) << name << ": " << log;
+    EXPECT_EQ(log.find(absent), std::string::npos) << name << ": " << log;
+    EXPECT_TRUE(fake.AllReleasedOnce()) << name << ": " << fake.Accounting();
+    names_.clear();
   }
 
   FakeWmi fake_;
   std::vector<std::wstring> names_;
 };
 
-TEST_F(WmiSequence, ConnectsQueriesAndReleasesEverythingOnce) {
+}  // namespace
+
+TEST_F(WmiSequence, ConnectsQueriesAndWalksAsWmiExpects) {
   fake_.Results().AddRow().Text(L"Name", L"one");
   fake_.Results().AddRow().Text(L"Name", L"two");
-  hk::wbem::QueryResult result;
-  const auto com = hk::test::RunOnComThread([&] { result = Run(); });
-
+  const auto result = Run();
   EXPECT_EQ(result.status, QueryStatus::kCompleted);
   EXPECT_EQ(result.rows, 2u);
   EXPECT_EQ(names_, (std::vector<std::wstring>{L"one", L"two"}));
 
   ASSERT_EQ(fake_.connects().size(), 1u);
-  const auto& connect = fake_.connects()[0];
-  EXPECT_EQ(connect.resource, L"ROOT\\CIMV2");
-  EXPECT_FALSE(connect.user || connect.password || connect.locale || connect.authority || connect.context);
-  EXPECT_EQ(connect.flags, 0);
-
+  const auto& c = fake_.connects()[0];
+  EXPECT_EQ(c.resource, L"ROOT\\CIMV2");
+  EXPECT_FALSE(c.user || c.password || c.locale || c.authority || c.context || c.flags);
   ASSERT_EQ(fake_.blankets().size(), 1u);
-  const auto& blanket = fake_.blankets()[0];
-  EXPECT_EQ(blanket.authn_service, static_cast<DWORD>(RPC_C_AUTHN_WINNT));
-  EXPECT_EQ(blanket.authz_service, static_cast<DWORD>(RPC_C_AUTHZ_NONE));
-  EXPECT_EQ(blanket.authn_level, static_cast<DWORD>(RPC_C_AUTHN_LEVEL_CALL));
-  EXPECT_EQ(blanket.imp_level, static_cast<DWORD>(RPC_C_IMP_LEVEL_IMPERSONATE));
-  EXPECT_EQ(blanket.capabilities, static_cast<DWORD>(EOAC_NONE));
-  EXPECT_FALSE(blanket.server_principal || blanket.auth_info);
-
+  const auto& b = fake_.blankets()[0];
+  EXPECT_EQ(std::vector<DWORD>({b.authn_service, b.authz_service, b.authn_level, b.imp_level, b.capabilities}),
+            std::vector<DWORD>(
+                {RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE}));
+  EXPECT_FALSE(b.server_principal || b.auth_info);
   ASSERT_EQ(fake_.queries().size(), 1u);
-  EXPECT_EQ(fake_.queries()[0].language, L"WQL");
-  EXPECT_EQ(fake_.queries()[0].text, kQuery);
-  EXPECT_EQ(fake_.queries()[0].flags, 0x30);
-  EXPECT_FALSE(fake_.queries()[0].context);
-  for (LONG timeout : fake_.next_timeouts()) EXPECT_EQ(timeout, static_cast<LONG>(WBEM_INFINITE));
-  EXPECT_EQ(fake_.next_timeouts().size(), 3u);  // two rows and the end
-
-  EXPECT_TRUE(fake_.AllReleasedOnce()) << fake_.Accounting();
-  EXPECT_EQ(fake_.DirtyVariants(), 0);
+  const auto& q = fake_.queries()[0];
+  EXPECT_TRUE(q.language == L"WQL" && q.text == kQuery && q.flags == 0x30 && !q.context) << q.flags;
+  EXPECT_EQ(fake_.next_timeouts(), std::vector<LONG>(3, WBEM_INFINITE)) << "two rows and the end";
   EXPECT_TRUE(Logged("T finished"));
-  EXPECT_TRUE(com.outer_kept);
-  EXPECT_TRUE(com.nothing_left);
+
+  // A second request runs the whole sequence again.
+  Run();
+  EXPECT_EQ(fake_.locators_made(), 2);
+  EXPECT_EQ(names_.size(), 4u);
 }
 
 // Each failing step logs its line, releases what it had, leaves COM once, and
 // the steps after it touch nothing.
-struct FailureCase {
-  FakeWmiStep step;
-  const char* line;
-  int connects;
-  int blankets;
-};
-
-class WmiSetupFailure : public WmiSequence, public ::testing::WithParamInterface<FailureCase> {};
-
-TEST_P(WmiSetupFailure, StopsTheSequenceThere) {
-  fake_.Results().AddRow().Text(L"Name", L"never read");
-  fake_.Fail(GetParam().step, E_ACCESSDENIED);
-  hk::wbem::QueryResult result;
-  const auto com = hk::test::RunOnComThread([&] { result = Run(); });
-
-  EXPECT_EQ(result.status, QueryStatus::kNotConnected);
-  EXPECT_EQ(result.rows, 0u);
-  EXPECT_TRUE(Logged(GetParam().line)) << Log();
-  EXPECT_EQ(static_cast<int>(fake_.connects().size()), GetParam().connects);
-  EXPECT_EQ(static_cast<int>(fake_.blankets().size()), GetParam().blankets);
-  EXPECT_TRUE(fake_.queries().empty());
-  EXPECT_FALSE(Logged("T enumerate failed 0"));
-  EXPECT_TRUE(fake_.AllReleasedOnce()) << fake_.Accounting();
-  EXPECT_TRUE(com.outer_kept);
-  EXPECT_TRUE(com.nothing_left);
-}
-
-INSTANTIATE_TEST_SUITE_P(Steps, WmiSetupFailure,
-                         ::testing::Values(FailureCase{FakeWmiStep::kCreateLocator,
-                                                       "Failed(CoCreateInstance) in -> ||wmi::create_instance||", 0, 0},
-                                           FailureCase{FakeWmiStep::kConnectServer,
-                                                       "Failed(ConnectServer) in -> ||wmi::connect||", 1, 0},
-                                           FailureCase{FakeWmiStep::kSetBlanket,
-                                                       "Failed(CoSetProxyBlanket) in -> ||wmi::security||", 1, 1}));
-
-TEST_F(WmiSequence, FailedQueryLogsAndReleases) {
-  fake_.Results(kQuery).FailExecQuery();
-  fake_.Results().AddRow().Text(L"Name", L"other query's row");
-  hk::wbem::QueryResult result;
-  const auto com = hk::test::RunOnComThread([&] {
-    ::SetLastError(0);
-    result = Run();
-  });
-  EXPECT_EQ(result.status, QueryStatus::kQueryFailed);
-  EXPECT_TRUE(names_.empty());
-  EXPECT_TRUE(Logged("T enumerate failed 0")) << Log();
-  EXPECT_FALSE(Logged("T finished"));
-  EXPECT_TRUE(fake_.AllReleasedOnce()) << fake_.Accounting();
-  EXPECT_TRUE(com.outer_kept);
-  EXPECT_TRUE(com.nothing_left);
-}
-
-TEST_F(WmiSequence, RowWithoutObjectIsSkippedAndTheWalkGoesOn) {
-  fake_.Results().AddRow().Text(L"Name", L"before");
-  fake_.Results().AddNullObject(1234);
-  fake_.Results().AddRow().Text(L"Name", L"after");
-  const auto result = Run();
-  EXPECT_EQ(result.status, QueryStatus::kCompleted);
-  EXPECT_EQ(result.rows, 2u);
-  EXPECT_EQ(names_, (std::vector<std::wstring>{L"before", L"after"}));
-  EXPECT_TRUE(Logged("T object null LastError:1234")) << Log();
-  EXPECT_TRUE(fake_.AllReleasedOnce()) << fake_.Accounting();
-}
-
-TEST_F(WmiSequence, FailedNextEndsTheWalkKeepingEarlierRows) {
-  fake_.Results().AddRow().Text(L"Name", L"kept");
-  fake_.Results().AddNextFailure(WBEM_E_TRANSPORT_FAILURE, 1, 31);
-  fake_.Results().AddRow().Text(L"Name", L"not reached");
-  const auto result = Run();
-  EXPECT_EQ(result.status, QueryStatus::kNextFailed);
-  EXPECT_EQ(names_, std::vector<std::wstring>{L"kept"});
-  EXPECT_TRUE(
-      Logged("T next failed hres:" + std::to_string(static_cast<int>(WBEM_E_TRANSPORT_FAILURE)) + ", LastError:31"))
-      << Log();
-  EXPECT_FALSE(Logged("T finished"));
-  EXPECT_TRUE(fake_.AllReleasedOnce()) << fake_.Accounting();
-}
-
-TEST_F(WmiSequence, ACountOfZeroEndsTheWalkEvenWhenNextFailed) {
-  fake_.Results().AddRow().Text(L"Name", L"kept");
-  fake_.Results().AddNextFailure(WBEM_E_FAILED, 0);
-  fake_.Results().AddRow().Text(L"Name", L"not reached");
-  const auto result = Run();
-  EXPECT_EQ(result.status, QueryStatus::kCompleted);
-  EXPECT_EQ(names_, std::vector<std::wstring>{L"kept"});
-  EXPECT_TRUE(Logged("T finished"));
-  EXPECT_TRUE(fake_.AllReleasedOnce()) << fake_.Accounting();
-}
-
-TEST_F(WmiSequence, WithoutTheResultCheckOnlyTheCountCounts) {
-  fake_.Results().AddNextFailure(WBEM_E_FAILED, 1);  // a count without an object: skipped
-  fake_.Results().AddRow().Text(L"Name", L"read");
-  const auto result = Run({.pause_before_next = true, .stop_on_failed_next = false});
-  EXPECT_EQ(result.status, QueryStatus::kCompleted);
-  EXPECT_EQ(names_, std::vector<std::wstring>{L"read"});
-  EXPECT_EQ(Log().find("T next failed"), std::string::npos);
-  EXPECT_TRUE(fake_.AllReleasedOnce()) << fake_.Accounting();
-}
-
-TEST_F(WmiSequence, ThrowingCallbackStillReleasesAndLeavesCom) {
-  fake_.Results().AddRow().Text(L"Name", L"one");
-  fake_.Results().AddRow().Text(L"Name", L"two");
-  bool thrown = false;
-  const auto com = hk::test::RunOnComThread([&] {
-    wmi w;
-    try {
-      hk::wbem::RunQuery(hk::wbem::Open(w), kQuery, kTexts, {},
-                         [](IWbemClassObject&) { throw std::runtime_error("row"); });
-    } catch (const std::runtime_error&) {
-      thrown = true;
-    }
-  });
-  EXPECT_TRUE(thrown);
-  EXPECT_TRUE(fake_.AllReleasedOnce()) << fake_.Accounting();
-  EXPECT_TRUE(com.outer_kept);
-  EXPECT_TRUE(com.nothing_left);
-}
-
-TEST_F(WmiSequence, ASecondRequestRunsTheWholeSequenceAgain) {
-  fake_.Results().AddRow().Text(L"Name", L"row");
-  // Process security can be set once: Windows refuses the second call
-  // (RPC_E_TOO_LATE), Wine accepts every call. Either way the refusal is only
-  // logged and the request goes on.
-  for (int request = 0; request < 2; ++request) {
-    wmi w;
-    hk::wbem::RunQuery(hk::wbem::Open(w), kQuery, kTexts, {}, [&](IWbemClassObject& row) {
-      names_.push_back(hk::wbem::Read<std::wstring>(row, L"Name").value_or(L"?"));
-    });
+TEST_F(WmiSequence, AFailingSetUpStepStopsTheSequenceThere) {
+  const struct {
+    FakeWmiStep step;
+    const char* line;
+    size_t connects, blankets;
+  } cases[] = {{FakeWmiStep::kCreateLocator, "Failed(CoCreateInstance) in -> ||wmi::create_instance||", 0, 0},
+               {FakeWmiStep::kConnectServer, "Failed(ConnectServer) in -> ||wmi::connect||", 1, 0},
+               {FakeWmiStep::kSetBlanket, "Failed(CoSetProxyBlanket) in -> ||wmi::security||", 1, 1}};
+  for (const auto& c : cases) {
+    FakeWmi fake;  // in place of fake_ while it lives
+    fake.Results().AddRow().Text(L"Name", L"never read");
+    fake.Fail(c.step, E_ACCESSDENIED);
+    const auto result = Run();
+    EXPECT_EQ(result.status, QueryStatus::kNotConnected) << c.line;
+    EXPECT_EQ(result.rows, 0u) << c.line;
+    EXPECT_TRUE(Logged(c.line)) << Log();
+    EXPECT_EQ(fake.connects().size(), c.connects) << c.line;
+    EXPECT_EQ(fake.blankets().size(), c.blankets) << c.line;
+    EXPECT_TRUE(fake.queries().empty()) << c.line;
+    EXPECT_TRUE(fake.AllReleasedOnce()) << c.line << ": " << fake.Accounting();
   }
-  EXPECT_EQ(fake_.locators_made(), 2);
-  EXPECT_EQ(fake_.connects().size(), 2u);
-  EXPECT_EQ(names_, (std::vector<std::wstring>{L"row", L"row"}));
-  // Wine accepts every CoInitializeSecurity call; Windows refuses the second.
-  EXPECT_LE(Count("Failed(CoInitializeSecurity) in -> ||wmi::ini_com()|| "), 1) << Log();
-  EXPECT_TRUE(fake_.AllReleasedOnce()) << fake_.Accounting();
+  EXPECT_FALSE(Logged("T enumerate failed 0"));
+}
+
+TEST_F(WmiSequence, TheWalkSkipsMissingObjectsAndEndsWhereItMust) {
+  ExpectWalk(
+      "a failed query", [](FakeResults& r) { r.FailExecQuery(); }, true, QueryStatus::kQueryFailed, {},
+      "  T enumerate failed 0", "T finished");
+  ExpectWalk(
+      "a row without object is skipped",
+      [](FakeResults& r) { r.AddRow(Named(L"before")).AddNullObject(1234).AddRow(Named(L"after")); }, true,
+      QueryStatus::kCompleted, {L"before", L"after"}, "  T object null LastError:1234", "T next failed");
+  ExpectWalk(
+      "a failed Next ends the walk",
+      [](FakeResults& r) {
+        r.AddRow(Named(L"kept")).AddNextFailure(WBEM_E_TRANSPORT_FAILURE, 1, 31).AddRow(Named(L"no"));
+      },
+      true, QueryStatus::kNextFailed, {L"kept"},
+      "  T next failed hres:" + std::to_string(static_cast<int>(WBEM_E_TRANSPORT_FAILURE)) + ", LastError:31",
+      "T finished");
+  ExpectWalk(
+      "a count of zero ends it even when Next failed",
+      [](FakeResults& r) { r.AddRow(Named(L"kept")).AddNextFailure(WBEM_E_FAILED, 0).AddRow(Named(L"no")); }, true,
+      QueryStatus::kCompleted, {L"kept"}, "  T finished", "T object null");
+  ExpectWalk(
+      "without the result check only the count counts",
+      [](FakeResults& r) { r.AddNextFailure(WBEM_E_FAILED, 1).AddRow(Named(L"read")); }, false, QueryStatus::kCompleted,
+      {L"read"}, "  T finished", "T next failed");
 }
 
 TEST_F(WmiSequence, LogLinesGoAtTheirLevel) {
-  fake_.Results().AddRow().Text(L"Name", L"row");
   SetLogLevel(1);
-  const hk::wbem::QueryTexts texts{{L"T level one enumerate", 1}, {}, {}, {L"T level two finished", 2}};
+  fake_.Results().AddRow().Text(L"Name", L"row");
   fake_.Results(L"failing").FailExecQuery();
+  const hk::wbem::QueryTexts texts{{L"T level one enumerate", 1}, {}, {}, {L"T level two finished", 2}};
   wmi w;
-  for (const wchar_t* query : {L"failing", kQuery}) {
+  for (const wchar_t* query : {L"failing", kQuery})
     hk::wbem::RunQuery(hk::wbem::Open(w), query, texts, {}, [](IWbemClassObject&) {});
-  }
   EXPECT_TRUE(Logged("T level one enumerate")) << Log();
   EXPECT_FALSE(Logged("T level two finished"));
 }
 
-TEST_F(WmiSequence, PropertiesReadThroughTheFakeFollowWmiTypes) {
-  fake_.Results()
-      .AddRow()
-      .Text(L"Caption", L"c")
-      .Int32(L"Availability", 3, CIM_UINT16)
-      .UInt8(L"SIDType", 4)
-      .UInt64(L"Capacity", 5000000000ull)
-      .Null(L"InstallDate", CIM_DATETIME)
-      .Bool(L"Shared", true);
-  bool checked = false;
-  wmi w;
-  hk::wbem::RunQuery(hk::wbem::Open(w), kQuery, kTexts, {}, [&](IWbemClassObject& row) {
-    EXPECT_EQ(hk::wbem::Read<std::wstring>(row, L"caption"), L"c");  // names ignore case, as in WMI
-    EXPECT_EQ(hk::wbem::Read<uint16_t>(row, L"Availability"), 3);
-    EXPECT_EQ(hk::wbem::Read<uint8_t>(row, L"SIDType"), 4);
-    EXPECT_EQ(hk::wbem::Read<uint64_t>(row, L"Capacity"), 5000000000ull);
-    EXPECT_EQ(hk::wbem::Read<std::wstring>(row, L"InstallDate"), std::nullopt);
-    EXPECT_EQ(hk::wbem::Read<bool>(row, L"Shared"), true);
-    EXPECT_EQ(hk::wbem::Read<std::wstring>(row, L"NoSuchProperty"), std::nullopt);
-    hk::unique_variant value;
-    CIMTYPE type = CIM_EMPTY;
-    EXPECT_TRUE(hk::wbem::GetProperty(row, L"Availability", value, &type));
-    EXPECT_EQ(type, CIM_UINT16);
-    EXPECT_FALSE(hk::wbem::GetProperty(row, L"NoSuchProperty", value, &type));
-    EXPECT_EQ(value.get().vt, VT_EMPTY);
-    checked = true;
+// The sequence against the system's own WMI (Wine's in the test prefix),
+// through a class that has rows there.
+TEST(WmiReal, FindsThisProcessAmongWin32ProcessRows) {
+  ASSERT_EQ(hk::wbem::g_locatorFactory, &hk::wbem::CreateSystemLocator);
+  const auto own_id = static_cast<uint32_t>(::GetCurrentProcessId());
+  hk::wbem::QueryResult result;
+  std::optional<std::wstring> own_name;
+  VARTYPE id_type = VT_EMPTY, working_set_type = VT_EMPTY;
+  std::optional<uint64_t> own_working_set;
+  const auto com = hk::test::RunOnComThread([&] {
+    wmi w;
+    result = hk::wbem::RunQuery(hk::wbem::Open(w), L"SELECT * FROM Win32_Process", {}, {.pause_before_next = true},
+                                [&](IWbemClassObject& row) {
+                                  if (hk::wbem::Read<uint32_t>(row, L"ProcessId") != own_id) return;
+                                  own_name = hk::wbem::Read<std::wstring>(row, L"Name");
+                                  own_working_set = hk::wbem::Read<uint64_t>(row, L"WorkingSetSize");
+                                  hk::unique_variant value;
+                                  if (hk::wbem::GetProperty(row, L"ProcessId", value)) id_type = value.get().vt;
+                                  if (hk::wbem::GetProperty(row, L"WorkingSetSize", value))
+                                    working_set_type = value.get().vt;
+                                });
   });
-  EXPECT_TRUE(checked);
-  EXPECT_EQ(fake_.DirtyVariants(), 0);
-  EXPECT_TRUE(fake_.AllReleasedOnce()) << fake_.Accounting();
+  EXPECT_EQ(result.status, hk::wbem::QueryStatus::kCompleted);
+  EXPECT_GE(result.rows, 1u);
+  EXPECT_EQ(own_name, L"wmi_tests.exe");
+  // The mapping the reader relies on: uint32 as VT_I4, uint64 as text.
+  EXPECT_EQ(id_type, VT_I4);
+  EXPECT_EQ(working_set_type, VT_BSTR);
+  EXPECT_TRUE(own_working_set.has_value());
+  EXPECT_TRUE(com.outer_kept);
+  EXPECT_TRUE(com.nothing_left);
 }
-
-}  // namespace

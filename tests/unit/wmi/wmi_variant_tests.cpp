@@ -1,3 +1,4 @@
+// Reading a property's VARIANT the way WMI fills it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,120 +8,78 @@
 #include <optional>
 #include <string>
 
-#include "infra/win_resource.h"
 #include "infra/wmi_variant.h"
+#include "support/fake_wmi.h"
 
 namespace {
 
+using hk::test::FakeVariant;
 using hk::wbem::As;
 using hk::wbem::IsSet;
 
-// A VARIANT for one test; the BSTR forms own their text.
-class Value {
- public:
-  Value() { ::VariantInit(&v_); }
-  ~Value() { ::VariantClear(&v_); }
-  Value(const Value&) = delete;
-  Value& operator=(const Value&) = delete;
-  static Value I4(LONG x) {
-    return Make(VT_I4, [&](VARIANT& v) { v.lVal = x; });
-  }
-  static Value I2(SHORT x) {
-    return Make(VT_I2, [&](VARIANT& v) { v.iVal = x; });
-  }
-  static Value UI1(BYTE x) {
-    return Make(VT_UI1, [&](VARIANT& v) { v.bVal = x; });
-  }
-  static Value Bool(bool x) {
-    return Make(VT_BOOL, [&](VARIANT& v) { v.boolVal = x ? VARIANT_TRUE : VARIANT_FALSE; });
-  }
-  static Value Text(const wchar_t* x) {
-    return Make(VT_BSTR, [&](VARIANT& v) { v.bstrVal = ::SysAllocString(x); });
-  }
-  static Value NullBstr() {
-    return Make(VT_BSTR, [](VARIANT& v) { v.bstrVal = nullptr; });
-  }
-  static Value Null() {
-    return Make(VT_NULL, [](VARIANT&) {});
-  }
-  static Value Empty() {
-    return Make(VT_EMPTY, [](VARIANT&) {});
-  }
-  static Value UI8(ULONGLONG x) {
-    return Make(VT_UI8, [&](VARIANT& v) { v.ullVal = x; });
-  }
-  const VARIANT& get() const { return v_; }
-
- private:
-  Value(Value&& other) noexcept : v_(other.v_) { ::VariantInit(&other.v_); }
-  template <typename Fill>
-  static Value Make(VARTYPE type, Fill fill) {
-    Value value;
-    value.v_.vt = type;
-    fill(value.v_);
-    return value;
-  }
-  VARIANT v_;
-};
-
-TEST(WmiVariant, TextIsReadOnlyFromBstr) {
-  EXPECT_EQ(As<std::wstring>(Value::Text(L"Administrator").get()), L"Administrator");
-  EXPECT_EQ(As<std::wstring>(Value::NullBstr().get()), L"");  // present but empty
-  EXPECT_EQ(As<std::wstring>(Value::I4(5).get()), std::nullopt);
-  EXPECT_EQ(As<std::wstring>(Value::Null().get()), std::nullopt);
-  EXPECT_EQ(As<std::wstring>(Value::Empty().get()), std::nullopt);
+template <typename Fill>
+FakeVariant V(VARTYPE type, Fill fill) {
+  FakeVariant v;
+  v.mutable_get()->vt = type;
+  fill(*v.mutable_get());
+  return v;
 }
-
-TEST(WmiVariant, ThirtyTwoAndSixteenBitUnsignedArriveAsI4) {
-  EXPECT_EQ(As<uint32_t>(Value::I4(512).get()), 512u);
-  // A uint32 above INT32_MAX comes through VT_I4 as a negative number.
-  EXPECT_EQ(As<uint32_t>(Value::I4(static_cast<LONG>(0x80000200u)).get()), 0x80000200u);
-  EXPECT_EQ(As<int32_t>(Value::I4(-7).get()), -7);
-  EXPECT_EQ(As<uint16_t>(Value::I4(65535).get()), 65535);
-  EXPECT_EQ(As<uint16_t>(Value::I4(65536).get()), std::nullopt);
-  EXPECT_EQ(As<uint16_t>(Value::I4(-1).get()), std::nullopt);
-  EXPECT_EQ(As<uint32_t>(Value::I2(3).get()), std::nullopt);
-  EXPECT_EQ(As<int32_t>(Value::Text(L"3").get()), std::nullopt);
-  EXPECT_EQ(As<uint32_t>(Value::Null().get()), std::nullopt);
+FakeVariant I4(LONG x) {
+  return V(VT_I4, [&](VARIANT& v) { v.lVal = x; });
 }
-
-TEST(WmiVariant, SmallTypesKeepTheirOwnVariantTypes) {
-  EXPECT_EQ(As<uint8_t>(Value::UI1(200).get()), 200);
-  EXPECT_EQ(As<uint8_t>(Value::I4(200).get()), std::nullopt);
-  EXPECT_EQ(As<int16_t>(Value::I2(-3).get()), -3);
-  EXPECT_EQ(As<int16_t>(Value::I4(-3).get()), std::nullopt);
-  EXPECT_EQ(As<bool>(Value::Bool(true).get()), true);
-  EXPECT_EQ(As<bool>(Value::Bool(false).get()), false);
-  EXPECT_EQ(As<bool>(Value::I4(1).get()), std::nullopt);
+FakeVariant I2(SHORT x) {
+  return V(VT_I2, [&](VARIANT& v) { v.iVal = x; });
 }
-
-TEST(WmiVariant, SixtyFourBitValuesAreDecimalText) {
-  EXPECT_EQ(As<uint64_t>(Value::Text(L"18446744073709551615").get()), std::numeric_limits<uint64_t>::max());
-  EXPECT_EQ(As<uint64_t>(Value::Text(L"18446744073709551616").get()), std::nullopt);  // one too many
-  EXPECT_EQ(As<uint64_t>(Value::Text(L"0").get()), 0u);
-  EXPECT_EQ(As<uint64_t>(Value::Text(L"-1").get()), std::nullopt);
-  EXPECT_EQ(As<uint64_t>(Value::Text(L"").get()), std::nullopt);
-  EXPECT_EQ(As<uint64_t>(Value::Text(L"12 ").get()), std::nullopt);
-  EXPECT_EQ(As<uint64_t>(Value::UI8(42).get()), 42u);
-  EXPECT_EQ(As<int64_t>(Value::Text(L"-9223372036854775808").get()), std::numeric_limits<int64_t>::min());
-  EXPECT_EQ(As<int64_t>(Value::Text(L"9223372036854775807").get()), std::numeric_limits<int64_t>::max());
-  EXPECT_EQ(As<int64_t>(Value::Text(L"9223372036854775808").get()), std::nullopt);
-  EXPECT_EQ(As<int64_t>(Value::Text(L"-").get()), std::nullopt);
-  EXPECT_EQ(As<int64_t>(Value::I4(5).get()), std::nullopt);
+FakeVariant UI1(BYTE x) {
+  return V(VT_UI1, [&](VARIANT& v) { v.bVal = x; });
 }
+FakeVariant Bool(bool x) {
+  return V(VT_BOOL, [&](VARIANT& v) { v.boolVal = x ? VARIANT_TRUE : VARIANT_FALSE; });
+}
+FakeVariant Text(const wchar_t* x) {
+  return V(VT_BSTR, [&](VARIANT& v) { v.bstrVal = x ? ::SysAllocString(x) : nullptr; });
+}
+const FakeVariant kNull = V(VT_NULL, [](VARIANT&) {});
+const FakeVariant kEmpty;
 
-TEST(WmiVariant, AnyNonZeroValueIsSet) {
-  EXPECT_TRUE(IsSet(Value::Bool(true).get()));
-  EXPECT_FALSE(IsSet(Value::Bool(false).get()));
-  EXPECT_TRUE(IsSet(Value::I4(1).get()));
-  EXPECT_TRUE(IsSet(Value::I4(-1).get()));
-  EXPECT_FALSE(IsSet(Value::I4(0).get()));
-  EXPECT_TRUE(IsSet(Value::UI1(4).get()));
-  EXPECT_TRUE(IsSet(Value::Text(L"True").get()));
-  EXPECT_FALSE(IsSet(Value::Text(L"False").get()));
-  EXPECT_FALSE(IsSet(Value::Text(L"not a flag").get()));
-  EXPECT_FALSE(IsSet(Value::Null().get()));
-  EXPECT_FALSE(IsSet(Value::Empty().get()));
+TEST(WmiVariant, TypedReadsFollowWmisMapping) {
+  constexpr auto u64max = std::numeric_limits<uint64_t>::max();
+  constexpr auto i64min = std::numeric_limits<int64_t>::min(), i64max = std::numeric_limits<int64_t>::max();
+  const struct {
+    const char* name;
+    bool ok;
+  } cases[] = {
+      {"text from a BSTR", As<std::wstring>(Text(L"Administrator").get()) == L"Administrator"},
+      {"a null BSTR is present but empty", As<std::wstring>(Text(nullptr).get()) == L""},
+      {"text not from a number", !As<std::wstring>(I4(5).get())},
+      {"text not from null", !As<std::wstring>(kNull.get())},
+      {"uint32 as VT_I4", As<uint32_t>(I4(512).get()) == 512u},
+      {"uint32 above INT32_MAX arrives negative",
+       As<uint32_t>(I4(static_cast<LONG>(0x80000200u)).get()) == 0x80000200u},
+      {"uint16 as VT_I4", As<uint16_t>(I4(65535).get()) == 65535},
+      {"uint16 out of range", !As<uint16_t>(I4(65536).get()) && !As<uint16_t>(I4(-1).get())},
+      {"uint32 not from VT_I2", !As<uint32_t>(I2(3).get())},
+      {"int32 not from text", !As<int32_t>(Text(L"3").get())},
+      {"uint8 as VT_UI1 only", As<uint8_t>(UI1(200).get()) == 200 && !As<uint8_t>(I4(200).get())},
+      {"int16 as VT_I2 only", As<int16_t>(I2(-3).get()) == -3 && !As<int16_t>(I4(-3).get())},
+      {"bool as VT_BOOL only",
+       As<bool>(Bool(true).get()) == true && As<bool>(Bool(false).get()) == false && !As<bool>(I4(1).get())},
+      {"uint64 largest", As<uint64_t>(Text(L"18446744073709551615").get()) == u64max},
+      {"uint64 one too many", !As<uint64_t>(Text(L"18446744073709551616").get())},
+      {"uint64 not negative", !As<uint64_t>(Text(L"-1").get())},
+      {"uint64 not from empty text", !As<uint64_t>(Text(L"").get())},
+      {"uint64 not with a blank", !As<uint64_t>(Text(L"12 ").get())},
+      {"uint64 from VT_UI8", As<uint64_t>(V(VT_UI8, [](VARIANT& v) { v.ullVal = 42; }).get()) == 42u},
+      {"int64 smallest", As<int64_t>(Text(L"-9223372036854775808").get()) == i64min},
+      {"int64 largest", As<int64_t>(Text(L"9223372036854775807").get()) == i64max},
+      {"int64 one too many", !As<int64_t>(Text(L"9223372036854775808").get())},
+      {"set: true, 1, -1, 4, \"True\"", IsSet(Bool(true).get()) && IsSet(I4(1).get()) && IsSet(I4(-1).get()) &&
+                                            IsSet(UI1(4).get()) && IsSet(Text(L"True").get())},
+      {"not set: false, 0", !IsSet(Bool(false).get()) && !IsSet(I4(0).get())},
+      {"not set: \"False\", other text", !IsSet(Text(L"False").get()) && !IsSet(Text(L"not a flag").get())},
+      {"not set: null, empty", !IsSet(kNull.get()) && !IsSet(kEmpty.get())},
+  };
+  for (const auto& c : cases) EXPECT_TRUE(c.ok) << c.name;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Request 7000 inside the library: WMI rows from the fake, print providers in
-// Wine's real registry, connections from a fake spooler.
+// Tool 7: the plain part (status names, the description split), and request
+// 7000 inside the library with WMI rows from the fake, print providers in
+// Wine's real registry and connections from a fake spooler.
 #include <windows.h>
 #include <winspool.h>
 
@@ -7,9 +8,9 @@
 #include <json/json.h>
 
 #include <cstring>
-#include <initializer_list>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -21,10 +22,38 @@
 
 namespace {
 
+using namespace hk::printers;
+using hk::test::FakeRow;
+using Names = std::vector<std::string>;
 constexpr const wchar_t* kQuery = L"SELECT * FROM Win32_Printer";
 const std::wstring kProviders = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Providers";
-using Names = std::vector<std::string>;
-using hk::test::FakeRow;
+
+TEST(PrinterRender, NameTableEdgesAndTheDescriptionSplit) {
+  const std::tuple<uint32_t, const char*, const char*> names[] = {
+      {0, "", ""},           {1, "Other", "Other"},         {13, "Power Save - Unknown", "Processing"},
+      {19, "Not Ready", ""}, {18, "Paused", "Manual Feed"}, {21, "Quiesced", ""},
+      {22, "", ""},          {0xFFFFFFFF, "", ""}};
+  for (const auto& [value, availability, extended] : names) {
+    EXPECT_STREQ(AvailabilityName(value), availability) << value;
+    EXPECT_STREQ(ExtendedStatusName(value), extended) << value;
+  }
+  const std::tuple<const wchar_t*, bool, int, int, const wchar_t*, const wchar_t*> splits[] = {
+      {L"\\\\srv\\Laser,HP LaserJet,Floor 2", true, 11, 23, L"\\\\srv", L"HP LaserJet"},
+      {L"no commas", false, -1, -1, L"", L""},
+      {L"\\\\srv\\Laser,HP LaserJet", true, 11, -1, L"", L""},
+      {L"name,drv,loc", false, 4, 8, L"name", L"drv"},
+      {L",,", false, 0, 1, L"", L""},
+      {L"\\\\a,b,c", true, 3, 5, L"\\\\a", L"b"},                         // the leading pair is no separator
+      {L"\\\\s\\p,d,l\\x", true, 5, 7, L"\\\\s", L"d"},                   // after the second comma: not seen
+      {L"\\\\s\\q\\p,d\\x,loc", true, 7, 11, L"\\\\s\\q\\p,d", L"d\\x"},  // the last one before it counts
+  };
+  for (const auto& [description, shared, first, second, server, driver] : splits) {
+    const DescriptionParts parts = SplitDescription(description);
+    EXPECT_EQ(std::tie(parts.shared, parts.first_comma, parts.second_comma, parts.server, parts.driver),
+              std::make_tuple(shared, first, second, std::wstring(server), std::wstring(driver)))
+        << std::string(description, description + wcslen(description));
+  }
+}
 
 // PRINTER_INFO_1W entries as the spooler lays them out: the structures, then
 // their strings, in the caller's one buffer.
@@ -34,8 +63,8 @@ struct FakeSpooler {
   int calls = 0;
   static inline FakeSpooler* current = nullptr;
 
-  FakeSpooler() { current = this, hk::printers::g_spoolerApi.enum_printers = &Enum; }
-  ~FakeSpooler() { hk::printers::g_spoolerApi.enum_printers = &::EnumPrintersW; }
+  FakeSpooler() { current = this, g_spoolerApi.enum_printers = &Enum; }
+  ~FakeSpooler() { g_spoolerApi.enum_printers = &::EnumPrintersW; }
   static BOOL WINAPI Enum(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
                           LPDWORD returned) {
     FakeSpooler& self = *current;
@@ -70,34 +99,32 @@ class PrinterInventory : public hk::test::WmiLogTest {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProviders.c_str());  // Wine's prefix has none of its own
     WmiLogTest::TearDown();
   }
-  // A key below Providers (created with its parents) with string values.
-  void Key(const std::wstring& below, const std::vector<std::pair<const wchar_t*, std::wstring>>& values = {}) {
-    for (const auto& [name, value] : values.empty() ? decltype(values){{nullptr, L""}} : values)
-      ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kProviders + L"\\" + below).c_str(), name, REG_SZ, value.c_str(),
-                                  static_cast<DWORD>(value.size() * 2 + 2)),
+  // A printer's DsSpooler key below a provider (made with its parents), or
+  // just the key below Providers when printer is empty.
+  void RegistryPrinter(const std::wstring& provider, const std::wstring& printer = L"", DWORD type = REG_SZ,
+                       const std::wstring& port = L"IP_1") {
+    const std::wstring key = kProviders + L"\\" + provider +
+                             (printer.empty() ? L"" : L"\\Servers\\srv\\Printers\\" + printer + L"\\DsSpooler");
+    for (const auto& [name, value, kind] : {std::tuple{L"printerName", printer, DWORD(REG_SZ)},
+                                            {L"driverName", std::wstring(L"Reg Driver"), DWORD(REG_SZ)},
+                                            {L"portName", port, type}}) {
+      ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), printer.empty() ? nullptr : name, kind,
+                                  value.c_str(), static_cast<DWORD>(value.size() * 2 + 2)),
                 ERROR_SUCCESS);
-  }
-  void RegistryPrinter(const std::wstring& provider, const std::wstring& printer) {
-    Key(provider + L"\\Servers\\srv\\Printers\\" + printer + L"\\DsSpooler",
-        {{L"printerName", printer}, {L"driverName", L"Reg Driver"}, {L"portName", L"IP_1"}});
-  }
-  static Json::Value Asking(const Json::Value& name) {
-    Json::Value data;
-    data["PrinterName"] = name;
-    return data;
+    }
   }
   // Request 7000 through the dispatcher entry, on a COM thread of its own.
-  Json::Value Request(Json::Value requestData = Asking("ALL_PRINTERS"), Json::Value responseData = {}) {
+  Json::Value Request(const Json::Value& name = "ALL_PRINTERS", Json::Value responseData = {}) {
+    Json::Value requestData;
+    requestData["PrinterName"] = name;
     char* text = nullptr;
-    const auto com =
-        hk::test::RunOnComThread([&] { hk::printers::DispatchRequest(7000, &requestData, &responseData, &text); });
+    const auto com = hk::test::RunOnComThread([&] { DispatchRequest(7000, &requestData, &responseData, &text); });
     EXPECT_TRUE(com.outer_kept && com.nothing_left);
     EXPECT_TRUE(fake_->AllReleasedOnce()) << fake_->Accounting();
     Json::Value answer;
     EXPECT_TRUE(text && Json::Reader().parse(text, answer));
     hk::FreeText(text);
     EXPECT_EQ(answer["toolId"], 7);
-    EXPECT_EQ(answer["responseId"], 0);
     return answer;
   }
   // The values of keys, each followed by "|".
@@ -110,9 +137,7 @@ class PrinterInventory : public hk::test::WmiLogTest {
   static Names Listed(const Json::Value& answer) {
     const Json::Value& printers = answer["responseData"]["printers"];
     EXPECT_EQ(answer["responseCode"], printers.isArray() ? 7300 : 7304);
-    if (!printers.isArray()) {
-      EXPECT_EQ(printers, "no_printers_found");
-    }
+    EXPECT_TRUE(printers.isArray() || printers == "no_printers_found") << printers;
     Names names;
     for (Json::ArrayIndex i = 0; printers.isArray() && i < printers.size(); ++i) {
       EXPECT_EQ(printers[i]["PRINTER_ID"], std::to_string(i + 1));
@@ -125,16 +150,40 @@ class PrinterInventory : public hk::test::WmiLogTest {
   std::optional<FakeSpooler> spooler_;
 };
 
-TEST_F(PrinterInventory, WmiPropertiesInOrderAndWrongTypesAsEmpty) {
-  FakeRow& typed = fake_->Results(kQuery).AddRow().Int32(L"Availability", 3).Text(L"Caption", L"cap");
-  typed.Int32(L"MaxCopies", 9).Int32(L"ExtendedPrinterStatus", 3).Bool(L"Network", false);
-  FakeRow& wrong = fake_->Results(kQuery).AddRow().Text(L"Availability", L"3").Int32(L"Caption", 5);
-  wrong.Text(L"MaxCopies", L"9").Null(L"ExtendedPrinterStatus", CIM_UINT16).Int32(L"Network", 1);
+TEST_F(PrinterInventory, WmiPropertiesInOrderAsTextAndWrongTypesAsEmpty) {
+  FakeRow& full = fake_->Results(kQuery).AddRow();  // each text its property's name
+  for (const wchar_t* name :
+       {L"Caption", L"Comment", L"Description", L"DeviceID", L"DriverName", L"Location", L"Name", L"Parameters",
+        L"PortName", L"ServerName", L"ShareName", L"Status", L"SystemName", L"PrintProcessor"})
+    full.Text(name, name);
+  full.Int32(L"Availability", 3, CIM_UINT16).Int32(L"ExtendedPrinterStatus", 18, CIM_UINT16);
+  full.Int32(L"MaxCopies", -1, CIM_UINT32)
+      .Int32(L"PrinterState", 1024, CIM_UINT32)
+      .Int32(L"PrinterStatus", 3, CIM_UINT16);
+  full.Bool(L"Network", true).Bool(L"Shared", true).Bool(L"WorkOffline", true);
+  fake_->Results(kQuery)
+      .AddRow()
+      .Text(L"Availability", L"3")
+      .Int32(L"Caption", 5)
+      .Text(L"MaxCopies", L"9")
+      .Null(L"ExtendedPrinterStatus", CIM_UINT16)
+      .Int32(L"Network", 1);
   const Json::Value rows = Request()["responseData"]["printers"];
-  const auto keys = {"PRINTER_AVAILABILITY", "PRINTER_CAPTION", "MAX_COPIES", "EXTENDED_PRINTER_STATUS",
-                     "PRINTER_NETWORK"};
-  EXPECT_EQ(Fields(rows[0], keys), "Running/Full Power|cap|9|Idle|No|");
-  EXPECT_EQ(Fields(rows[1], keys), "||0||No|");
+  Json::Value expected;
+  ASSERT_TRUE(Json::Reader().parse(R"({"PRINTER_ID":"1","PRINTER_AVAILABILITY":"Running/Full Power",
+      "PRINTER_CAPTION":"Caption","PRINTER_COMMENT":"Comment","PRINTER_DESCRIPTION":"Description",
+      "PRINTER_DEVICE_ID":"DeviceID","PRINTER_DRIVER_NAME":"DriverName","EXTENDED_PRINTER_STATUS":"Manual Feed",
+      "PRINTER_LOCATION":"Location","MAX_COPIES":"4294967295","PRINTER_NAME":"Name","PRINTER_NETWORK":"Yes",
+      "PRINTER_PARAMETER":"Parameters","PRINTER_PORT_NAME":"PortName","PRINTER_STATE":"1024","PRINTER_STATUS":"3",
+      "PRINTER_SERVER_NAME":"ServerName","PRINTER_SHARED":"Yes","PRINTER_SHARE_NAME":"ShareName",
+      "PRINTER_STATUS_VALUE":"Status","PRINTER_SYSTEM_NAME":"SystemName",
+      "WORK_OFFLINE":"you can queue print jobs on the computer when the printer is offline",
+      "PRINT_PROCESSOR_NAME":"PrintProcessor"})",
+                                   expected));
+  EXPECT_EQ(rows[0], expected);
+  EXPECT_EQ(Fields(rows[1], {"PRINTER_AVAILABILITY", "PRINTER_CAPTION", "MAX_COPIES", "EXTENDED_PRINTER_STATUS",
+                             "PRINTER_NETWORK", "PRINTER_SHARED", "WORK_OFFLINE"}),
+            "||0||No|No|No,you cannot queue print jobs on the computer when the printer is offline|");
   std::wstring reads;
   for (size_t i = 0; i < 23 && i < fake_->property_reads().size(); ++i) reads += fake_->property_reads()[i] + L" ";
   EXPECT_EQ(reads,
@@ -146,12 +195,8 @@ TEST_F(PrinterInventory, WmiPropertiesInOrderAndWrongTypesAsEmpty) {
 TEST_F(PrinterInventory, SourcesFollowEachOtherWithRunningNumbers) {
   fake_->Results(kQuery).AddRow().Text(L"Name", L"Local").Bool(L"Network", false);
   RegistryPrinter(L"Test Provider", L"RegOne");
-  Key(L"Test Provider\\Servers\\srv\\Printers\\NoSpooler");  // skipped
-  RegistryPrinter(L"Test Provider", L"RegTwo");
-  const wchar_t ports[] = L"IP_1\0IP_2\0";  // a multi-string: its items joined
-  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE,
-                    (kProviders + L"\\Test Provider\\Servers\\srv\\Printers\\RegTwo\\DsSpooler").c_str(), L"portName",
-                    REG_MULTI_SZ, ports, sizeof ports);
+  RegistryPrinter(L"Test Provider\\Servers\\srv\\Printers\\NoSpooler");                        // skipped
+  RegistryPrinter(L"Test Provider", L"RegTwo", REG_MULTI_SZ, std::wstring(L"IP_1\0IP_2", 9));  // its items joined
   spooler_->entries = {{L"\\\\srv\\Laser", L"\\\\srv\\Laser,HP Universal,Floor 2", L"by the door"},
                        {L"Dru\u00e7ker \u5370", L"no commas here", L""}};
   const Json::Value answer = Request();
@@ -163,11 +208,8 @@ TEST_F(PrinterInventory, SourcesFollowEachOtherWithRunningNumbers) {
   EXPECT_EQ(rows[2]["PRINTER_PORT_NAME"], "IP_1,IP_2");
   EXPECT_EQ(Fields(rows[3], keys), "\\\\srv\\Laser|HP Universal||\\\\srv|by the door|Yes|Yes|");
   EXPECT_EQ(Fields(rows[4], keys), "Dru\xC3\xA7ker \xE5\x8D\xB0|||||Yes|No|");
-  for (const char* line : {"FillRegPrinterData ResultCount : 2", "*******@@@ End of GetRegPrinterData @@@*******",
-                           "Number of printers: 2 ", "NETWORK PRINTER : 2", "\tcount-start : 11", "\tcount-end : 24",
-                           "\tServer Name : %S", "\tcount-end : -1"})
+  for (const char* line : {"FillRegPrinterData ResultCount : 2", "NETWORK PRINTER : 2", "\tServer Name : %S"})
     EXPECT_TRUE(Logged(line)) << line << "\n" << Log();
-  EXPECT_EQ(Count("*******@@@ End of FillRegPrinterData @@@*******"), 2);
 }
 
 TEST_F(PrinterInventory, OnlyAllPrintersInAnyCaseRunsTheInventory) {
@@ -176,12 +218,12 @@ TEST_F(PrinterInventory, OnlyAllPrintersInAnyCaseRunsTheInventory) {
                                   Json::Value(5), Json::Value()}) {
     const size_t before = fake_->queries().size();
     const bool all = name == "all_Printers";
-    EXPECT_EQ(Listed(Request(Asking(name))), all ? Names{"Local"} : Names{}) << name;
+    EXPECT_EQ(Listed(Request(name)), all ? Names{"Local"} : Names{}) << name;
     EXPECT_EQ(fake_->queries().size() - before, all ? 1u : 0u) << name;
   }
   Json::Value held;  // another name answers with what the response data holds
   held["printers"][0]["PRINTER_NAME"] = "held";
-  EXPECT_EQ(Request(Asking("x"), held)["responseData"], held);
+  EXPECT_EQ(Request("x", held)["responseData"], held);
 }
 
 TEST_F(PrinterInventory, EachSourceAloneAndItsFailures) {
@@ -205,7 +247,7 @@ TEST_F(PrinterInventory, EachSourceAloneAndItsFailures) {
       {"provider without servers ends the registry walk", 1,
        "GetRegPrinterData :: reg.Open Failed due to  errorcode : 2 from the location "
        "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Providers\\A Provider\\Servers\\\n",
-       {}, [](T& t) { t.Key(L"A Provider"), t.RegistryPrinter(L"B Provider", L"Unreached"); }},
+       {}, [](T& t) { t.RegistryPrinter(L"A Provider"), t.RegistryPrinter(L"B Provider", L"Unreached"); }},
       {"failed query consults nothing else", 0, "PrinterDetails::GetPrinterDetails() Failed to Enumerate...",
        {}, [](T& t) { t.fake_->Results(kQuery).FailExecQuery(), t.RegistryPrinter(L"Test Provider", L"RegOne"); }},
       {"no WMI connection consults nothing else", 0, "Failed(ConnectServer) in -> ||wmi::connect||",

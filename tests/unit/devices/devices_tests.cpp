@@ -1,0 +1,452 @@
+// Tool 10 inside the library (the dispatcher over the fake WMI and SetupAPI,
+// Wine's real class list), the child process runner with the stand-in as the
+// device action program, and the real device action programs under Wine.
+#include <windows.h>
+#include <objbase.h>
+#include <setupapi.h>
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/messages.h"
+#include "core/text.h"
+#include "infra/child_process.h"
+#include "infra/win_resource.h"
+#include "support/fake_wmi.h"
+#include "support/log_capture.h"
+#include "support/scratch_dir.h"
+#include "tools/devices/DeviceManager.h"
+#include "tools/devices/device_api.h"
+
+namespace {
+
+using hk::test::FakeRow;
+using namespace hk::devices;
+
+constexpr const wchar_t* kQuery = L"SELECT * FROM Win32_PnPEntity";
+constexpr const wchar_t* kDisk = L"{4D36E967-E325-11CE-BFC1-08002BE10318}";
+
+std::filesystem::path TestFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  path.resize(::GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
+  return std::filesystem::path(path).parent_path();
+}
+// Where the folder rule looks from this program: the stand-ins.
+const std::wstring kStandIns = (TestFolder().parent_path() / L"bin").wstring() + L"\\";
+
+bool RunsUnderWow64() {  // asked without the code under test
+  SYSTEM_INFO native{};
+  ::GetNativeSystemInfo(&native);
+  return native.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
+}
+
+// What the stand-in appends while this lives: "<pid>\t<directory>\t<command line>" lines.
+class StandInRecord {
+ public:
+  StandInRecord() { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", path_.c_str()); }
+  ~StandInRecord() { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", nullptr); }
+  // The count-th line (from 1) as its fields, once there is one (waits up to 30 s).
+  std::vector<std::wstring> Get(size_t count) const {
+    std::vector<std::wstring> lines;
+    for (int i = 0; i < 300 && lines.size() < count; ++i, ::Sleep(lines.size() < count ? 100 : 0)) {
+      lines.clear();
+      std::ifstream in(path_, std::ios::binary);
+      for (std::string line; std::getline(in, line);) lines.push_back(hk::FromUtf8(line));
+    }
+    std::vector<std::wstring> fields(3);
+    if (lines.size() < count) {
+      ADD_FAILURE() << "the stand-in did not record";
+      return fields;
+    }
+    for (size_t field = 0, at = 0; at <= lines[count - 1].size() && field < 3; ++field) {
+      const size_t tab = field < 2 ? lines[count - 1].find(L'\t', at) : std::wstring::npos;
+      fields[field] = lines[count - 1].substr(at, tab - at);
+      at = tab == std::wstring::npos ? tab : tab + 1;
+    }
+    return fields;
+  }
+
+ private:
+  hk::test::ScratchDir dir_;
+  std::filesystem::path path_ = dir_.path() / L"record.txt";
+};
+
+// SetupAPI's class list (Wine has no class image list), put in the tool's
+// table while the fake lives. The pause after a device action is recorded,
+// not slept.
+class FakeDeviceApi {
+ public:
+  struct Device {
+    GUID classGuid;
+    bool hasClassName = true;
+  };
+  struct DeviceClass {
+    std::optional<std::wstring> description;  // nothing: the description call fails
+    bool hasImage = true;
+  };
+
+  FakeDeviceApi() : saved_(hk::devices::g_deviceApi) {
+    current_ = this;
+    hk::devices::g_deviceApi = {&GetImageList,  &DestroyImageList, &GetClassDevs, &EnumDevice, &GetProperty,
+                                &GetImageIndex, &GetDescription,   &DestroyList,  &Sleep};
+  }
+  ~FakeDeviceApi() { hk::devices::g_deviceApi = saved_; }
+  FakeDeviceApi(const FakeDeviceApi&) = delete;
+  FakeDeviceApi& operator=(const FakeDeviceApi&) = delete;
+
+  std::vector<Device> devices;
+  std::map<std::wstring, DeviceClass> classes;  // by StringFromGUID2 text
+  bool imageList = true, deviceList = true;
+  int open = 0;  // device lists and image lists not yet destroyed
+  std::vector<DWORD> sleeps;
+
+ private:
+  static inline FakeDeviceApi* current_ = nullptr;
+
+  static const DeviceClass* Find(const GUID* guid) {
+    wchar_t text[40] = {};
+    ::StringFromGUID2(*guid, text, 40);
+    const auto found = current_->classes.find(text);
+    return found == current_->classes.end() ? nullptr : &found->second;
+  }
+  static BOOL Fail(DWORD error) {
+    ::SetLastError(error);
+    return FALSE;
+  }
+  static BOOL WINAPI GetImageList(PSP_CLASSIMAGELIST_DATA) {
+    if (!current_->imageList) return Fail(ERROR_NO_MORE_ITEMS);  // as under Wine
+    ++current_->open;
+    return TRUE;
+  }
+  static BOOL WINAPI DestroyImageList(PSP_CLASSIMAGELIST_DATA) {
+    --current_->open;
+    return TRUE;
+  }
+  static HDEVINFO WINAPI GetClassDevs(const GUID* guid, PCWSTR, HWND, DWORD flags) {
+    if (!current_->deviceList || guid || flags != (DIGCF_PRESENT | DIGCF_ALLCLASSES)) return INVALID_HANDLE_VALUE;
+    ++current_->open;
+    return reinterpret_cast<HDEVINFO>(0x5e7);
+  }
+  static BOOL WINAPI EnumDevice(HDEVINFO, DWORD index, PSP_DEVINFO_DATA data) {
+    if (index >= current_->devices.size()) return Fail(ERROR_NO_MORE_ITEMS);
+    data->ClassGuid = current_->devices[index].classGuid;
+    data->DevInst = index;
+    return TRUE;
+  }
+  static BOOL WINAPI GetProperty(HDEVINFO, PSP_DEVINFO_DATA data, DWORD property, PDWORD, PBYTE, DWORD, PDWORD) {
+    return property == SPDRP_CLASS && current_->devices[data->DevInst].hasClassName ? TRUE : Fail(ERROR_INVALID_DATA);
+  }
+  static BOOL WINAPI GetImageIndex(PSP_CLASSIMAGELIST_DATA, const GUID* guid, PINT) {
+    const DeviceClass* found = Find(guid);
+    return found && found->hasImage ? TRUE : Fail(ERROR_NOT_FOUND);
+  }
+  static BOOL WINAPI GetDescription(const GUID* guid, PWSTR buffer, DWORD size, PDWORD) {
+    const DeviceClass* found = Find(guid);
+    if (!found || !found->description || found->description->size() >= size) return Fail(ERROR_INVALID_CLASS);
+    wcscpy(buffer, found->description->c_str());
+    return TRUE;
+  }
+  static BOOL WINAPI DestroyList(HDEVINFO) {
+    --current_->open;
+    return TRUE;
+  }
+  static void WINAPI Sleep(DWORD ms) { current_->sleeps.push_back(ms); }
+
+  hk::devices::DeviceApi saved_;
+};
+
+TEST(DeviceRender, EscapedIdentifiersAndTheProgramFolder) {
+  struct Row {
+    const wchar_t *text, *deviceId, *classGuid;
+  };
+  for (const Row& row : {Row{L"PCIDEVMGR_SLASHVEN_1DEVMGR_SLASH3&1", L"PCI\\VEN_1\\3&1", nullptr},
+                         Row{L"DEVMGR_OPENaDEVMGR_CLOSEDEVMGR_SLASH", L"{a}\\", L"{a}DEVMGR_SLASH"},
+                         Row{L"devmgr_slash DEVMGR_SLAS", L"devmgr_slash DEVMGR_SLAS", nullptr}}) {
+    EXPECT_EQ(UnescapeDeviceId(row.text), row.deviceId) << hk::ToUtf8(row.text);
+    EXPECT_EQ(UnescapeClassGuid(row.text), row.classGuid ? row.classGuid : row.text) << hk::ToUtf8(row.text);
+  }
+  EXPECT_EQ(DevExeFolder(L"C:\\Program Files\\Agent\\host\\x.exe"), L"C:\\Program Files\\Agent\\bin\\");
+  EXPECT_EQ(DevExeFolder(L"C:\\x.exe"), L"C:\\bin\\");
+}
+
+// {0000000N-0000-0000-0000-000000000000}
+GUID Guid(unsigned long n) { return GUID{n, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}}; }
+std::wstring Text(unsigned long n) {
+  wchar_t text[40] = {};
+  ::StringFromGUID2(Guid(n), text, 40);
+  return text;
+}
+
+TEST(DeviceClasses, OncePerDescriptionSortedByUtf8AndOnlyComplete) {
+  FakeDeviceApi api;
+  api.classes = {{Text(1), {L"System devices"}}, {Text(2), {L"P\u00e9riph\u00e9riques"}},
+                 {Text(3), {L"Disk drives"}},    {Text(4), {L"Disk drives"}},
+                 {Text(5), {std::nullopt}},      {Text(6), {L"No icon", false}},
+                 {Text(7), {L"No class name"}}};
+  api.devices = {{Guid(1)}, {Guid(2)}, {Guid(3)}, {Guid(4)}, {Guid(1)}, {Guid(5)}, {Guid(6)}, {Guid(7), false}};
+  const DeviceClasses expected = {
+      {"Disk drives", Text(4)}, {"P\xC3\xA9riph\xC3\xA9riques", Text(2)}, {"System devices", Text(1)}};
+  EXPECT_EQ(CollectDeviceClasses(), expected);
+  EXPECT_EQ(api.open, 0);
+  api.imageList = false;  // as under Wine: the icon test is left out
+  EXPECT_EQ(CollectDeviceClasses().count("No icon"), 1u);
+  api.deviceList = false;
+  EXPECT_TRUE(CollectDeviceClasses().empty());
+  EXPECT_EQ(api.open, 0);
+}
+
+TEST(DeviceClassesReal, WineListsClassesWithGuids) {
+  const auto classes = CollectDeviceClasses();
+  EXPECT_FALSE(classes.empty());
+  for (const auto& [description, guid] : classes) EXPECT_EQ(guid.size(), 38u) << description;
+}
+
+class DeviceRequests : public ::testing::Test {
+ protected:
+  // The dispatcher's result; the answer's data in data_ (null when nothing was built).
+  int Request(int code, Json::Value request) {
+    Json::Value response;
+    char* text = nullptr;
+    const int result = DeviceManagerDispatch(code, &request, &response, &text);
+    answer_ = Json::Value();
+    if (text && (!Json::Reader().parse(text, answer_) || answer_["responseCode"] != code + 300)) ADD_FAILURE() << text;
+    hk::FreeText(text);
+    data_ = answer_.get("responseData", Json::Value());
+    return result;
+  }
+  static Json::Value Asking(const char* keyword, const char* key = nullptr, const char* value = nullptr) {
+    Json::Value request;
+    request["REQUEST"] = keyword;
+    if (key) request[key] = value;
+    return request;
+  }
+  FakeRow& Device(const std::wstring& id, const wchar_t* classGuid, const wchar_t* status) {
+    return wmi_.Results(kQuery).AddRow().Text(L"DeviceID", id).Text(L"ClassGuid", classGuid).Text(L"Status", status);
+  }
+
+  hk::test::LogCapture log_;
+  hk::test::FakeWmi wmi_;
+  FakeDeviceApi api_;
+  Json::Value answer_, data_;
+};
+
+TEST_F(DeviceRequests, AllDevicesListsClassesAndCounts) {
+  api_.classes[kDisk] = {L"Disk drives"};
+  api_.devices = {{GUID{0x4d36e967, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}}}};
+  Device(L"A", kDisk, L"OK");
+  Device(L"B", kDisk, L"ok");
+  Device(L"C", kDisk, L"Error");
+  wmi_.Results(kQuery).AddRow().Text(L"DeviceID", L"D").Null(L"Status", CIM_STRING);
+  EXPECT_EQ(Request(10000, Asking("ALL_DEVICES")), 1);
+  EXPECT_TRUE(answer_.isNull());
+  ASSERT_EQ(Request(10000, Asking("all_device", "WebClientID", "web-1")), 1);
+  EXPECT_EQ(answer_["toolId"], 10);
+  Json::Value expected;
+  expected["DEVICE_LIST"][0]["DEVICE_NAME"] = "Disk drives";
+  expected["DEVICE_LIST"][0]["DEVICE_GUID"] = hk::ToUtf8(kDisk);
+  expected["DRIVERS_COUNT"] = 4;
+  expected["DRIVERS_ENABLE_COUNT"] = 2;
+  expected["WebClientID"] = "web-1";
+  EXPECT_EQ(data_, expected);
+  EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
+}
+
+TEST_F(DeviceRequests, FailuresGiveMarkersAndNothingForOtherRequests) {
+  wmi_.Results(kQuery).FailExecQuery();
+  ASSERT_EQ(Request(10000, Asking("ALL_DEVICE")), 1);
+  EXPECT_EQ(data_["DEVICE_LIST"], "NO_DEVICES_FOUND");
+  EXPECT_FALSE(data_.isMember("DRIVERS_COUNT"));
+  EXPECT_EQ(data_["WebClientID"], "");
+  EXPECT_TRUE(log_.contains("DEVICE MANAGER getThisDeviceList() Failed to Enumerate...!\n"));
+  ASSERT_EQ(Request(10002, Asking("GET_THS_DRIVER_INFO", "DEVICE_ID", "X")), 1);
+  EXPECT_EQ(data_["DRIVER_INFO"], "NO_DRIVER_INFO_FOUND");
+  for (const Json::Value& bad : {Json::Value("GET_THS_DRIVER_INFO"), Json::Value(7), Asking("GET_THS_DEVICE")}) {
+    EXPECT_EQ(Request(10002, bad), 1);
+    EXPECT_TRUE(answer_.isNull());
+  }
+  EXPECT_EQ(Request(10004, Asking("ALL_DEVICE")), 1);
+  EXPECT_TRUE(answer_.isNull());
+}
+
+TEST_F(DeviceRequests, MembersOfOneClass) {
+  Device(L"USB\\HUB\\1", L"{36fc9e60-c465-11cf-8056-444553540000}", L"OK").Text(L"Name", L"Concentrateur \u00e9");
+  Device(L"ACPI\\PNP0303\\0", kDisk, L"OK").Text(L"Name", L"Disk");
+  for (const char* guid : {"36FC9E60-C465-11CF-8056-444553540000", "{36FC9E60-C465-11CF-8056-444553540000}", ""}) {
+    ASSERT_EQ(Request(10001, Asking("Get_Ths_Device", "DEVICE_GUID", guid)), 1) << guid;
+    if (guid[0] != '3') {
+      EXPECT_EQ(data_["DRIVER_LIST"], "NO_DEVICES_FOUND") << guid;
+      continue;
+    }
+    ASSERT_EQ(data_["DRIVER_LIST"].size(), 1u);
+    EXPECT_EQ(data_["DRIVER_LIST"][0]["DEVICE_ID"], "USB\\HUB\\1");
+    EXPECT_EQ(data_["DRIVER_LIST"][0]["NAME"], "Concentrateur \xC3\xA9");
+  }
+}
+
+TEST_F(DeviceRequests, PropertiesByCimTypeOfTheDeviceNamedEscaped) {
+  Device(L"ROOT\\OTHER\\0", kDisk, L"Error").Text(L"Name", L"other");
+  Device(L"SWD\\{a}\\1", kDisk, L"OK")
+      .Int32(L"Availability", 3, CIM_UINT16)
+      .Text(L"Caption", L"Lecteur \u00e9")
+      .Int32(L"ConfigManagerErrorCode", 0, CIM_UINT32)
+      .Bool(L"Present", true)
+      .Null(L"Description", CIM_STRING)
+      .ThrowOnGet(L"SystemName");
+  wmi_.Results(kQuery).AddRow().Text(L"DeviceID", L"X").Int32(L"Availability", 3, CIM_UINT32);
+  ASSERT_EQ(Request(10002,
+                    Asking("GET_THS_DRIVER_INFO", "DEVICE_ID", "swdDEVMGR_SLASHDEVMGR_OPENADEVMGR_CLOSEDEVMGR_SLASH1")),
+            1);
+  Json::Value expected(Json::arrayValue);
+  for (const auto& [property, value] : {std::pair{"Availability", "Running/Full Power"},
+                                        {"Caption", "Lecteur \xC3\xA9"},
+                                        {"ClassGuid", "{4D36E967-E325-11CE-BFC1-08002BE10318}"},
+                                        {"DeviceID", "SWD\\{a}\\1"},
+                                        {"Status", "OK"}}) {
+    expected.append(Json::Value(Json::objectValue));
+    expected[expected.size() - 1]["PROPERTY"] = property;
+    expected[expected.size() - 1]["VALUE"] = value;
+  }
+  // SystemName throws, after the others were read: what was gathered stays.
+  EXPECT_EQ(data_["DRIVER_INFO"], expected);
+  EXPECT_TRUE(log_.contains("DEVICE MANAGER getThisDeviceDetails Exception occured ...!\n"));
+  EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
+  // Availability of another CIM type gives no row.
+  ASSERT_EQ(Request(10002, Asking("GET_THS_DRIVER_INFO", "DEVICE_ID", "X")), 1);
+  EXPECT_EQ(data_["DRIVER_INFO"][0]["PROPERTY"], "DeviceID");
+}
+
+TEST_F(DeviceRequests, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
+  const StandInRecord record;
+  const std::wstring program = kStandIns + (RunsUnderWow64() ? L"DevExe64.exe" : L"DevExe32.exe");
+  struct Row {
+    const char *action, *classGuid, *deviceId;
+    const wchar_t *status, *arguments;
+    const char* result;
+  };
+  const Row rows[] = {
+      {"enable", "DEVMGR_OPENGDEVMGR_CLOSE", "RDEVMGR_SLASH0", L"OK", L" {G} R\\0 Change 1", "Success"},
+      {"DISABLE", "DEVMGR_OPENGDEVMGR_CLOSE", "RDEVMGR_SLASH1", L"OK", L" {G} R\\1 Change 2", "Failed"},
+      {"Disable", "G", "RDEVMGR_SLASHmy dev", L"Error", L" G \"R\\my dev\" Change 2", "Success"},
+      {"UNINSTALL", "DEVMGR_OPENa bDEVMGR_CLOSE", "RDEVMGR_SLASH3", L"OK", L" \"{a b}\" R\\3 Uninstall", "Failed"},
+      {"Update", "G", "R", L"OK", L" G R Update", "Failed"},
+      {"reboot", "G", "RDEVMGR_SLASH4", L"OK", L" G R\\4 ", "Failed"},
+  };
+  size_t started = 0;
+  for (const Row& row : rows) {
+    Device(UnescapeDeviceId(hk::FromUtf8(row.deviceId)), kDisk, row.status);
+    Json::Value request = Asking("request_this_driver_action", "ACTION", row.action);
+    request["CLASS_GUID"] = row.classGuid;
+    request["DEVICE_ID"] = row.deviceId;
+    ASSERT_EQ(Request(10003, request), 1) << row.action;
+    EXPECT_EQ(data_["ACTION_NAME"], row.action);
+    EXPECT_EQ(data_["ACTION_RESULT"], row.result) << row.action;
+    EXPECT_EQ(record.Get(++started)[2], program + row.arguments) << row.action;
+  }
+  EXPECT_EQ(api_.sleeps, std::vector<DWORD>(std::size(rows), 3000));
+  // A program that cannot start: "Failed" without waiting.
+  const std::wstring parked = program + L".parked";
+  ASSERT_TRUE(::MoveFileW(program.c_str(), parked.c_str()));
+  const int result = Request(10003, Asking("REQUEST_THIS_DRIVER_ACTION", "ACTION", "ENABLE"));
+  ::MoveFileW(parked.c_str(), program.c_str());
+  ASSERT_EQ(result, 1);
+  EXPECT_EQ(data_["ACTION_RESULT"], "Failed");
+  EXPECT_EQ(api_.sleeps.size(), std::size(rows));
+  EXPECT_TRUE(log_.contains("InitiateDevExe : DevExe not invoked \n"));
+}
+
+class ChildProcessRunner : public ::testing::Test {
+ protected:
+  static unsigned Execute(const wchar_t* directory, const std::wstring& arguments, unsigned minutes = 1) {
+    std::wstring line = kStandIns + L"DevExe32.exe " + arguments;
+    return execute(directory, line.data(), nullptr, minutes, false);
+  }
+  static std::filesystem::path Current() { return std::filesystem::current_path(); }
+
+  hk::test::LogCapture log_;
+  StandInRecord record_;
+  const std::wstring event_ = L"Local\\hk-runner-" + std::to_wstring(::GetCurrentProcessId());
+  const hk::unique_handle release_{::CreateEventW(nullptr, TRUE, FALSE, event_.c_str())};
+};
+
+TEST_F(ChildProcessRunner, ExitCodesPassAndTheFilterTurnsSuccessCodesToZero) {
+  for (const unsigned code : {0u, 1508u, 1641u, 3010u}) EXPECT_EQ(hk::FilterExecuteResult(code), 0u) << code;
+  for (const unsigned code : {5u, 258u, 3011u}) EXPECT_EQ(hk::FilterExecuteResult(code), code) << code;
+  EXPECT_EQ(Execute(nullptr, L"--exit 5"), 5u);
+  EXPECT_TRUE(log_.contains("execute : Exit code for the application : 5 \n")) << log_.text();
+  std::wstring line = kStandIns + L"DevExe32.exe --exit 1641";
+  EXPECT_EQ(hk::ExecuteFiltered(nullptr, line.data(), 1, false), 0u);
+}
+
+TEST_F(ChildProcessRunner, WithoutLimitTheChildIsNotAwaited) {
+  ASSERT_EQ(Execute(nullptr, L"--wait " + event_, 0), 0u);
+  // The child cannot end before the event is set, so execute returned first.
+  const hk::unique_handle child(::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(record_.Get(1)[0])));
+  ASSERT_TRUE(child);
+  EXPECT_EQ(::WaitForSingleObject(child.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  ::SetEvent(release_.get());
+  EXPECT_EQ(record_.Get(2)[0], L"done");
+}
+
+TEST_F(ChildProcessRunner, ChildOutlivingItsLimitIsEndedWith258) {
+  unsigned result = 0;
+  std::thread runner([&] {
+    std::wstring line = kStandIns + L"DevExe32.exe --wait " + event_;
+    result = hk::ExecuteWithMinute(nullptr, line.data(), 1, false, 4000);
+  });
+  const hk::unique_handle child(
+      ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, std::stoul(record_.Get(1)[0])));
+  runner.join();
+  EXPECT_EQ(result, 258u);
+  ASSERT_TRUE(child);
+  ASSERT_EQ(::WaitForSingleObject(child.get(), 20000), WAIT_OBJECT_0);
+  DWORD exitCode = 99;
+  ::GetExitCodeProcess(child.get(), &exitCode);
+  EXPECT_EQ(exitCode, 0u);  // TerminateProcess's, not the stand-in's own 99
+  EXPECT_TRUE(log_.contains("as time is exceeded 1 Minutes \n")) << log_.text();
+  EXPECT_TRUE(log_.contains("execute : The process has been successfully terminated ..! \n"));
+}
+
+TEST_F(ChildProcessRunner, WorkingDirectoryIsUsedThenRestoredAndFailuresGiveTheSystemError) {
+  const hk::test::ScratchDir work;
+  const std::filesystem::path before = Current();
+  EXPECT_EQ(Execute(work.path().c_str(), L"--exit 0"), 0u);
+  EXPECT_EQ(record_.Get(1)[1], work.path().wstring());
+  EXPECT_EQ(Current(), before);
+  const std::wstring missing = (work.path() / L"missing").wstring();
+  EXPECT_EQ(Execute(missing.c_str(), L"--exit 0"), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(log_.contains("execute : Failed to set the WorkingDirectory " + hk::ToUtf8(missing)));
+  EXPECT_EQ(Current(), before);
+  std::wstring none = (work.path() / L"none.exe").wstring();
+  EXPECT_EQ(execute(nullptr, none.data(), nullptr, 0, false), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(log_.contains("execute : Failed to Create the Process for the application \n"));
+  EXPECT_EQ(hk::IsWow64(), RunsUnderWow64());
+}
+
+// The build's real device action program of the machine's own architecture,
+// through the runner: bad arguments give 87, a device that is not there 1600.
+TEST(DevExeProgram, BadArgumentsAndAMissingDevice) {
+  const std::wstring program =
+      (TestFolder().parent_path().parent_path() / L"bin" / (RunsUnderWow64() ? L"DevExe64.exe" : L"DevExe32.exe"))
+          .wstring();
+  const std::pair<const wchar_t*, DWORD> cases[] = {
+      {L"", ERROR_INVALID_PARAMETER},
+      {L"{4D36E967-E325-11CE-BFC1-08002BE10318} ROOT\\X\\0 Change 3", ERROR_INVALID_PARAMETER},
+      {L"{4D36E967-E325-11CE-BFC1-08002BE1031} ROOT\\X\\0 Update", ERROR_INVALID_PARAMETER},
+      {L"{4D36E967-E325-11CE-BFC1-08002BE10318} ROOT\\X\\0 Uninstall now", ERROR_INVALID_PARAMETER},
+      {L"4d36e967-e325-11ce-bfc1-08002be10318 ROOT\\HK_NO_SUCH\\0 change 2", ERROR_NO_SUCH_DEVINST},
+  };
+  for (const auto& [arguments, code] : cases) {
+    std::wstring line = program + L" " + arguments;
+    EXPECT_EQ(execute(nullptr, line.data(), nullptr, 1, false), code) << hk::ToUtf8(arguments);
+  }
+}
+
+}  // namespace

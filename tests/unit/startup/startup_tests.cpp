@@ -1,0 +1,390 @@
+// Tool 15's requests on the real registry, files and version resources of the
+// Wine prefix, with WMI's startup commands and profiles from the fake; then
+// its plain rules: paths, approval bytes, translations, descriptions.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/messages.h"
+#include "core/text.h"
+#include "support/fake_wmi.h"
+#include "tools/startup/Startup_Process.h"
+#include "tools/startup/startup_rules.h"
+#include "wmi/wmi_test_support.h"
+
+namespace {
+
+using namespace hk::test;
+using namespace hk::startup;
+using Bytes = std::vector<uint8_t>;
+
+constexpr wchar_t kStartupQuery[] = L"SELECT * FROM Win32_StartupCommand";
+constexpr wchar_t kProfileQuery[] = L"SELECT * FROM Win32_UserProfile Where Loaded = TRUE";
+constexpr wchar_t kWmiRun[] = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+// A user's hive the tests make below HKEY_USERS, and its user.
+constexpr wchar_t kUserSid[] = L"S-1-5-21-4242-4242-4242-1001";
+constexpr wchar_t kUser[] = L"HKTEST\\startup-tester";
+const std::wstring kUserPrefix = std::wstring(kUserSid) + L"\\";
+const Bytes kEnabled = {2, 0, 0, 0, 0}, kDisabled = {3, 0, 0, 0, 0};
+
+Bytes TextBytes(const std::wstring& text) {
+  const auto* first = reinterpret_cast<const uint8_t*>(text.c_str());
+  return Bytes(first, first + (text.size() + 1) * sizeof(wchar_t));
+}
+
+// The value's data; nullopt when it does not exist.
+std::optional<Bytes> ValueBytes(HKEY hive, const std::wstring& path, const std::wstring& name,
+                                REGSAM view = KEY_WOW64_64KEY) {
+  HKEY key = nullptr;
+  Bytes data(4096);
+  DWORD size = static_cast<DWORD>(data.size());
+  const bool read = ::RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ | view, &key) == ERROR_SUCCESS &&
+                    ::RegQueryValueExW(key, name.c_str(), nullptr, nullptr, data.data(), &size) == ERROR_SUCCESS;
+  ::RegCloseKey(key);
+  if (!read) return std::nullopt;
+  data.resize(size);
+  return data;
+}
+
+// The probe executables are built beside this test program.
+std::wstring ProbePath(const wchar_t* name) {
+  wchar_t self[MAX_PATH] = {};
+  const std::wstring folder(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+  return folder.substr(0, folder.rfind(L'\\') + 1) + name;
+}
+
+class Startup : public WmiLogTest {
+ protected:
+  void SetUp() override {
+    WmiLogTest::SetUp();
+    Startup_Process::detectBitness();
+    wow64_ = Startup_Process::systemBitness() == 64;
+    FreshWmi();
+  }
+  // The values and files a test made go, and the test user's hive. Wine
+  // keeps no approval values of its own: all there are the tests'.
+  void TearDown() override {
+    for (const auto& [key, name] : values_) ::RegDeleteValueW(key, name.c_str()), ::RegCloseKey(key);
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+      HKEY key = nullptr;
+      if (::RegOpenKeyExW(hive, kApproved, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) continue;
+      ::RegDeleteTreeW(key, nullptr);
+      ::RegCloseKey(key);
+      ::RegDeleteKeyExW(hive, kApproved, KEY_WOW64_64KEY, 0);
+    }
+    ::RegDeleteTreeW(HKEY_USERS, kUserSid);
+    std::error_code ignored;
+    for (const auto& file : files_) std::filesystem::remove_all(file, ignored);
+    WmiLogTest::TearDown();
+  }
+  // view: KEY_WOW64_32KEY or KEY_WOW64_64KEY; the key is made when missing.
+  void Set(HKEY hive, REGSAM view, const std::wstring& path, const std::wstring& name, const Bytes& data,
+           DWORD type = REG_BINARY) {
+    HKEY key = nullptr;  // kept open, in its view, for the removal
+    ASSERT_EQ(::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr), 0);
+    values_.emplace_back(key, name);
+    EXPECT_EQ(::RegSetValueExW(key, name.c_str(), 0, type, data.data(), DWORD(data.size())), ERROR_SUCCESS);
+  }
+  // A file with some bytes, or a copy of from.
+  void File(const std::filesystem::path& path, const std::filesystem::path& from = {}) {
+    std::filesystem::create_directories(path.parent_path());
+    files_.push_back(path);
+    if (from.empty()) std::ofstream(path) << "shortcut";
+    if (!from.empty()) std::filesystem::copy_file(from, path, std::filesystem::copy_options::overwrite_existing);
+  }
+  // A new fake WMI that knows the test user's loaded profile.
+  FakeWmi& FreshWmi() {
+    wmi_.reset();
+    auto& profile = wmi_.emplace().Results(kProfileQuery).AddRow();
+    profile.Text(L"LocalPath", L"C:\\users\\startup-tester").Text(L"SID", kUserSid);
+    return *wmi_;
+  }
+  void Command(const std::wstring& name, const std::wstring& user, const std::wstring& location,
+               const std::wstring& command) {
+    auto& row = wmi_->Results(kStartupQuery).AddRow();
+    row.Text(L"Name", name).Text(L"User", user).Text(L"Location", location).Text(L"Command", command);
+  }
+  // The answer, or null when none was built.
+  Json::Value Serve(int code, Json::Value data) {
+    char* text = nullptr;
+    com_ = RunOnComThread([&] {
+      Json::Value response;
+      Startup_Process::ServerToAgentHandler(code, &data, &response, &text);
+    });
+    Json::Value answer;
+    if (text && !Json::Reader().parse(text, answer)) ADD_FAILURE() << text;
+    hk::FreeText(text);
+    return answer;
+  }
+  Json::Value List() { return Serve(15000, Parse(R"({"REQUEST":"ALL_APPS","WebClientID":"web-list"})")); }
+  // "ACTION_RESULT" of an action.
+  Json::Value Act(const std::string& action, const std::wstring& name, const std::wstring& user = L"Public") {
+    Json::Value data = Parse(R"({"REQUEST":"REQUEST_THIS_APP_ACTION","WebClientID":"web-act"})");
+    data["ACTION"] = action;
+    data["APP_NAME"] = hk::ToUtf8(name);
+    data["USER"] = hk::ToUtf8(user);
+    return Serve(15001, data)["responseData"]["ACTION_RESULT"];
+  }
+  static Json::Value Parse(const std::string& text) {
+    Json::Value value;
+    Json::Reader().parse(text, value);
+    return value;
+  }
+  // The listed row of that name; null when there is none.
+  static Json::Value RowOf(const Json::Value& answer, const std::string& name) {
+    for (const Json::Value& row : answer["responseData"]["APPS_LIST"]) {
+      if (row.isObject() && row["NAME"] == name) return row;
+    }
+    return Json::Value();
+  }
+
+  std::optional<FakeWmi> wmi_;
+  ComBalance com_;
+  bool wow64_ = false;
+  static constexpr wchar_t kApproved[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved";
+  std::vector<std::pair<HKEY, std::wstring>> values_;
+  std::vector<std::filesystem::path> files_;
+};
+
+TEST_F(Startup, ListsWmiRowsThenThe32BitRunValues) {
+  const std::wstring described = ProbePath(L"startup_described.exe"), bare = ProbePath(L"startup_bare.exe");
+  const std::wstring braced = ProbePath(L"startup_braced.exe");
+  files_.push_back(L"C:\\Program Files\\hk-startup-test");
+  File(L"C:\\Program Files\\hk-startup-test\\app.exe", described);
+  auto& service = wmi_->Results(kProfileQuery).AddRow();
+  service.Text(L"LocalPath", L"C:\\windows\\ServiceProfiles\\LocalService").Text(L"SID", L"S-1-5-19");
+  Command(L"hk-described", L"Public", kWmiRun, L"\"" + described + L"\" -min");
+  Command(L"hk-bare-registry", L"Public", kWmiRun, bare + L" /x");
+  Command(L"hk-service", L"NT AUTHORITY\\LOCAL SERVICE", kWmiRun, L"C:\\svc\\s.bat");
+  Command(L"hk-program-files", L"Public", kWmiRun, L"%ProgramFiles%\\hk-startup-test\\app.exe -q");
+  Command(L"hk-program-files-x86", L"Public", kWmiRun, L"%ProgramFiles(x86)%\\hk-startup-test\\app.exe");
+  Command(L"hk-doubled", L"Public", L"Startup", L"C:\\\\tools\\\\\\\\doubled.exe --now");
+  Command(L"Gr\u00fc\u00dfe-app", kUser, L"Common Startup", bare);
+  // The StartupFolder approval value (name.lnk) goes before the Run one.
+  Set(HKEY_USERS, KEY_WOW64_64KEY, kUserPrefix + kApprovedStartupFolder, L"Gr\u00fc\u00dfe-app.lnk", {5, 0, 0, 0, 0});
+  Set(HKEY_USERS, KEY_WOW64_64KEY, kUserPrefix + kApprovedRun, L"Gr\u00fc\u00dfe-app", kEnabled);
+  Command(L"hk-user-run", kUser, kWmiRun, L"C:\\t\\x.bat");
+  Set(HKEY_USERS, KEY_WOW64_64KEY, kUserPrefix + kApprovedRun, L"hk-user-run", {9, 0, 0, 0, 0});
+  Command(L"hk-public-run", L"Public", kWmiRun, L"C:\\t\\x.bat");
+  Set(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kApprovedRun, L"hk-public-run", kDisabled);
+  Command(L"hk-no-profile", L"HKTEST\\nobody", kWmiRun, L"C:\\t\\x.bat");
+  const std::pair<const wchar_t*, std::wstring> run32[] = {
+      {L"hk-run32-described", L"\"" + described + L"\" --tray"},
+      {L"hk-run32-braced", braced},
+      {L"hk-run32-bare", bare},
+      {L"hk-run32-long", L"\"" + described + L"\" " + std::wstring(600, L'x')},  // beyond a first read's buffer
+  };
+  for (const auto& [name, command] : run32)
+    Set(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kRunKey, name, TextBytes(command), REG_SZ);
+  Set(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kRunKey, L"hk-run64-only", TextBytes(described), REG_SZ);
+  Set(HKEY_CURRENT_USER, KEY_WOW64_32KEY, kRunKey, L"hk-run32-user", TextBytes(described), REG_SZ);
+  Set(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kApprovedRun32, L"hk-run32-braced", kDisabled);
+  Set(HKEY_CURRENT_USER, KEY_WOW64_64KEY, kApprovedRun32, L"hk-run32-user", {7, 0, 0, 0, 0});
+
+  const Json::Value answer = List();
+  EXPECT_EQ(answer["responseCode"], 15300);
+  EXPECT_EQ(answer["responseData"]["WebClientID"], "web-list");
+  const std::string describedText = hk::ToUtf8(described), bareText = hk::ToUtf8(bare);
+  const char* kDescribed = "Startup test described";
+  struct Expected {
+    std::string fields[6];  // NAME, DESCRIPTION (none: not listed), LOCATION, USER, STATUS, STARTUP_TYPE
+    int group;              // 0 WMI in its order, 1 the machine's 32-bit view, 2 the user's
+  };
+  const Expected expected[] = {
+      {{"hk-described", kDescribed, describedText, "Public", "Enabled", "Registry"}, 0},
+      {{"hk-bare-registry"}, 0},
+      {{"hk-service"}, 0},
+      {{"hk-program-files", kDescribed, "C:\\Program Files\\hk-startup-test\\app.exe", "Public", "Enabled", "Registry"},
+       0},
+      {{"hk-program-files-x86"}, 0},
+      {{"hk-doubled", "hk-doubled", "C:\\tools\\doubled.exe", "Public", "Enabled", "Folder"}, 0},
+      {{"Gr\u00fc\u00dfe-app", "Gr\u00fc\u00dfe-app", bareText, "HKTEST\\startup-tester", "Disabled", "Folder"}, 0},
+      {{"hk-user-run", "hk-user-run", "C:\\t\\x.bat", "HKTEST\\startup-tester", "Disabled", "Registry"}, 0},
+      {{"hk-public-run", "hk-public-run", "C:\\t\\x.bat", "Public", "Disabled", "Registry"}, 0},
+      {{"hk-no-profile", "hk-no-profile", "C:\\t\\x.bat", "HKTEST\\nobody", "Enabled", "Registry"}, 0},
+      {{"hk-run64-only"}, 1},
+      {{"hk-run32-described", kDescribed, describedText, "Public", "Enabled", "Registry"}, 1},
+      {{"hk-run32-braced", "hk-run32-braced", hk::ToUtf8(braced), "Public", "Disabled", "Registry"}, 1},
+      {{"hk-run32-bare"}, 1},
+      {{"hk-run32-long", kDescribed, describedText, "Public", "Enabled", "Registry"}, 1},
+      {{"hk-run32-user", kDescribed, describedText, "Public", "Disabled", "Registry"}, 2},
+  };
+  std::vector<int> order;  // the expected rows' indices in the answer's order
+  for (const Json::Value& row : answer["responseData"]["APPS_LIST"]) {
+    for (int i = 0; i < int(std::size(expected)); ++i) {
+      if (row["NAME"] == expected[i].fields[0]) order.push_back(i);
+    }
+  }
+  for (size_t i = 1; i < order.size(); ++i) {
+    const int before = expected[order[i - 1]].group, after = expected[order[i]].group;
+    EXPECT_TRUE(before < after || (before == after && (after > 0 || order[i - 1] < order[i])))
+        << expected[order[i - 1]].fields[0] << " before " << expected[order[i]].fields[0];
+  }
+  for (const Expected& e : expected) {
+    Json::Value want;
+    const char* keys[] = {"NAME", "DESCRIPTION", "LOCATION", "USER", "STATUS", "STARTUP_TYPE"};
+    for (int k = 0; k < 6; ++k) want[keys[k]] = e.fields[k];
+    const bool listed = !e.fields[1].empty() && (e.group == 0 || wow64_);
+    EXPECT_EQ(RowOf(answer, e.fields[0]), listed ? want : Json::Value()) << e.fields[0];
+  }
+  EXPECT_TRUE(Logged("Path not found...!@ C:\\Program Files(x86)\\hk-startup-test\\app.exe")) << Log();
+  EXPECT_TRUE(Logged("Cannot open reg -- key of user HKTEST\\nobody !!")) << Log();
+  EXPECT_TRUE(wmi_->AllReleasedOnce()) << wmi_->Accounting();
+  EXPECT_TRUE(com_.outer_kept && com_.nothing_left);
+}
+
+TEST_F(Startup, ListingFailuresAnswerNoAppsFound) {
+  const std::pair<void (*)(FakeWmi&), const char*> cases[] = {
+      {[](FakeWmi& f) { f.Fail(FakeWmiStep::kConnectServer); }, "getObjectsPointer() failed..!"},
+      {[](FakeWmi& f) { f.Results(kStartupQuery).FailExecQuery(); }, "getObjectsPointer() failed..!"},
+      {[](FakeWmi& f) { f.Results(kStartupQuery).AddRow().Text(L"Name", L"x").ThrowOnGet(L"Command"); },
+       "Exception occured while Enumerating objects inside getObject() method..!!!"},
+  };
+  for (const auto& [arrange, logged] : cases) {
+    arrange(FreshWmi());
+    const Json::Value answer = List();
+    EXPECT_EQ(answer["responseCode"], 15300) << logged;
+    EXPECT_EQ(answer["responseData"]["APPS_LIST"], "NO_APPS_FOUND") << logged;
+    EXPECT_TRUE(Logged(logged)) << Log();
+    EXPECT_TRUE(wmi_->AllReleasedOnce()) << wmi_->Accounting();
+    EXPECT_TRUE(com_.outer_kept && com_.nothing_left) << logged;
+  }
+}
+
+TEST_F(Startup, EnableAndDisableRewriteOnlyTheValuesThatExist) {
+  const std::wstring name = L"hk-act-\u00e9t\u00e9", userFolder = kUserPrefix + kApprovedStartupFolder;
+  Set(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kApprovedRun, name, {7, 1, 2, 3, 4, 5, 6, 7});
+  Set(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kApprovedRun32, name, kDisabled);
+  Set(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kApprovedStartupFolder, L"hk-other", kDisabled);
+  Set(HKEY_USERS, KEY_WOW64_64KEY, userFolder, L"hk-user-app.lnk", kEnabled);
+  struct Step {
+    std::string action;
+    std::wstring app, user;
+    const char* result;
+    std::optional<Bytes> run, run32, userFolder;  // the approval values afterwards
+  };
+  const Step steps[] = {
+      {"enable", name, L"PUBLIC", "Success", kEnabled, kEnabled, kEnabled},
+      {"DISABLE", name, L"Public", "Success", kDisabled, kDisabled, kEnabled},
+      {"Disable", L"hk-user-app", kUser, "Success", kDisabled, kDisabled, kDisabled},
+      {"ENABLE", L"hk-user-app", L"HKTEST\\nobody", "Failed", kDisabled, kDisabled, kDisabled},
+      {"PAUSE", name, L"Public", "Failed", kDisabled, kDisabled, kDisabled},
+      {"ENABLE", L"", L"Public", "Failed", kDisabled, kDisabled, kDisabled},
+  };
+  for (const Step& s : steps) {
+    const std::string label = s.action + " " + hk::ToUtf8(s.app) + " of " + hk::ToUtf8(s.user);
+    EXPECT_EQ(Act(s.action, s.app, s.user), s.result) << label;
+    EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kApprovedRun, name), s.run) << label;
+    EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kApprovedRun32, name), s.run32) << label;
+    EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kApprovedStartupFolder, name + L".lnk"), std::nullopt) << label;
+    EXPECT_EQ(ValueBytes(HKEY_USERS, userFolder, L"hk-user-app.lnk"), s.userFolder) << label;
+  }
+  Command(name, L"Public", kWmiRun, L"C:\\t\\x.bat");
+  EXPECT_EQ(RowOf(List(), hk::ToUtf8(name))["STATUS"], "Disabled");
+}
+
+TEST_F(Startup, RemoveTakesTheShortcutElseTheRunValue) {
+  struct Case {
+    const wchar_t* name;
+    bool shortcut, run64, run32;
+    const char* result;
+    bool run64After, run32After;  // which Run values remain
+  };
+  const Case cases[] = {
+      {L"hk-rm-\u00e5sa", true, true, false, "Success", true, false},
+      {L"hk-rm-run64", false, true, false, "Success", false, false},
+      {L"hk-rm-both-views", false, true, true, "Success", false, true},
+      {L"hk-rm-run32", false, false, true, "Success", false, false},
+      {L"hk-rm-nothing", false, false, false, "Failed", false, false},
+  };
+  for (const Case& c : cases) {
+    if (c.run32 && !wow64_) continue;  // without WOW64 there is one view
+    const std::wstring shortcut = std::wstring(kCommonStartupFolder) + c.name + L".lnk";
+    if (c.shortcut) File(shortcut);
+    if (c.run64) Set(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kRunKey, c.name, TextBytes(L"x.exe"), REG_SZ);
+    if (c.run32) Set(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kRunKey, c.name, TextBytes(L"x.exe"), REG_SZ);
+    const std::string label = hk::ToUtf8(c.name);
+    EXPECT_EQ(Act("remove", c.name), c.result) << label;
+    EXPECT_EQ(::GetFileAttributesW(shortcut.c_str()), INVALID_FILE_ATTRIBUTES) << label;
+    EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kRunKey, c.name).has_value(), c.run64After) << label;
+    EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kRunKey, c.name, KEY_WOW64_32KEY).has_value(), c.run32After) << label;
+  }
+}
+
+TEST_F(Startup, ARequestThatDoesNotFitItsCodeIsNotAnswered) {
+  const std::pair<int, const char*> cases[] = {
+      {15001, "ALL_APPS"}, {15000, "REQUEST_THIS_APP_ACTION"}, {15002, "ALL_APPS"}, {15000, ""}};
+  for (const auto& [code, request] : cases) {
+    Json::Value data;
+    data["REQUEST"] = request;
+    EXPECT_TRUE(Serve(code, data).isNull()) << code << " " << request;
+  }
+  EXPECT_EQ(Serve(15000, Parse(R"({"REQUEST":"all_apps"})"))["responseCode"], 15300);
+}
+
+TEST(StartupRules, CommandsBecomeExecutablePaths) {
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {CleanCommandPath(L"\"%ProgramFiles%\\Vendor\\app.exe\" /background", L'D'),
+       L"D:\\Program Files\\Vendor\\app.exe"},
+      {CleanCommandPath(L"%ProgramFiles(x86)%\\App\\a.exe", L'D'), L"D:\\Program Files(x86)\\App\\a.exe"},
+      {CleanCommandPath(L"C:\\\\Tools\\\\\\\\deep\\\\x.exe", L'D'), L"C:\\Tools\\deep\\x.exe"},
+      {CleanCommandPath(L"C:\\TOOLS\\APP.EXE -x", L'D'),
+       L"C:\\TOOLS\\APP.EXE -x"},  // the extension is matched with case
+      // What the version lookup opens keeps a quote that came before the variable.
+      {ExpandProgramFiles(L"\"%ProgramFiles%\\A\\a.exe\" -q", L'C'), L"C:\"\\Program Files\\A\\a.exe\" -q"},
+      {ExecutablePart(L"\"C:\\A\\a.exe\" -min"), L"C:\\A\\a.exe"},
+      {CleanCommandPath(L"", L'D'), L""},
+  };
+  for (const auto& [path, expected] : cases) EXPECT_EQ(path, expected) << hk::ToUtf8(expected);
+}
+
+TEST(StartupRules, OddFirstBytesUpToNineDisable) {
+  for (int byte = 0; byte <= 12; ++byte) {
+    EXPECT_EQ(ApprovedState({uint8_t(byte), 0, 0, 0, 0}), byte % 2 == 1 && byte <= 9 ? 0 : 1) << "first byte " << byte;
+  }
+  EXPECT_EQ(ApprovedState({}), 1);
+}
+
+TEST(StartupRules, TranslationTriesInOrder) {
+  struct Case {
+    const char* name;
+    std::vector<Translation> table;
+    uint16_t user;
+    size_t chosen;
+  };
+  const Case cases[] = {
+      {"exact before primary", {{0x809, 1200}, {0x409, 1200}}, 0x409, 1},
+      {"the same primary language", {{0x407, 1200}, {0x809, 1200}}, 0x409, 1},
+      {"neutral next", {{0x40c, 1200}, {0x000, 1200}}, 0x407, 1},
+      {"then English", {{0x40c, 1200}, {0x809, 1200}}, 0x407, 1},
+      {"else the first", {{0x40c, 1200}, {0x410, 1200}}, 0x407, 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ChooseTranslation(c.table, c.user), c.chosen) << c.name;
+}
+
+TEST(StartupRules, DescriptionsAndUsers) {
+  const std::pair<std::optional<std::wstring>, std::optional<std::wstring>> cases[] = {
+      {RunValueDescription(L"PATH_NOT_FOUND", L"item"), std::nullopt},
+      {RunValueDescription(L"NULL", L"item"), L"item"},
+      {RunValueDescription(L"zeta tool", L"item"), L"zeta tool"},
+      {RunValueDescription(L"{6F1A2B3C-0000}", L"item"), L"item"},
+      {RunValueDescription(L"\u00c9diteur", L"item"), L"item"},
+      {RunValueDescription(L"", L"item"), L""},
+      {WmiDescription(L"{6F1A2B3C-0000}", L"item"), L"{6F1A2B3C-0000}"},
+      {ProfileFolderName(L"NT AUTHORITY\\NETWORK SERVICE"), L"NetworkService"},
+      {ProfileFolderName(L"a\\b\\carol"), L"carol"},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].first, cases[i].second) << "row " << i;
+  EXPECT_TRUE(IsServiceAccountSid(L"S-1-5-21-123"));
+  EXPECT_FALSE(IsServiceAccountSid(L"S-1-5-21-1234"));
+  EXPECT_FALSE(IsServiceAccountSid(L""));
+}
+
+}  // namespace
