@@ -10,10 +10,12 @@
 // summary for scripts/fuzz, which restarts after a crash or a hang.
 //
 // Requests that act on the machine only ever reach what the fuzzer owns: a
-// child process of its own (1005), a service it registered (2006-2009), the
-// groups and sharing tools' NetApi tables pointed at their fakes (6001,
-// 6002, 8001, 8002, 8006, 8011). Those it cannot point anywhere harmless
-// (device actions, startup program actions) are counted and not delivered.
+// child process of its own (1005), a service it registered (2006-2009). The
+// groups and sharing tools' acting NetApi calls (6001, 6002, 8001, 8002,
+// 8006, 8011) are answered "access denied" by a stand-in that changes
+// nothing; their listings stay the system's. Those it cannot point anywhere
+// harmless (device actions, startup program actions) are counted and not
+// delivered.
 #include <windows.h>
 
 #include <json/reader.h>
@@ -37,13 +39,13 @@
 #include "core/globals.h"
 #include "core/messages.h"
 #include "core/text.h"
-#include "groups/fake_netapi.h"
 #include "infra/log.h"
 #include "infra/log_internal.h"
 #include "processes/child_process.h"
 #include "request_cases.h"
+#include "tools/groups/group_api.h"
+#include "tools/sharing/sharing_api.h"
 #include "services/registered_service.h"
-#include "sharing/fake_sharing_api.h"
 #include "support/recording_socket.h"
 #include "support/scratch_dir.h"
 
@@ -91,18 +93,42 @@ DWORD WINAPI Watchdog(void*) {
 
 // ---- what the fuzzer owns -----------------------------------------------------------
 
+// The acting NetApi calls of the groups and sharing tools, answered as for a
+// caller without the right: nothing is changed. The listings stay the system's.
+NET_API_STATUS WINAPI Refuse(LPCWSTR, LPCWSTR, DWORD, LPBYTE, DWORD) { return ERROR_ACCESS_DENIED; }
+NET_API_STATUS WINAPI RefuseAddGroup(LPCWSTR, DWORD, LPBYTE, LPDWORD) { return ERROR_ACCESS_DENIED; }
+NET_API_STATUS WINAPI RefuseDelGroup(LPCWSTR, LPCWSTR) { return ERROR_ACCESS_DENIED; }
+NET_API_STATUS WINAPI RefuseSetInfo(LMSTR, LMSTR, DWORD, LPBYTE, LPDWORD) { return ERROR_ACCESS_DENIED; }
+NET_API_STATUS WINAPI RefuseShareDel(LMSTR, LMSTR, DWORD) { return ERROR_ACCESS_DENIED; }
+NET_API_STATUS WINAPI RefuseSessionDel(LMSTR, LMSTR, LMSTR) { return ERROR_ACCESS_DENIED; }
+NET_API_STATUS WINAPI RefuseFileClose(LMSTR, DWORD) { return ERROR_ACCESS_DENIED; }
+
+class RefusedActions {
+ public:
+  RefusedActions() : groups_(hk::groups::g_groupApi), sharing_(hk::sharing::g_sharingApi) {
+    hk::groups::g_groupApi.add_members = hk::groups::g_groupApi.del_members = &Refuse;
+    hk::groups::g_groupApi.add_group = &RefuseAddGroup;
+    hk::groups::g_groupApi.del_group = &RefuseDelGroup;
+    hk::sharing::g_sharingApi.NetShareSetInfo = &RefuseSetInfo;
+    hk::sharing::g_sharingApi.NetShareDel = &RefuseShareDel;
+    hk::sharing::g_sharingApi.NetSessionDel = &RefuseSessionDel;
+    hk::sharing::g_sharingApi.NetFileClose = &RefuseFileClose;
+  }
+  RefusedActions(const RefusedActions&) = delete;
+  RefusedActions& operator=(const RefusedActions&) = delete;
+  ~RefusedActions() {
+    hk::groups::g_groupApi = groups_;
+    hk::sharing::g_sharingApi = sharing_;
+  }
+
+ private:
+  hk::groups::GroupApi groups_;
+  hk::sharing::SharingApi sharing_;
+};
+
 class Targets {
  public:
-  Targets() : manager_(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {
-    net_.Account(L"HOST\\alice", L"S-1-5-21-1-2-3-1001", SidTypeUser).comment = L"Front desk";
-    net_.Account(L"HOST\\Team", L"S-1-5-21-1-2-3-1002", SidTypeGroup);
-    net_.groups[L"Fuzzers"] = {L"HOST\\Team"};
-    net_.comments[L"Fuzzers"] = L"kept by the fuzzer";
-    net_.users = {{L"alice", L"C:\\Users\\alice", L"Front desk", 1700000000, TIMEQ_FOREVER}};
-    sharing_.shares = {hk::test::FakeShare{.name = L"hk-fuzz-share", .remark = L"kept by the fuzzer"}};
-    sharing_.sessions = {hk::test::FakeSession{}};
-    sharing_.files = {hk::test::FakeFile{.id = 1}};
-  }
+  Targets() : manager_(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {}
 
   bool ready() const { return service_.created() && manager_; }
   std::string service_name() const { return hk::ToUtf8(service_.name()); }
@@ -124,8 +150,7 @@ class Targets {
  private:
   hk::test::RegisteredService service_;
   hk::unique_schandle manager_;
-  hk::test::FakeNetApi net_;
-  hk::test::FakeSharingApi sharing_;
+  RefusedActions refused_;
   std::unique_ptr<hk::test::ChildProcess> child_;
 };
 
