@@ -10,11 +10,12 @@
 // summary for scripts/fuzz, which restarts after a crash or a hang.
 //
 // Requests that act on the machine only ever reach what the fuzzer owns: a
-// child process of its own (1005), a service it registered (2006-2009), the
-// groups tool's NetApi table pointed at a fake (6001, 6002), names that
-// exist nowhere (8001, 8002, 8006). Those it cannot point anywhere harmless
-// (closing an open file, device actions, startup program actions) are
-// counted and not delivered.
+// child process of its own (1005), a service it registered (2006-2009). The
+// groups and sharing tools' acting NetApi calls (6001, 6002, 8001, 8002,
+// 8006, 8011) are answered "access denied" by a stand-in that changes
+// nothing; their listings stay the system's. Those it cannot point anywhere
+// harmless (device actions, startup program actions) are counted and not
+// delivered.
 #include <windows.h>
 
 #include <json/reader.h>
@@ -38,11 +39,12 @@
 #include "core/globals.h"
 #include "core/messages.h"
 #include "core/text.h"
-#include "groups/fake_netapi.h"
 #include "infra/log.h"
 #include "infra/log_internal.h"
 #include "processes/child_process.h"
 #include "request_cases.h"
+#include "tools/groups/group_api.h"
+#include "tools/sharing/sharing_api.h"
 #include "services/registered_service.h"
 #include "support/recording_socket.h"
 #include "support/scratch_dir.h"
@@ -91,15 +93,42 @@ DWORD WINAPI Watchdog(void*) {
 
 // ---- what the fuzzer owns -----------------------------------------------------------
 
+// The acting NetApi calls of the groups and sharing tools, answered as for a
+// caller without the right: nothing is changed. The listings stay the system's.
+NET_API_STATUS WINAPI Refuse(LPCWSTR, LPCWSTR, DWORD, LPBYTE, DWORD) { return ERROR_ACCESS_DENIED; }
+NET_API_STATUS WINAPI RefuseAddGroup(LPCWSTR, DWORD, LPBYTE, LPDWORD) { return ERROR_ACCESS_DENIED; }
+NET_API_STATUS WINAPI RefuseDelGroup(LPCWSTR, LPCWSTR) { return ERROR_ACCESS_DENIED; }
+NET_API_STATUS WINAPI RefuseSetInfo(LMSTR, LMSTR, DWORD, LPBYTE, LPDWORD) { return ERROR_ACCESS_DENIED; }
+NET_API_STATUS WINAPI RefuseShareDel(LMSTR, LMSTR, DWORD) { return ERROR_ACCESS_DENIED; }
+NET_API_STATUS WINAPI RefuseSessionDel(LMSTR, LMSTR, LMSTR) { return ERROR_ACCESS_DENIED; }
+NET_API_STATUS WINAPI RefuseFileClose(LMSTR, DWORD) { return ERROR_ACCESS_DENIED; }
+
+class RefusedActions {
+ public:
+  RefusedActions() : groups_(hk::groups::g_groupApi), sharing_(hk::sharing::g_sharingApi) {
+    hk::groups::g_groupApi.add_members = hk::groups::g_groupApi.del_members = &Refuse;
+    hk::groups::g_groupApi.add_group = &RefuseAddGroup;
+    hk::groups::g_groupApi.del_group = &RefuseDelGroup;
+    hk::sharing::g_sharingApi.NetShareSetInfo = &RefuseSetInfo;
+    hk::sharing::g_sharingApi.NetShareDel = &RefuseShareDel;
+    hk::sharing::g_sharingApi.NetSessionDel = &RefuseSessionDel;
+    hk::sharing::g_sharingApi.NetFileClose = &RefuseFileClose;
+  }
+  RefusedActions(const RefusedActions&) = delete;
+  RefusedActions& operator=(const RefusedActions&) = delete;
+  ~RefusedActions() {
+    hk::groups::g_groupApi = groups_;
+    hk::sharing::g_sharingApi = sharing_;
+  }
+
+ private:
+  hk::groups::GroupApi groups_;
+  hk::sharing::SharingApi sharing_;
+};
+
 class Targets {
  public:
-  Targets() : manager_(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {
-    net_.Account(L"HOST\\alice", L"S-1-5-21-1-2-3-1001", SidTypeUser).comment = L"Front desk";
-    net_.Account(L"HOST\\Team", L"S-1-5-21-1-2-3-1002", SidTypeGroup);
-    net_.groups[L"Fuzzers"] = {L"HOST\\Team"};
-    net_.comments[L"Fuzzers"] = L"kept by the fuzzer";
-    net_.users = {{L"alice", L"C:\\Users\\alice", L"Front desk", 1700000000, TIMEQ_FOREVER}};
-  }
+  Targets() : manager_(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {}
 
   bool ready() const { return service_.created() && manager_; }
   std::string service_name() const { return hk::ToUtf8(service_.name()); }
@@ -121,13 +150,13 @@ class Targets {
  private:
   hk::test::RegisteredService service_;
   hk::unique_schandle manager_;
-  hk::test::FakeNetApi net_;
+  RefusedActions refused_;
   std::unique_ptr<hk::test::ChildProcess> child_;
 };
 
 // ---- pointing actions at the fuzzer's own targets ------------------------------------
 
-enum class Action { kNone, kProcess, kService, kNames, kNotDelivered };
+enum class Action { kNone, kProcess, kService, kNotDelivered };
 
 Action ActionOf(int32_t tool, int32_t code) {
   switch (tool * 100000 + code) {
@@ -138,11 +167,6 @@ Action ActionOf(int32_t tool, int32_t code) {
     case 200000 + 2008:
     case 200000 + 2009:
       return Action::kService;
-    case 800000 + 8001:
-    case 800000 + 8002:
-    case 800000 + 8006:
-      return Action::kNames;
-    case 800000 + 8011:
     case 1000000 + 10003:
     case 1500000 + 15001:
       return Action::kNotDelivered;
@@ -199,10 +223,6 @@ Prepared Prepare(const std::string& seen, Targets& targets) {
       data["cmd"] = targets.service_name();
       break;
     }
-    case Action::kNames:
-      for (const char* member : {"SHARE_NAME", "UNC_CLIENT_NAME", "USER_NAME"})
-        if (data.isMember(member)) data[member] = std::string("hk-fuzz-nobody-") + member;
-      break;
     default:
       break;
   }

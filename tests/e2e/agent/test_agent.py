@@ -126,23 +126,26 @@ def test_port_443_gives_tls_for_the_session_and_the_reports(test_ca, agent):
         server.stop()
 
 
-def test_server_certificates_the_machine_does_not_trust_are_refused(test_ca, agent, tmp_path):
-    # From an unknown authority, for another host name, expired: every attempt
-    # reaches the TLS handshake and none completes the upgrade, so the agent
-    # gives up after its eleven attempts. (The machine's own authority is
-    # accepted: test_secure_flag_gives_tls.)
-    servers = [ProductServer(certfile=cert, keyfile=key).start() for cert, key in (
-        (test_ca.untrusted_cert, test_ca.untrusted_key), (test_ca.wrong_host_cert, test_ca.wrong_host_key),
-        (test_ca.expired_cert, test_ca.expired_key))]
+def test_only_a_certificate_the_machine_trusts_completes_the_upgrade(test_ca, agent, tmp_path):
+    # The machine's own authority is accepted. From an unknown authority, for
+    # another host name, expired: every attempt reaches the TLS handshake and
+    # none completes the upgrade, so the agent gives up after its eleven.
+    certificates = {"trusted": (test_ca.localhost_cert, test_ca.localhost_key),
+                    "unknown authority": (test_ca.untrusted_cert, test_ca.untrusted_key),
+                    "other host name": (test_ca.wrong_host_cert, test_ca.wrong_host_key),
+                    "expired": (test_ca.expired_cert, test_ca.expired_key)}
+    servers = {name: ProductServer(certfile=cert, keyfile=key).start() for name, (cert, key) in certificates.items()}
     try:
-        hosts = [agent("--host", "localhost", "--port", str(s.port), "--secure", "--product-server", *IDS)
-                 for s in servers]
-        for server, host, name in zip(servers, hosts, ("unknown authority", "other host name", "expired")):
-            assert host.wait(timeout=120) == 0, name
-            assert server.all_connections == [], f"{name}: the upgrade completed"
-            assert server.tls_hellos >= 11, f"{name}: {server.tls_hellos} handshakes begun"
+        hosts = {name: agent("--host", "localhost", "--port", str(s.port), "--secure", "--product-server", *IDS)
+                 for name, s in servers.items()}
+        servers["trusted"].wait_connection(timeout=60).send(EXIT)
+        for name, server in servers.items():
+            assert hosts[name].wait(timeout=120) == 0, name
+            if name != "trusted":
+                assert server.all_connections == [], f"{name}: the upgrade completed"
+                assert server.tls_hellos >= 11, f"{name}: {server.tls_hellos} handshakes begun"
         # Signed by the trusted authority: refused for its dates alone.
         assert "NOT_TIME_VALID" in (tmp_path / "log" / "WsAsyncSocket.log").read_text(errors="replace")
     finally:
-        for server in servers:
+        for server in servers.values():
             server.stop()
