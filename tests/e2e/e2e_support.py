@@ -2,6 +2,10 @@
 
 import subprocess
 
+# The identifiers the agent suites start the host with.
+AGENT_IDS = ["--client-id", "cli-1", "--client-name", "Front Desk", "--resource-id", "res-2",
+             "--session-id", "ses-3", "--customer-id", "cus-4", "--device-id", "dev-5"]
+
 
 def stop_process(process, grace=5):
     """Asks a process to end, and kills it when it has not after grace seconds."""

@@ -190,8 +190,11 @@ int Startup_Process::setStartupState(const std::wstring& name, int mode, const s
 
 int Startup_Process::deleteStartupEntry(const std::wstring& name) {
   WriteLog(L"inside delete startup Process");
+  // The name is a shortcut's file name inside the folder: one that would
+  // reach out of it ("..\\x", "C:\\x") deletes no file.
+  const bool fileName = name.find_first_of(L"\\/:") == std::wstring::npos && name != L"." && name != L"..";
   const std::wstring shortcut = std::wstring(kCommonStartupFolder) + name + L".lnk";
-  if (::DeleteFileW(shortcut.c_str())) return 1;
+  if (fileName && ::DeleteFileW(shortcut.c_str())) return 1;
   if (DeleteRunValue(name, g_bitness)) return 1;
   return g_bitness == 64 && DeleteRunValue(name, 32) ? 1 : 0;
 }

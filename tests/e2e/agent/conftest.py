@@ -2,6 +2,8 @@ import os
 
 import pytest
 
+from product_server import ProductServer
+
 
 @pytest.fixture
 def agent(wine, tmp_path):
@@ -22,3 +24,10 @@ def agent(wine, tmp_path):
         if process.poll() is None:
             process.kill()
             process.wait(10)
+
+
+@pytest.fixture
+def server():
+    """A product server on loopback for the test."""
+    with ProductServer() as s:
+        yield s

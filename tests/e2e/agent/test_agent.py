@@ -11,9 +11,8 @@ from urllib.parse import parse_qsl
 import pytest
 
 from product_server import ProductServer
+from e2e_support import AGENT_IDS as IDS
 
-IDS = ["--client-id", "cli-1", "--client-name", "Front Desk", "--resource-id", "res-2",
-       "--session-id", "ses-3", "--customer-id", "cus-4", "--device-id", "dev-5"]
 EXIT = json.dumps({"toolId": 0, "requestId": 1, "requestMessage": {"requestCode": 0}})
 
 
@@ -25,12 +24,6 @@ def start(agent, server, *extra):
 
 def legacy_data(answer):
     return answer["responseMessage"]["responseData"]["data"]
-
-
-@pytest.fixture
-def server():
-    with ProductServer() as s:
-        yield s
 
 
 def test_product_mode_path_status_and_the_three_lists(server, agent):

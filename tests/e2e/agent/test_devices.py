@@ -3,14 +3,10 @@
 import subprocess
 from pathlib import Path
 
-import pytest
-
-from product_server import ProductServer
+from e2e_support import AGENT_IDS as IDS
 
 WINE_RUN = Path(__file__).resolve().parents[3] / "scripts" / "wine-run"
 
-IDS = ["--client-id", "cli-1", "--client-name", "Front Desk", "--resource-id", "res-2",
-       "--session-id", "ses-3", "--customer-id", "cus-4", "--device-id", "dev-5"]
 
 PROPERTIES = ["Availability", "Caption", "ClassGuid", "CompatibleID", "ConfigManagerErrorCode",
               "ConfigManagerUserConfig", "CreationClassName", "Description", "DeviceID", "ErrorCleared",
@@ -31,12 +27,6 @@ def wmi_device_ids():
 
 def escaped(text):
     return text.replace("\\", "DEVMGR_SLASH").replace("{", "DEVMGR_OPEN").replace("}", "DEVMGR_CLOSE")
-
-
-@pytest.fixture
-def server():
-    with ProductServer() as s:
-        yield s
 
 
 def devices(conn, code, **data):

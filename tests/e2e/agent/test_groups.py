@@ -2,18 +2,7 @@
 
 import json
 
-import pytest
-
-from product_server import ProductServer
-
-IDS = ["--client-id", "cli-1", "--client-name", "Front Desk", "--resource-id", "res-2",
-       "--session-id", "ses-3", "--customer-id", "cus-4", "--device-id", "dev-5"]
-
-
-@pytest.fixture
-def server():
-    with ProductServer() as s:
-        yield s
+from e2e_support import AGENT_IDS as IDS
 
 
 def formatter_data(answer, code):

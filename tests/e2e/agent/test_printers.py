@@ -1,22 +1,12 @@
 """Tool 7 under Wine: the printer list is answered with whatever the prefix has."""
 
-import pytest
+from e2e_support import AGENT_IDS as IDS
 
-from product_server import ProductServer
-
-IDS = ["--client-id", "cli-1", "--client-name", "Front Desk", "--resource-id", "res-2",
-       "--session-id", "ses-3", "--customer-id", "cus-4", "--device-id", "dev-5"]
 ROW_KEYS = {"PRINTER_ID", "PRINTER_AVAILABILITY", "PRINTER_CAPTION", "PRINTER_COMMENT", "PRINTER_DESCRIPTION",
             "PRINTER_DEVICE_ID", "PRINTER_DRIVER_NAME", "EXTENDED_PRINTER_STATUS", "PRINTER_LOCATION", "MAX_COPIES",
             "PRINTER_NAME", "PRINTER_NETWORK", "PRINTER_PARAMETER", "PRINTER_PORT_NAME", "PRINTER_STATE",
             "PRINTER_STATUS", "PRINTER_SERVER_NAME", "PRINTER_SHARED", "PRINTER_SHARE_NAME", "PRINTER_STATUS_VALUE",
             "PRINTER_SYSTEM_NAME", "WORK_OFFLINE", "PRINT_PROCESSOR_NAME"}
-
-
-@pytest.fixture
-def server():
-    with ProductServer() as s:
-        yield s
 
 
 def test_printer_list_is_answered(server, agent):

@@ -8,12 +8,11 @@ from pathlib import Path
 import pytest
 
 from product_server import ProductServer
+from e2e_support import AGENT_IDS as IDS
 
 WINE_RUN = Path(__file__).resolve().parents[3] / "scripts" / "wine-run"
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 VALUE = "hk-e2e-startup"
-IDS = ["--client-id", "cli-1", "--client-name", "Front Desk", "--resource-id", "res-2",
-       "--session-id", "ses-3", "--customer-id", "cus-4", "--device-id", "dev-5"]
 
 
 def reg(*args):

@@ -296,6 +296,7 @@ TEST_F(Startup, RemoveTakesTheShortcutElseTheRunValue) {
     bool shortcut, run64, run32;
     const char* result;
     bool run64After, run32After;  // which Run values remain
+    bool shortcutAfter = false;
   };
   const Case cases[] = {
       {L"hk-rm-\u00e5sa", true, true, false, "Success", true, false},
@@ -303,6 +304,8 @@ TEST_F(Startup, RemoveTakesTheShortcutElseTheRunValue) {
       {L"hk-rm-both-views", false, true, true, "Success", false, true},
       {L"hk-rm-run32", false, false, true, "Success", false, false},
       {L"hk-rm-nothing", false, false, false, "Failed", false, false},
+      // A name that climbs out of the folder deletes no file there or elsewhere.
+      {L"..\\hk-rm-outside", true, false, false, "Failed", false, false, true},
   };
   for (const Case& c : cases) {
     if (c.run32 && !wow64_) continue;  // without WOW64 there is one view
@@ -312,7 +315,8 @@ TEST_F(Startup, RemoveTakesTheShortcutElseTheRunValue) {
     if (c.run32) Set(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kRunKey, c.name, TextBytes(L"x.exe"), REG_SZ);
     const std::string label = hk::ToUtf8(c.name);
     EXPECT_EQ(Act("remove", c.name), c.result) << label;
-    EXPECT_EQ(::GetFileAttributesW(shortcut.c_str()), INVALID_FILE_ATTRIBUTES) << label;
+    EXPECT_EQ(::GetFileAttributesW(shortcut.c_str()) != INVALID_FILE_ATTRIBUTES, c.shortcutAfter) << label;
+    ::DeleteFileW(shortcut.c_str());
     EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kRunKey, c.name).has_value(), c.run64After) << label;
     EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kRunKey, c.name, KEY_WOW64_32KEY).has_value(), c.run32After) << label;
   }
