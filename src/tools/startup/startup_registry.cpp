@@ -75,7 +75,10 @@ void Startup_Process::detectBitness() {
   const FARPROC found = kernel ? ::GetProcAddress(kernel, "IsWow64Process") : nullptr;
   BOOL wow64 = FALSE;
   const auto isWow64 = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void (*)(void)>(found));
-  g_bitness = isWow64 && isWow64(::GetCurrentProcess(), &wow64) && wow64 ? 64 : 32;
+  // The system's width: a 64-bit build of the library runs only on a 64-bit
+  // system, a 32-bit one learns it from WOW64.
+  const bool wideBuild = sizeof(void*) == 8;
+  g_bitness = wideBuild || (isWow64 && isWow64(::GetCurrentProcess(), &wow64) && wow64) ? 64 : 32;
 }
 
 int Startup_Process::systemBitness() { return g_bitness; }

@@ -42,10 +42,10 @@ std::filesystem::path TestFolder() {
 // Where the folder rule looks from this program: the stand-ins.
 const std::wstring kStandIns = (TestFolder().parent_path() / L"bin").wstring() + L"\\";
 
-bool RunsUnderWow64() {  // asked without the code under test
+bool RunsUnderWow64() {  // asked without the code under test: a 32-bit program on a 64-bit system
   SYSTEM_INFO native{};
   ::GetNativeSystemInfo(&native);
-  return native.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
+  return sizeof(void*) == 4 && native.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
 }
 
 // What the stand-in appends while this lives: "<pid>\t<directory>\t<command line>" lines.
