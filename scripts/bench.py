@@ -94,8 +94,9 @@ def log_entry_floor_ms():
 
 
 def linux_pid_of(image):
-    """The Wine process running image (its command line is the Windows path),
-    not the scripts that started it."""
+    """The Wine process running image in this run's prefix (Wine shows the
+    program as argv[0]: its Windows path, or for a 64-bit one the path it was
+    started by)."""
     for proc in Path("/proc").iterdir():
         if not proc.name.isdigit():
             continue
@@ -103,7 +104,7 @@ def linux_pid_of(image):
             argv = (proc / "cmdline").read_bytes().decode(errors="replace").split("\0")
         except OSError:
             continue
-        if not (argv and argv[0].lower().endswith(image) and "\\" in argv[0]):
+        if not (argv and argv[0].lower().endswith(image)):
             continue
         try:  # another prefix may run the same program
             if f"WINEPREFIX={PREFIX}".encode() in (proc / "environ").read_bytes().split(b"\0"):

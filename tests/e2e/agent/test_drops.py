@@ -29,11 +29,13 @@ def agent_process(marker):
         if not entry.name.isdigit():
             continue
         try:
-            argv0 = (entry / "cmdline").read_bytes().split(b"\0")[0].decode(errors="replace")
+            argv = (entry / "cmdline").read_bytes().split(b"\0")
             environ = (entry / "environ").read_bytes().split(b"\0")
         except OSError:
             continue
-        if (argv0.lower().endswith("hostkeeper-host.exe") and ("\\" in argv0 or ":" in argv0)
+        # Wine shows the program as argv[0]: its Windows path (a 32-bit
+        # program) or the path it was started by (a 64-bit one).
+        if (argv[0].decode(errors="replace").lower().endswith("hostkeeper-host.exe")
                 and f"HK_DROPS_RUN={marker}".encode() in environ
                 and (not prefix or f"WINEPREFIX={prefix}".encode() in environ)):
             return int(entry.name)

@@ -30,8 +30,17 @@ def run_value(wine):
     reg("delete", RUN_KEY, "/v", VALUE, "/f")
 
 
+def thirty_two_bit(exe):
+    """Whether a Windows program is a 32-bit one (its PE machine field)."""
+    data = exe.read_bytes()[:4096]
+    header = int.from_bytes(data[0x3C:0x40], "little")
+    return data[header + 4:header + 6] == b"\x4c\x01"
+
+
 def test_lists_and_removes_a_run_value(wine, agent, run_value):
-    wow64 = os.environ.get("HK_WINEARCH", "win64") != "win32"
+    # The 32-bit view is read directly by a 32-bit agent on a 64-bit system.
+    wow64 = (os.environ.get("HK_WINEARCH", "win64") != "win32"
+             and thirty_two_bit(wine.program("hostkeeper-host.exe")))
     with ProductServer() as server:
         host = agent("--host", "127.0.0.1", "--port", str(server.port), "--product-server", *IDS)
         conn = server.wait_connection(timeout=60)
