@@ -106,75 +106,45 @@ const char* const kExitTexts[] = {
 const char* const kTypeValues[] = {
     "null", "true", "0", "-1", "1.5", R"("")", R"("text")", "[]", R"({"a":[1,"b",null]})"};
 
-std::string Digits(size_t count) { return std::string(count, '9'); }
+// Numbers at and past the 32- and 64-bit limits; the last is a million digits.
+const char* const kNumberValues[] = {"2147483647",
+                                     "2147483648",
+                                     "-2147483648",
+                                     "-2147483649",
+                                     "4294967295",
+                                     "4294967296",
+                                     "9223372036854775807",
+                                     "9223372036854775808",
+                                     "-9223372036854775809",
+                                     "18446744073709551616",
+                                     "1e400",
+                                     "-0",
+                                     nullptr};
 
-// Numbers at and past the 32- and 64-bit limits.
-const std::vector<std::string>& NumberValues() {
-  static const std::vector<std::string> values = {"2147483647",
-                                                  "2147483648",
-                                                  "-2147483648",
-                                                  "-2147483649",
-                                                  "4294967295",
-                                                  "4294967296",
-                                                  "9223372036854775807",
-                                                  "9223372036854775808",
-                                                  "-9223372036854775809",
-                                                  "18446744073709551616",
-                                                  "1e400",
-                                                  "-0",
-                                                  Digits(1 << 20)};
-  return values;
-}
-
-// Invalid and overlong UTF-8, unpaired surrogates, and valid non-ASCII text.
+// Invalid and overlong UTF-8, unpaired surrogates, and valid non-ASCII text
+// (octal escapes, so no letter after them is read as a digit).
 const char* const kUtf8Values[] = {
-    "\"a\xC0\xAF"
-    "b\"",
-    "\"a\xE0\x80\xAF"
-    "b\"",
-    "\"a\xF0\x80\x80\xAF"
-    "b\"",
-    "\"a\xC0\x80"
-    "b\"",
-    "\"a\xED\xA0\x80"
-    "b\"",
-    "\"a\xF4\x90\x80\x80"
-    "b\"",
-    "\"a\xFF\xFE"
-    "b\"",
-    "\"a\x80"
-    "b\"",
-    "\"a\xE2\x82\"",
-    "\"a\\ud800b\"",
-    "\"\\udc00\"",
-    "\"Zo\xC3\xAB-\xE4\xB8\xAD-\xF0\x9F\x98\x80\""};
+    "\"a\300\257b\"", "\"a\340\200\257b\"", "\"a\360\200\200\257b\"",
+    "\"a\300\200b\"", "\"a\355\240\200b\"", "\"a\364\220\200\200b\"",
+    "\"a\377\376b\"", "\"a\200b\"",         "\"a\342\202\"",
+    "\"a\\ud800b\"",  "\"\\udc00\"",        "\"Zo\303\253-\344\270\255-\360\237\230\200\""};
 
 constexpr size_t kMiB = 1 << 20;
 
-std::string HugeString(int variant) {
-  switch (variant) {
-    case 0:
-      return "\"" + std::string(kMiB, 'A') + "\"";
-    case 1: {
-      std::string s = "\"";
-      for (size_t i = 0; i < kMiB / 3; ++i) s += "\xE4\xB8\xAD";
-      return s + "\"";
-    }
-    default: {
-      std::string s = "\"";
-      for (size_t i = 0; i < kMiB / 6; ++i) s += "\\u00e9";
-      return s + "\"";
-    }
-  }
+// Three forms of a 1 MiB string: ASCII, raw three-byte UTF-8, \u escapes.
+std::string HugeString(uint32_t form) {
+  static const char* const kUnits[] = {"A", "\344\270\255", "\\u00e9"};
+  const std::string unit = kUnits[form];
+  std::string s = "\"";
+  for (size_t i = 0; i < kMiB / unit.size(); ++i) s += unit;
+  return s + "\"";
 }
-constexpr int kHugeVariants = 3;
 
 // Depth 990 at requestData stays under the reader's limit and loads.
 const int kDepths[] = {990, 10000};
 
 std::string Nested(int depth, bool objects, bool closed) {
   std::string s;
-  s.reserve(static_cast<size_t>(depth) * 6 + 8);
   for (int i = 0; i < depth; ++i) s += objects ? "{\"a\":" : "[";
   s += "1";
   if (closed)
@@ -186,58 +156,11 @@ std::string Nested(int depth, bool objects, bool closed) {
 
 using Path = std::vector<std::string>;
 
-struct Edit {
-  enum Kind { kReplace, kRemove, kDuplicate } kind = kReplace;
-  Path path;  // empty: the whole request
-  std::string raw;
-};
-
-std::string Scalar(const Json::Value& v) {
+std::string Compact(const Json::Value& v) {
   Json::StreamWriterBuilder builder;
   builder["indentation"] = "";
   builder["emitUTF8"] = true;
   return Json::writeString(builder, v);
-}
-
-// Compact, keys in the writer's order; the edit is spliced in as raw text.
-void Write(const Json::Value& v, const Edit* edit, Path& at, std::string& out) {
-  if (edit && edit->kind == Edit::kReplace && at == edit->path) {
-    out += edit->raw;
-    return;
-  }
-  if (v.isObject()) {
-    out += '{';
-    bool first = true;
-    for (const std::string& name : v.getMemberNames()) {
-      at.push_back(name);
-      const bool here = edit && at == edit->path;
-      if (!(here && edit->kind == Edit::kRemove)) {
-        if (!first) out += ',';
-        first = false;
-        out += Scalar(Json::Value(name)) + ":";
-        Write(v[name], edit, at, out);
-        if (here && edit->kind == Edit::kDuplicate) out += "," + Scalar(Json::Value(name)) + ":" + edit->raw;
-      }
-      at.pop_back();
-    }
-    out += '}';
-  } else if (v.isArray()) {
-    out += '[';
-    for (Json::ArrayIndex i = 0; i < v.size(); ++i) {
-      if (i) out += ',';
-      Write(v[i], nullptr, at, out);
-    }
-    out += ']';
-  } else {
-    out += Scalar(v);
-  }
-}
-
-std::string Write(const Json::Value& v, const Edit& edit) {
-  Path at;
-  std::string out;
-  Write(v, &edit, at, out);
-  return out;
 }
 
 std::string PathText(const Path& path) {
@@ -246,20 +169,35 @@ std::string PathText(const Path& path) {
   return s.empty() ? "the request" : s;
 }
 
+enum class Edit { kReplace, kRemove, kDuplicate };
+
+// The edit is spliced into the compact text in place of a marker, so raw may
+// be anything, valid JSON or not.
+std::string Edited(Json::Value doc, Edit edit, const Path& path, const std::string& raw) {
+  if (path.empty()) return raw;
+  Json::Value* parent = &doc;
+  for (size_t i = 0; i + 1 < path.size(); ++i) parent = &(*parent)[path[i]];
+  if (edit == Edit::kRemove) {
+    parent->removeMember(path.back());
+    return Compact(doc);
+  }
+  const std::string marker = "\"@@hk-edit@@\"";
+  const std::string was = Compact((*parent)[path.back()]);
+  (*parent)[path.back()] = "@@hk-edit@@";
+  std::string text = Compact(doc);
+  const std::string with = edit == Edit::kReplace ? raw : was + "," + Compact(Json::Value(path.back())) + ":" + raw;
+  return text.replace(text.find(marker), marker.size(), with);
+}
+
 // ---- the base requests, parsed once -----------------------------------------------
 
 struct Base {
-  std::string about;
-  std::string text;
+  std::string about, text;
   Json::Value doc;
   std::vector<Path> members;  // every member path, depth first
   std::vector<Path> strings;  // members holding text
   std::vector<Path> numbers;  // members holding a number, or text that is one
 };
-
-bool IsIntegerText(const std::string& s) {
-  return !s.empty() && s.find_first_not_of("-0123456789") == std::string::npos;
-}
 
 void Collect(const Json::Value& v, Path& at, Base& base) {
   for (const std::string& name : v.getMemberNames()) {
@@ -267,7 +205,9 @@ void Collect(const Json::Value& v, Path& at, Base& base) {
     const Json::Value& member = v[name];
     base.members.push_back(at);
     if (member.isString()) base.strings.push_back(at);
-    if (member.isNumeric() || (member.isString() && IsIntegerText(member.asString()))) base.numbers.push_back(at);
+    const bool integerText = member.isString() && !member.asString().empty() &&
+                             member.asString().find_first_not_of("-0123456789") == std::string::npos;
+    if (member.isNumeric() || integerText) base.numbers.push_back(at);
     if (member.isObject()) Collect(member, at, base);
     at.pop_back();
   }
@@ -276,13 +216,10 @@ void Collect(const Json::Value& v, Path& at, Base& base) {
 const std::vector<Base>& Bases() {
   static const std::vector<Base> bases = [] {
     std::vector<Base> out;
-    Json::CharReaderBuilder builder;
-    builder["strictRoot"] = true;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Reader reader;
     for (const BaseRequest& r : kBaseRequests) {
       Base base{r.about, r.text, Json::Value(), {}, {}, {}};
-      std::string errors;
-      if (!reader->parse(base.text.data(), base.text.data() + base.text.size(), &base.doc, &errors))
+      if (!reader.parse(base.text, base.doc))
         throw std::logic_error(std::string("base request does not parse: ") + r.about);
       Path at;
       Collect(base.doc, at, base);
@@ -306,29 +243,23 @@ struct Recipe {
 
 std::vector<Recipe> AllRecipes() {
   std::vector<Recipe> out;
-  const std::vector<Base>& bases = Bases();
-  for (uint16_t b = 0; b < bases.size(); ++b) {
-    const Base& base = bases[b];
-    for (uint32_t len = 0; len < base.text.size(); ++len) out.push_back({Family::kTruncate, b, 0, len});
-    // Member 0 is the whole request, member m+1 is base.members[m].
-    for (uint16_t m = 0; m <= base.members.size(); ++m)
-      for (uint32_t v = 0; v < std::size(kTypeValues); ++v) out.push_back({Family::kType, b, m, v});
-    for (uint16_t m = 0; m < base.members.size(); ++m) {
-      out.push_back({Family::kMissing, b, m, 0});
-      for (uint32_t v = 0; v < 2; ++v) out.push_back({Family::kDuplicate, b, m, v});
-    }
-    for (uint16_t m = 0; m < base.numbers.size(); ++m)
-      for (uint32_t v = 0; v < NumberValues().size(); ++v) out.push_back({Family::kNumber, b, m, v});
-    for (uint16_t m = 0; m < base.strings.size(); ++m) {
-      for (uint32_t v = 0; v < std::size(kUtf8Values); ++v) out.push_back({Family::kUtf8, b, m, v});
-      for (uint32_t v = 0; v < kHugeVariants; ++v) out.push_back({Family::kHuge, b, m, v});
-    }
-    // Nesting at the whole request, at the request code and in the request data.
-    for (uint16_t m = 0; m < 3; ++m)
-      for (uint32_t v = 0; v < std::size(kDepths) * 2; ++v) out.push_back({Family::kNesting, b, m, v});
-    out.push_back({Family::kUnclosed, b, 0, 0});
+  const auto add = [&out](Family f, uint16_t b, size_t members, size_t variants) {
+    for (size_t m = 0; m < members; ++m)
+      for (size_t v = 0; v < variants; ++v) out.push_back({f, b, static_cast<uint16_t>(m), static_cast<uint32_t>(v)});
+  };
+  for (uint16_t b = 0; b < Bases().size(); ++b) {
+    const Base& base = Bases()[b];
+    add(Family::kTruncate, b, 1, base.text.size());
+    add(Family::kType, b, base.members.size() + 1, std::size(kTypeValues));  // member 0: the whole request
+    add(Family::kMissing, b, base.members.size(), 1);
+    add(Family::kDuplicate, b, base.members.size(), 2);
+    add(Family::kNumber, b, base.numbers.size(), std::size(kNumberValues));
+    add(Family::kUtf8, b, base.strings.size(), std::size(kUtf8Values));
+    add(Family::kHuge, b, base.strings.size(), 3);
+    add(Family::kNesting, b, 3, std::size(kDepths) * 2);
+    add(Family::kUnclosed, b, 1, 1);
   }
-  for (uint32_t v = 0; v < std::size(kExitTexts); ++v) out.push_back({Family::kExit, 0, 0, v});
+  add(Family::kExit, 0, 1, std::size(kExitTexts));
   return out;
 }
 
@@ -342,6 +273,12 @@ const std::vector<Recipe>& Recipes() {
   return recipes;
 }
 
+const Json::Value& At(const Json::Value& doc, const Path& path) {
+  const Json::Value* value = &doc;
+  for (const std::string& p : path) value = &(*value)[p];
+  return *value;
+}
+
 Case Cook(const Recipe& r) {
   const Base& base = Bases()[r.base];
   const std::string of = ": " + base.about;
@@ -350,50 +287,45 @@ Case Cook(const Recipe& r) {
       return {base.text.substr(0, r.variant), "truncated at " + std::to_string(r.variant) + of};
     case Family::kType: {
       const Path path = r.member == 0 ? Path{} : base.members[r.member - 1];
-      return {Write(base.doc, {Edit::kReplace, path, kTypeValues[r.variant]}),
+      return {Edited(base.doc, Edit::kReplace, path, kTypeValues[r.variant]),
               PathText(path) + " = " + kTypeValues[r.variant] + of};
     }
     case Family::kMissing: {
       const Path& path = base.members[r.member];
-      return {Write(base.doc, {Edit::kRemove, path, ""}), "no " + PathText(path) + of};
+      return {Edited(base.doc, Edit::kRemove, path, ""), "no " + PathText(path) + of};
     }
     case Family::kDuplicate: {
       const Path& path = base.members[r.member];
-      const Json::Value* value = &base.doc;
-      for (const std::string& p : path) value = &(*value)[p];
-      const std::string raw = r.variant == 0 ? Scalar(*value) : "0";
-      return {Write(base.doc, {Edit::kDuplicate, path, raw}),
-              PathText(path) + " twice, then " + raw.substr(0, 40) + of};
+      const std::string raw = r.variant == 0 ? Compact(At(base.doc, path)) : "0";
+      return {Edited(base.doc, Edit::kDuplicate, path, raw), PathText(path) + " twice, then " + raw.substr(0, 40) + of};
     }
     case Family::kNumber: {
       const Path& path = base.numbers[r.member];
-      const Json::Value* value = &base.doc;
-      for (const std::string& p : path) value = &(*value)[p];
-      const std::string& number = NumberValues()[r.variant];
-      const std::string raw = value->isString() ? "\"" + number + "\"" : number;
-      return {Write(base.doc, {Edit::kReplace, path, raw}),
-              PathText(path) + " = " + raw.substr(0, 24) + (raw.size() > 24 ? "..." : "") + of};
+      const char* value = kNumberValues[r.variant];
+      const std::string number = value ? value : std::string(kMiB, '9');
+      const std::string raw = At(base.doc, path).isString() ? "\"" + number + "\"" : number;
+      return {Edited(base.doc, Edit::kReplace, path, raw), PathText(path) + " = " + raw.substr(0, 24) + of};
     }
     case Family::kUtf8: {
       const Path& path = base.strings[r.member];
-      return {Write(base.doc, {Edit::kReplace, path, kUtf8Values[r.variant]}),
+      return {Edited(base.doc, Edit::kReplace, path, kUtf8Values[r.variant]),
               PathText(path) + " = UTF-8 sample " + std::to_string(r.variant) + of};
     }
     case Family::kHuge: {
       const Path& path = base.strings[r.member];
-      return {Write(base.doc, {Edit::kReplace, path, HugeString(static_cast<int>(r.variant))}),
+      return {Edited(base.doc, Edit::kReplace, path, HugeString(r.variant)),
               PathText(path) + " = 1 MiB string, form " + std::to_string(r.variant) + of};
     }
     case Family::kNesting: {
       static const Path kPlaces[] = {{}, {"requestMessage", "requestCode"}, {"requestMessage", "requestData"}};
       const int depth = kDepths[r.variant / 2];
       const bool objects = r.variant % 2;
-      return {Write(base.doc, {Edit::kReplace, kPlaces[r.member], Nested(depth, objects, true)}),
+      return {Edited(base.doc, Edit::kReplace, kPlaces[r.member], Nested(depth, objects, true)),
               PathText(kPlaces[r.member]) + " nested " + std::to_string(depth) + (objects ? " objects" : " arrays") +
                   " deep" + of};
     }
     case Family::kUnclosed:
-      return {Write(base.doc, {Edit::kReplace, {"requestMessage", "requestData"}, Nested(10000, false, false)}),
+      return {Edited(base.doc, Edit::kReplace, {"requestMessage", "requestData"}, Nested(10000, false, false)),
               "requestData opened 10000 deep and never closed" + of};
     case Family::kExit:
       return {kExitTexts[r.variant], "exit form " + std::to_string(r.variant)};
@@ -426,18 +358,19 @@ Case MakeCase(uint64_t index) {
   const int changes = 1 + static_cast<int>(draw() % 8);
   for (int i = 0; i < changes && !c.text.empty(); ++i) {
     const size_t at = draw() % c.text.size();
+    const char telling = kTellingBytes[draw() % sizeof kTellingBytes];
     switch (draw() % 4) {
       case 0:
         c.text[at] = static_cast<char>(c.text[at] ^ (1 << (draw() % 8)));
         break;
       case 1:
-        c.text[at] = kTellingBytes[draw() % sizeof kTellingBytes];
+        c.text[at] = telling;
         break;
       case 2:
         c.text.erase(at, 1);
         break;
       default:
-        c.text.insert(at, 1, kTellingBytes[draw() % sizeof kTellingBytes]);
+        c.text.insert(at, 1, telling);
         break;
     }
   }

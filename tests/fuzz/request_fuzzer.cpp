@@ -3,7 +3,6 @@
 // checks every answer, the run flag and the refusal log lines.
 //
 //   request_fuzzer.exe [--cases N] [--first K] [--limit-seconds S]
-//   request_fuzzer.exe --case I          one case, with its text, answers and log
 //
 // Exit 0: every case answered as it should; 1: some did not; 2: no test
 // targets; 3: a crash; 4: a case outlived its time limit. The last line is a
@@ -156,32 +155,6 @@ class Targets {
 
 // ---- pointing actions at the fuzzer's own targets ------------------------------------
 
-enum class Action { kNone, kProcess, kService, kNotDelivered };
-
-Action ActionOf(int32_t tool, int32_t code) {
-  switch (tool * 100000 + code) {
-    case 100000 + 1005:
-      return Action::kProcess;
-    case 200000 + 2006:
-    case 200000 + 2007:
-    case 200000 + 2008:
-    case 200000 + 2009:
-      return Action::kService;
-    case 1000000 + 10003:
-    case 1500000 + 15001:
-      return Action::kNotDelivered;
-    default:
-      return Action::kNone;
-  }
-}
-
-std::string Compact(const Json::Value& v) {
-  Json::StreamWriterBuilder builder;
-  builder["indentation"] = "";
-  builder["emitUTF8"] = true;
-  return Json::writeString(builder, v);
-}
-
 struct Prepared {
   std::string text;  // what is delivered
   bool deliver = true;
@@ -193,40 +166,29 @@ struct Prepared {
 Prepared Prepare(const std::string& seen, Targets& targets) {
   Prepared out{seen};
   const ToolsJsonFormatter request = LoadRequest(seen);
-  if (request.toolId == -1) return out;
-  const Action action = ActionOf(request.toolId, request.requestCode);
-  if (action == Action::kNone) return out;
-  if (action == Action::kNotDelivered) {
-    out.deliver = false;
-    return out;
-  }
+  const int32_t tool = request.toolId, code = request.requestCode;
+  const bool process = tool == 1 && code == 1005, service = tool == 2 && code >= 2006 && code <= 2009;
+  if ((tool == 10 && code == 10003) || (tool == 15 && code == 15001)) out.deliver = false;
   Json::Value doc;
-  if (ChangeStringToJson(seen, doc) != 0) return out;
+  if (!(process || service) || ChangeStringToJson(seen, doc) != 0) return out;
   Json::Value& data = doc["requestMessage"]["requestData"];
-  if (!data.isObject()) return out;  // no member can name a target
-  switch (action) {
-    case Action::kProcess: {
-      const Json::Value* cmd = data.find("cmd", "cmd" + 3);
-      if (!cmd || !cmd->isString() || cmd->asString().find_first_of("0123456789") == std::string::npos) return out;
-      hk::test::ChildProcess* child = targets.child();
-      if (!child) {
-        out.deliver = false;
-        return out;
-      }
-      data["cmd"] = std::to_string(child->pid());
-      out.childPid = child->pid();
-      break;
-    }
-    case Action::kService: {
-      const Json::Value* cmd = data.find("cmd", "cmd" + 3);
-      if (!cmd || !cmd->isString() || !targets.names_another_service(hk::FromUtf8(cmd->asString()))) return out;
-      data["cmd"] = targets.service_name();
-      break;
-    }
-    default:
-      break;
+  const Json::Value* cmd = data.isObject() ? data.find("cmd", "cmd" + 3) : nullptr;
+  if (!cmd || !cmd->isString()) return out;  // nothing names a target
+  if (process) {
+    if (cmd->asString().find_first_of("0123456789") == std::string::npos) return out;
+    hk::test::ChildProcess* child = targets.child();
+    out.deliver = child != nullptr;
+    if (!child) return out;
+    out.childPid = child->pid();
+    data["cmd"] = std::to_string(child->pid());
+  } else {
+    if (!targets.names_another_service(hk::FromUtf8(cmd->asString()))) return out;
+    data["cmd"] = targets.service_name();
   }
-  out.text = Compact(doc);
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  builder["emitUTF8"] = true;
+  out.text = Json::writeString(builder, doc);
   return out;
 }
 
@@ -369,14 +331,6 @@ std::string Check(const ToolsJsonFormatter& request, const Outcome& got) {
   return wrong.empty() ? "" : wrong + ": " + got.texts[0].substr(0, 200);
 }
 
-// What became of a delivered case, for the summary.
-std::string Kind(const ToolsJsonFormatter& request, const Outcome& got) {
-  if (request.toolId == 0) return "exits";
-  if (got.running == 0) return got.texts.empty() ? "refused" : "answered_then_stopped";
-  if (got.texts.empty()) return "ignored";
-  return got.texts[0].empty() ? "answered_empty" : "answered";
-}
-
 // ---- running ----------------------------------------------------------------------
 
 std::string ReadAll(const std::wstring& path) {
@@ -391,17 +345,11 @@ std::string ReadAll(const std::wstring& path) {
 std::string Printable(const std::string& s, size_t most) {
   std::string out;
   for (size_t i = 0; i < s.size() && i < most; ++i) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(s[i]));
+    out += s[i] >= 0x20 && s[i] < 0x7F ? std::string(1, s[i]) : hex;
   }
-  if (s.size() > most) out += "... (" + std::to_string(s.size()) + " bytes)";
-  return out;
+  return s.size() > most ? out + "... (" + std::to_string(s.size()) + " bytes)" : out;
 }
 
 void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
@@ -411,29 +359,86 @@ void ReplaceAll(std::string& s, const std::string& from, const std::string& to) 
 
 struct Args {
   uint64_t first = 0, cases = 1000;
-  bool one = false;
   unsigned limitSeconds = 90;
 };
 
 bool ParseArgs(int argc, char** argv, Args& args) {
-  for (int i = 1; i < argc; ++i) {
+  for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (a == "--cases" && hasValue) {
-      args.cases = std::strtoull(argv[++i], nullptr, 10);
-    } else if (a == "--first" && hasValue) {
-      args.first = std::strtoull(argv[++i], nullptr, 10);
-    } else if (a == "--case" && hasValue) {
-      args.first = std::strtoull(argv[++i], nullptr, 10);
-      args.cases = 1;
-      args.one = true;
-    } else if (a == "--limit-seconds" && hasValue) {
-      args.limitSeconds = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
-    } else {
+    const uint64_t value = std::strtoull(argv[i + 1], nullptr, 10);
+    if (a == "--cases")
+      args.cases = value;
+    else if (a == "--first")
+      args.first = value;
+    else if (a == "--limit-seconds")
+      args.limitSeconds = static_cast<unsigned>(value);
+    else
       return false;
-    }
   }
-  return true;
+  return argc % 2 == 1;
+}
+
+struct Tally {
+  uint64_t run = 0, wrong = 0, notDelivered = 0, slowestCase = 0;
+  ULONGLONG slowestMs = 0;
+  std::string slowestAbout;
+  std::map<std::string, uint64_t> kinds;
+};
+
+// Delivers one case as the socket would and checks what became of it.
+void RunCase(uint64_t index, Targets& targets, const hk::test::RecordingWsSession& session, const std::wstring& logPath,
+             Tally& tally) {
+  hk::fuzz::Case c = hk::fuzz::MakeCase(index);
+  ReplaceAll(c.text, "hk-fuzz-service", targets.service_name());
+  std::snprintf(g_about, sizeof g_about, "%s", c.about.c_str());
+  g_case = static_cast<int64_t>(index);
+  g_caseStart = ::GetTickCount64();
+
+  // The socket hands over the text up to its first NUL.
+  const Prepared prepared = Prepare(c.text.substr(0, c.text.find('\0')), targets);
+  ++tally.run;
+  if (!prepared.deliver) {
+    ++tally.notDelivered;
+    return;
+  }
+  const ToolsJsonFormatter request = LoadRequest(prepared.text);
+  g_running = 1;
+  g_stopped = 0;
+  hk::logging::SetLineCountForTesting(0);
+  ::DeleteFileW(logPath.c_str());
+  session.clear();
+  const ULONGLONG start = ::GetTickCount64();
+  g_caseStart = start;
+  session.socket().DeliverText(prepared.text);
+  const ULONGLONG took = ::GetTickCount64() - start;
+  g_caseStart = 0;
+
+  const Outcome got{session.texts(), g_running.load(), ReadAll(logPath)};
+  std::string problem = Check(request, got);
+  if (problem.empty() && prepared.childPid && !got.texts.empty() &&
+      got.texts[0].find("\"1305\"") != std::string::npos) {
+    const hk::unique_handle child(::OpenProcess(SYNCHRONIZE, FALSE, prepared.childPid));
+    if (child && ::WaitForSingleObject(child.get(), 5000) == WAIT_TIMEOUT) problem = "1305 but the process runs on";
+  }
+  if (took > tally.slowestMs) {
+    tally.slowestMs = took, tally.slowestCase = index, tally.slowestAbout = c.about;
+    std::printf("slowest case=%llu ms=%llu about=%s\n", static_cast<unsigned long long>(index),
+                static_cast<unsigned long long>(took), c.about.c_str());
+  }
+  ++tally.kinds[request.toolId == 0    ? "exits"
+                : got.running == 0     ? (got.texts.empty() ? "refused" : "answered_then_stopped")
+                : got.texts.empty()    ? "ignored"
+                : got.texts[0].empty() ? "answered_empty"
+                                       : "answered"];
+  // Refusals that went through a catch: the reader's depth limit, or a tool's
+  // own last line of defence.
+  if (got.log.find("ChangeStringToJson: Exception Occurred") != std::string::npos) ++tally.kinds["reader_threw"];
+  if (got.log.find("Error was caught while handling a request || ") != std::string::npos) ++tally.kinds["tool_caught"];
+  if (!problem.empty()) {
+    std::printf("wrong case=%llu about=%s: %s\n", static_cast<unsigned long long>(index), c.about.c_str(),
+                problem.c_str());
+    if (++tally.wrong <= kReportedWrong) std::printf("  text: %s\n", Printable(prepared.text, 300).c_str());
+  }
 }
 
 }  // namespace
@@ -441,7 +446,7 @@ bool ParseArgs(int argc, char** argv, Args& args) {
 int main(int argc, char** argv) {
   Args args;
   if (!ParseArgs(argc, argv, args)) {
-    std::fprintf(stderr, "usage: request_fuzzer [--cases N] [--first K] [--limit-seconds S] | --case I\n");
+    std::fprintf(stderr, "usage: request_fuzzer [--cases N] [--first K] [--limit-seconds S]\n");
     return 2;
   }
   ULONG guarantee = 64 * 1024;
@@ -468,85 +473,25 @@ int main(int argc, char** argv) {
   std::printf("complete families: %llu cases; running %llu from case %llu\n",
               static_cast<unsigned long long>(hk::fuzz::CompleteCases()), static_cast<unsigned long long>(args.cases),
               static_cast<unsigned long long>(args.first));
-  std::fflush(stdout);
-
-  uint64_t run = 0, wrong = 0, notDelivered = 0, slowestCase = 0;
-  std::map<std::string, uint64_t> tally;
-  ULONGLONG slowestMs = 0;
-  std::string slowestAbout;
+  Tally tally;
   const ULONGLONG began = ::GetTickCount64();
   for (uint64_t index = args.first; index < args.first + args.cases; ++index) {
-    hk::fuzz::Case c = hk::fuzz::MakeCase(index);
-    ReplaceAll(c.text, "hk-fuzz-service", targets.service_name());
-    std::snprintf(g_about, sizeof g_about, "%s", c.about.c_str());
-    g_case = static_cast<int64_t>(index);
-    g_caseStart = ::GetTickCount64();
-
-    // The socket hands over the text up to its first NUL.
-    const Prepared prepared = Prepare(c.text.substr(0, c.text.find('\0')), targets);
-    ++run;
-    if (!prepared.deliver) {
-      ++notDelivered;
-      continue;
-    }
-    const ToolsJsonFormatter request = LoadRequest(prepared.text);
-
-    g_running = 1;
-    g_stopped = 0;
-    hk::logging::SetLineCountForTesting(0);
-    ::DeleteFileW(logPath.c_str());
-    session.clear();
-    const ULONGLONG start = ::GetTickCount64();
-    g_caseStart = start;
-    session.socket().DeliverText(prepared.text);
-    const ULONGLONG took = ::GetTickCount64() - start;
-    g_caseStart = 0;
-
-    Outcome got{session.texts(), g_running.load(), ReadAll(logPath)};
-    std::string problem = Check(request, got);
-    if (problem.empty() && prepared.childPid && !got.texts.empty() &&
-        got.texts[0].find("\"1305\"") != std::string::npos) {
-      const hk::unique_handle child(::OpenProcess(SYNCHRONIZE, FALSE, prepared.childPid));
-      if (child && ::WaitForSingleObject(child.get(), 5000) == WAIT_TIMEOUT) problem = "1305 but the process runs on";
-    }
-    if (took > slowestMs) {
-      slowestMs = took, slowestCase = index, slowestAbout = c.about;
-      std::printf("slowest case=%llu ms=%llu about=%s\n", static_cast<unsigned long long>(index),
-                  static_cast<unsigned long long>(took), c.about.c_str());
-    }
-    ++tally[Kind(request, got)];
-    // Refusals that went through a catch: the reader's depth limit, or a
-    // tool's own last line of defence.
-    if (got.log.find("ChangeStringToJson: Exception Occurred") != std::string::npos) ++tally["reader_threw"];
-    for (const char* line : {"Error was caught while handling a request || hk::groups::",
-                             "Error was caught while handling a request || PrinterDetails::"})
-      if (got.log.find(line) != std::string::npos) ++tally["tool_caught"];
-    if (!problem.empty()) {
-      std::printf("wrong case=%llu about=%s: %s\n", static_cast<unsigned long long>(index), c.about.c_str(),
-                  problem.c_str());
-      if (++wrong <= kReportedWrong) std::printf("  text: %s\n", Printable(prepared.text, 300).c_str());
-    }
-    if (args.one) {
-      std::printf("about: %s\ntext: %s\n", c.about.c_str(), Printable(prepared.text, 2000).c_str());
-      for (const std::string& t : got.texts) std::printf("answer: %s\n", Printable(t, 2000).c_str());
-      std::printf("run flag after: %d\nlog:\n%s\n", static_cast<int>(got.running),
-                  got.log.substr(got.log.size() > 6000 ? got.log.size() - 6000 : 0).c_str());
-    }
-    if (run % 500 == 0) {
-      std::printf("... %llu cases, %llu wrong, %.0f s\n", static_cast<unsigned long long>(run),
-                  static_cast<unsigned long long>(wrong), (::GetTickCount64() - began) / 1000.0);
-    }
+    RunCase(index, targets, session, logPath, tally);
+    if (tally.run % 500 == 0)
+      std::printf("... %llu cases, %llu wrong, %.0f s\n", static_cast<unsigned long long>(tally.run),
+                  static_cast<unsigned long long>(tally.wrong), (::GetTickCount64() - began) / 1000.0);
     std::fflush(stdout);
   }
   g_case = -1;
   g_running = 0;
-  std::printf("summary cases=%llu first=%llu wrong=%llu not_delivered=%llu", static_cast<unsigned long long>(run),
-              static_cast<unsigned long long>(args.first), static_cast<unsigned long long>(wrong),
-              static_cast<unsigned long long>(notDelivered));
-  for (const auto& [kind, count] : tally) std::printf(" %s=%llu", kind.c_str(), static_cast<unsigned long long>(count));
+  std::printf("summary cases=%llu first=%llu wrong=%llu not_delivered=%llu", static_cast<unsigned long long>(tally.run),
+              static_cast<unsigned long long>(args.first), static_cast<unsigned long long>(tally.wrong),
+              static_cast<unsigned long long>(tally.notDelivered));
+  for (const auto& [kind, count] : tally.kinds)
+    std::printf(" %s=%llu", kind.c_str(), static_cast<unsigned long long>(count));
   std::printf(" seconds=%.0f slowest_ms=%llu slowest_case=%llu slowest_about=%s\n",
-              (::GetTickCount64() - began) / 1000.0, static_cast<unsigned long long>(slowestMs),
-              static_cast<unsigned long long>(slowestCase), slowestAbout.c_str());
+              (::GetTickCount64() - began) / 1000.0, static_cast<unsigned long long>(tally.slowestMs),
+              static_cast<unsigned long long>(tally.slowestCase), tally.slowestAbout.c_str());
   std::fflush(stdout);
-  return wrong ? kExitWrong : 0;
+  return tally.wrong ? kExitWrong : 0;
 }
