@@ -15,9 +15,7 @@
 using hk::processes::kPeb32Layout;
 using hk::processes::kPeb64Layout;
 using hk::processes::PebLayout;
-using hk::processes::PointerAt;
 using hk::processes::ReadCommandLineFromPeb;
-using hk::processes::UnicodeStringText;
 
 namespace {
 
@@ -82,28 +80,6 @@ void lay_out(FakeMemory& memory, const PebLayout& layout, uint16_t length, uint1
 
 }  // namespace
 
-TEST(PebPieces, PointersAndStringsStayWithinTheBytesRead) {
-  const BYTE data[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-  EXPECT_EQ(PointerAt(data, 12, 4, 8), 0x0C0B0A0908070605ull);
-  EXPECT_EQ(PointerAt(data, 12, 8, 4), 0x0C0B0A09ull);
-  const size_t beyond[][3] = {{12, 5, 8}, {11, 8, 4}, {12, 13, 4}, {12, SIZE_MAX - 2, 4}, {12, 0, 2}};
-  for (const auto& b : beyond)
-    EXPECT_EQ(PointerAt(data, b[0], b[1], static_cast<uint32_t>(b[2])), std::nullopt) << b[0] << " " << b[1];
-
-  const std::vector<BYTE> abc = wide_bytes(L"abc");
-  const std::vector<BYTE> cut = wide_bytes(std::wstring(L"ab\0cd", 5));
-  const std::pair<std::wstring, std::wstring> texts[] = {
-      {UnicodeStringText(abc.data(), abc.size(), 0xFFFF), L"abc"},
-      {UnicodeStringText(abc.data(), abc.size(), 4), L"ab"},
-      {UnicodeStringText(abc.data(), abc.size(), 5), L"ab"},  // an odd byte is dropped
-      {UnicodeStringText(abc.data(), 3, 6), L"a"},            // fewer bytes arrived than declared
-      {UnicodeStringText(abc.data(), 0, 6), L""},
-      {UnicodeStringText(nullptr, 0, 0), L""},
-      {UnicodeStringText(cut.data(), cut.size(), cut.size()), L"ab"},
-  };
-  for (const auto& [got, expected] : texts) EXPECT_EQ(got, expected);
-}
-
 TEST(PebWalk, WhatATargetCanLieAbout) {
   const std::wstring line = L"\"C:\\a b\\x.exe\" --flag \u00fc";
   const auto size = static_cast<uint16_t>(line.size() * 2);
@@ -121,7 +97,7 @@ TEST(PebWalk, WhatATargetCanLieAbout) {
       {"a short read brings fewer bytes than MaximumLength", &kPeb64Layout, true, 6, 0xFFFF, L"abc", kText, L"abc"},
       {"a failing read is retried with Length", &kPeb64Layout, false, 6, 0xFFFF, L"abc", kText, L"abc"},
       {"neither length fits", &kPeb64Layout, false, 8, 0xFFFF, L"abc", kText, std::nullopt},
-      {"no terminator", &kPeb32Layout, false, 8, 8, L"abcdEXTRA", kText, L"abcd"},
+      {"no terminator, an odd length", &kPeb32Layout, false, 8, 9, L"abcdEXTRA", kText, L"abcd"},
       {"an early terminator", &kPeb64Layout, false, 10, 10, std::wstring(L"ab\0de", 5), kText, L"ab"},
       {"empty: the buffer is not read", &kPeb64Layout, false, 0, 0, L"", 0, L""},
       {"a length but no buffer", &kPeb64Layout, false, 6, 8, L"abc", 0, std::nullopt},

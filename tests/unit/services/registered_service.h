@@ -27,14 +27,11 @@ inline void stop_and_delete(SC_HANDLE service) {
 // The test services of programs that are gone (another test program may be
 // using the prefix right now).
 inline void remove_leftover_test_services(SC_HANDLE manager) {
-  DWORD needed = 0, count = 0, resume = 0;
-  ::EnumServicesStatusW(manager, SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, 0, &needed, &count, &resume);
-  std::vector<BYTE> buffer(needed + 1024);
+  std::vector<BYTE> buffer(1 << 20);
   auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSW*>(buffer.data());
-  resume = 0;
-  if (!::EnumServicesStatusW(manager, SERVICE_WIN32, SERVICE_STATE_ALL, entries, static_cast<DWORD>(buffer.size()),
-                             &needed, &count, &resume))
-    return;
+  DWORD needed = 0, count = 0, resume = 0;
+  ::EnumServicesStatusW(manager, SERVICE_WIN32, SERVICE_STATE_ALL, entries, static_cast<DWORD>(buffer.size()), &needed,
+                        &count, &resume);
   for (DWORD i = 0; i < count; ++i) {
     const std::wstring name(entries[i].lpServiceName);
     if (name.rfind(kTestServicePrefix, 0) != 0) continue;

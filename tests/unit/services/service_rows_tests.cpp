@@ -6,7 +6,6 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "support/log_capture.h"
 #include "tools/services/Service.h"
@@ -14,6 +13,20 @@
 
 using hk::services::ServiceFacts;
 using hk::services::ServiceRow;
+
+namespace {
+
+// A service as the three queries describe it; the enumeration saw it stopped.
+struct Described {
+  std::wstring path = L"C:\\windows\\system32\\spoolsv.exe -k", account = L"LocalSystem", text = L"Queues print jobs";
+  SERVICE_STATUS_PROCESS status{SERVICE_WIN32_OWN_PROCESS, SERVICE_RUNNING, 0, 0, 0, 0, 0, 4242, 0};
+  QUERY_SERVICE_CONFIGW config{0, SERVICE_AUTO_START, 0, path.data(), nullptr, 0, nullptr, account.data(), nullptr};
+  SERVICE_DESCRIPTIONW description{text.data()};
+  ServiceFacts facts{L"Sp\u00f6oler", L"Druckwarteschlange \u2013 Spooler", SERVICE_STOPPED, &status, &config,
+                     &description};
+};
+
+}  // namespace
 
 TEST(ServiceNames, OtherValuesAreEmptyAndLogged) {
   const struct {
@@ -38,64 +51,37 @@ TEST(ServiceNames, OtherValuesAreEmptyAndLogged) {
 }
 
 TEST(ServiceRow, MembersFromTheQueriesThatAnswered) {
-  // A service as the three queries describe it; the enumeration saw it stopped.
-  std::wstring path = L"C:\\windows\\system32\\spoolsv.exe -k", account = L"LocalSystem", text = L"Queues print jobs",
-               empty;
-  SERVICE_STATUS_PROCESS status{};
-  status.dwCurrentState = SERVICE_RUNNING;
-  status.dwProcessId = 4242;
-  QUERY_SERVICE_CONFIGW config{};
-  config.dwStartType = SERVICE_AUTO_START;
-  config.lpBinaryPathName = path.data();
-  config.lpServiceStartName = account.data();
-  SERVICE_DESCRIPTIONW description{text.data()};
-  const ServiceFacts all{L"Sp\u00f6oler", L"Druckwarteschlange \u2013 Spooler", SERVICE_STOPPED, &status, &config,
-                         &description};
-  Json::Value full;
-  full["name"] = "Sp\xc3\xb6oler";
-  full["display_name"] = "Druckwarteschlange \xe2\x80\x93 Spooler";
-  full["pid"] = 4242u;
-  full["service_status"] = "Running";
-  full["start_type"] = "Auto Start";
-  full["path"] = "C:\\windows\\system32\\spoolsv.exe -k";
-  full["groups"] = "LocalSystem";
-  full["description"] = "Queues print jobs";
-  const struct {
-    const char* name;
-    std::function<void(ServiceFacts&)> change;
-    std::vector<std::pair<const char*, Json::Value>> differences;  // null: left out
-  } cases[] = {
-      {"every query answered", [](ServiceFacts&) {}, {}},
-      {"null texts are left out",
-       [&](ServiceFacts& f) {
-         f.displayName = nullptr;
-         config.lpBinaryPathName = config.lpServiceStartName = description.lpDescription = nullptr;
-       },
-       {{"display_name", {}}, {"path", {}}, {"groups", {}}, {"description", {}}}},
-      {"an empty text stays", [&](ServiceFacts&) { description.lpDescription = empty.data(); }, {{"description", ""}}},
-      {"no status: pid 0 and the enumerated state",
-       [](ServiceFacts& f) { f.status = nullptr; },
-       {{"pid", 0u}, {"service_status", "Stopped"}}},
-      {"no configuration and no description",
-       [](ServiceFacts& f) { f.config = nullptr, f.description = nullptr; },
-       {{"start_type", ""}, {"path", {}}, {"groups", {}}, {"description", {}}}},
-      {"unknown state and start type",
-       [&](ServiceFacts&) { status.dwCurrentState = 99, config.dwStartType = 17; },
-       {{"service_status", ""}, {"start_type", ""}}},
+  const auto check = [](const char* name, const std::function<void(Described&)>& change, const std::string& expected) {
+    Described d;
+    change(d);
+    EXPECT_EQ(Json::FastWriter().write(ServiceRow(d.facts)), "{" + expected + "}\n") << name;
   };
-  for (const auto& c : cases) {
-    const SERVICE_STATUS_PROCESS savedStatus = status;
-    const QUERY_SERVICE_CONFIGW savedConfig = config;
-    ServiceFacts facts = all;
-    c.change(facts);
-    Json::Value expected = full;
-    for (const auto& [key, value] : c.differences) {
-      if (value.isNull()) expected.removeMember(key);
-      if (!value.isNull()) expected[key] = value;
-    }
-    EXPECT_EQ(ServiceRow(facts), expected) << c.name;
-    status = savedStatus;
-    config = savedConfig;
-    description.lpDescription = text.data();
-  }
+  const std::string texts =
+      R"("description":"Queues print jobs","display_name":"Druckwarteschlange \u2013 Spooler",)"
+      R"("groups":"LocalSystem","name":"Sp\u00f6oler","path":"C:\\windows\\system32\\spoolsv.exe -k",)";
+  check(
+      "every query answered", [](Described&) {},
+      texts + R"("pid":4242,"service_status":"Running","start_type":"Auto Start")");
+  check(
+      "null texts are left out",
+      [](Described& d) {
+        d.facts.displayName = nullptr;
+        d.config.lpBinaryPathName = d.config.lpServiceStartName = d.description.lpDescription = nullptr;
+      },
+      R"("name":"Sp\u00f6oler","pid":4242,"service_status":"Running","start_type":"Auto Start")");
+  check(
+      "an empty text stays", [](Described& d) { d.text.clear(); },
+      R"("description":"",)" + texts.substr(texts.find("\"display_name")) +
+          R"("pid":4242,"service_status":"Running","start_type":"Auto Start")");
+  check(
+      "no status: pid 0 and the enumerated state", [](Described& d) { d.facts.status = nullptr; },
+      texts + R"("pid":0,"service_status":"Stopped","start_type":"Auto Start")");
+  check(
+      "no configuration and no description",
+      [](Described& d) { d.facts.config = nullptr, d.facts.description = nullptr; },
+      R"("display_name":"Druckwarteschlange \u2013 Spooler","name":"Sp\u00f6oler","pid":4242,)"
+      R"("service_status":"Running","start_type":"")");
+  check(
+      "unknown state and start type", [](Described& d) { d.status.dwCurrentState = 99, d.config.dwStartType = 17; },
+      texts + R"("pid":4242,"service_status":"","start_type":"")");
 }

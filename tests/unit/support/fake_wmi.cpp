@@ -41,7 +41,9 @@ FakeVariant& FakeVariant::operator=(const FakeVariant& other) {
 }
 
 FakeRow& FakeRow::Set(std::wstring_view name, FakeVariant value, CIMTYPE type) {
-  Remove(name);
+  for (auto it = properties_.begin(); it != properties_.end();) {
+    it = SameName(it->name, name) ? properties_.erase(it) : it + 1;
+  }
   properties_.push_back(Property{std::wstring(name), std::move(value), type});
   return *this;
 }
@@ -64,10 +66,6 @@ FakeRow& FakeRow::Int32(std::wstring_view name, int32_t value, CIMTYPE type) {
   return Set(name, MakeVariant(VT_I4, [&](VARIANT& v) { v.lVal = value; }), type);
 }
 
-FakeRow& FakeRow::Int16(std::wstring_view name, int16_t value, CIMTYPE type) {
-  return Set(name, MakeVariant(VT_I2, [&](VARIANT& v) { v.iVal = value; }), type);
-}
-
 FakeRow& FakeRow::UInt8(std::wstring_view name, uint8_t value) {
   return Set(name, MakeVariant(VT_UI1, [&](VARIANT& v) { v.bVal = value; }), CIM_UINT8);
 }
@@ -77,24 +75,8 @@ FakeRow& FakeRow::Bool(std::wstring_view name, bool value) {
              CIM_BOOLEAN);
 }
 
-FakeRow& FakeRow::UInt64(std::wstring_view name, uint64_t value) {
-  const std::wstring text = std::to_wstring(value);  // 64-bit values are decimal text in WMI
-  return Set(name, MakeVariant(VT_BSTR, [&](VARIANT& v) { v.bstrVal = ::SysAllocString(text.c_str()); }), CIM_UINT64);
-}
-
 FakeRow& FakeRow::Null(std::wstring_view name, CIMTYPE type) {
   return Set(name, MakeVariant(VT_NULL, [](VARIANT&) {}), type);
-}
-
-FakeRow& FakeRow::Value(std::wstring_view name, const VARIANT& value, CIMTYPE type) {
-  return Set(name, FakeVariant(value), type);
-}
-
-FakeRow& FakeRow::Remove(std::wstring_view name) {
-  for (auto it = properties_.begin(); it != properties_.end();) {
-    it = SameName(it->name, name) ? properties_.erase(it) : it + 1;
-  }
-  return *this;
 }
 
 FakeRow& FakeRow::ThrowOnGet(std::wstring_view name) {
@@ -337,14 +319,14 @@ class FakeServices final : public IWbemServices, public IClientSecurity, public 
   HK_NOT_IMPLEMENTED(QueryBlanket, IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*);
   HK_NOT_IMPLEMENTED(CopyProxy, IUnknown*, IUnknown**);
 
-  HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
+  HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR query, LONG flags, IWbemContext*,
                                       IEnumWbemClassObject** enumerator) override {
     if (!Touch()) return E_UNEXPECTED;
     if (!enumerator) return WBEM_E_INVALID_PARAMETER;
     *enumerator = nullptr;
     try {
       const std::wstring text = FromBstr(query);
-      world_.queries_.push_back(FakeWmi::Query{FromBstr(language), text, flags, context != nullptr});
+      world_.queries_.push_back(FakeWmi::Query{FromBstr(language), text, flags});
       const FakeResults& results = world_.ResultsFor(text);
       if (FAILED(results.exec_result())) return results.exec_result();
       *enumerator = world_.Make<FakeEnumerator>(results);
@@ -384,15 +366,13 @@ class FakeLocator final : public IWbemLocator, public FakeObject {
   explicit FakeLocator(FakeWmi& world) : FakeObject(world, "locator") {}
   HK_FAKE_IUNKNOWN(IWbemLocator)
 
-  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user, const BSTR password, const BSTR locale,
-                                          LONG flags, const BSTR authority, IWbemContext* context,
-                                          IWbemServices** services) override {
+  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR, const BSTR, const BSTR, LONG, const BSTR,
+                                          IWbemContext*, IWbemServices** services) override {
     if (!Touch()) return E_UNEXPECTED;
     if (!services) return WBEM_E_INVALID_PARAMETER;
     *services = nullptr;
     try {
-      world_.connects_.push_back(FakeWmi::Connect{FromBstr(resource), user != nullptr, password != nullptr,
-                                                  locale != nullptr, authority != nullptr, context != nullptr, flags});
+      world_.connects_.push_back(FromBstr(resource));
       const HRESULT failure = world_.FailureAt(FakeWmiStep::kConnectServer);
       if (FAILED(failure)) return failure;
       *services = world_.Make<FakeServices>();
@@ -438,7 +418,6 @@ HRESULT FakeWmi::MakeLocator(IWbemLocator** locator) {
   } catch (...) {
     return E_OUTOFMEMORY;
   }
-  ++g_current->locators_made_;
   return S_OK;
 }
 
