@@ -1,7 +1,5 @@
 #include "support/fake_wmi.h"
 
-#include <cwchar>
-#include <cwctype>
 #include <stdexcept>
 #include <sstream>
 #include <utility>
@@ -17,11 +15,8 @@ FakeWmi* g_current = nullptr;
 std::wstring FromBstr(const BSTR text) { return text ? std::wstring(text, ::SysStringLen(text)) : std::wstring(); }
 
 bool SameName(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
-  }
-  return true;
+  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
 }
 
 }  // namespace
@@ -93,8 +88,8 @@ const FakeRow::Property* FakeRow::Find(std::wstring_view name) const {
 }
 
 FakeRow& FakeResults::AddRow() {
-  steps_.push_back(Step{});
-  return steps_.back().row;
+  steps_.push_back(Step{FakeRow()});
+  return *steps_.back().row;
 }
 
 FakeResults& FakeResults::AddRow(const FakeRow& row) {
@@ -103,12 +98,12 @@ FakeResults& FakeResults::AddRow(const FakeRow& row) {
 }
 
 FakeResults& FakeResults::AddNullObject(DWORD last_error) {
-  steps_.push_back(Step{Step::Kind::kNullObject, {}, S_OK, 1, last_error});
+  steps_.push_back(Step{std::nullopt, S_OK, 1, last_error});
   return *this;
 }
 
 FakeResults& FakeResults::AddNextFailure(HRESULT hr, ULONG returned, DWORD last_error) {
-  steps_.push_back(Step{Step::Kind::kNextFailure, {}, hr, returned, last_error});
+  steps_.push_back(Step{std::nullopt, hr, returned, last_error});
   return *this;
 }
 
@@ -150,17 +145,17 @@ class FakeObject {
     }
     return --refs_;
   }
-  template <typename Interface>
-  HRESULT DoQueryInterface(Interface* self, REFIID riid, void** out) {
+  // The interfaces of self; the first one also answers for IUnknown.
+  template <typename First, typename... More, typename Self>
+  HRESULT DoQueryInterface(Self* self, REFIID riid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!Touch()) return E_UNEXPECTED;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(Interface)) {
-      *out = self;
-      DoAddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
+    if (riid == __uuidof(IUnknown) || riid == __uuidof(First)) *out = static_cast<First*>(self);
+    ((*out = riid == __uuidof(More) ? static_cast<More*>(self) : *out), ...);
+    if (!*out) return E_NOINTERFACE;
+    DoAddRef();
+    return S_OK;
   }
 
   FakeWmi& world_;
@@ -170,9 +165,9 @@ class FakeObject {
   ULONG refs_ = 1;  // the creator's reference, handed to the caller
 };
 
-#define HK_FAKE_IUNKNOWN(Interface)                                            \
+#define HK_FAKE_IUNKNOWN(...)                                                  \
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override { \
-    return DoQueryInterface<Interface>(this, riid, out);                       \
+    return DoQueryInterface<__VA_ARGS__>(this, riid, out);                     \
   }                                                                            \
   ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }             \
   ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
@@ -191,11 +186,7 @@ class FakeClassObject final : public IWbemClassObject, public FakeObject {
 
   HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type, LONG* flavor) override {
     if (!Touch()) return E_UNEXPECTED;
-    try {
-      world_.property_reads_.push_back(name ? name : L"");
-    } catch (...) {
-      return E_OUTOFMEMORY;
-    }
+    world_.property_reads_.push_back(name ? name : L"");  // only the test's own exception leaves Get
     if (!name || flags != 0) return WBEM_E_INVALID_PARAMETER;
     const FakeRow::Property* property = row_.Find(name);
     if (!property) return WBEM_E_NOT_FOUND;
@@ -254,24 +245,17 @@ class FakeEnumerator final : public IEnumWbemClassObject, public FakeObject {
       world_.next_timeouts_.push_back(timeout);
       if (next_ >= steps_.size()) return WBEM_S_FALSE;
       const FakeResults::Step& step = steps_[next_++];
-      switch (step.kind) {
-        case FakeResults::Step::Kind::kRow:
-          *objects = world_.Make<FakeClassObject>(step.row);
-          *returned = 1;
-          return WBEM_S_NO_ERROR;
-        case FakeResults::Step::Kind::kNullObject:
-          *returned = step.returned;
-          ::SetLastError(step.last_error);
-          return WBEM_S_NO_ERROR;
-        case FakeResults::Step::Kind::kNextFailure:
-          *returned = step.returned;
-          ::SetLastError(step.last_error);
-          return step.hr;
+      if (step.row) {
+        *objects = world_.Make<FakeClassObject>(*step.row);
+        *returned = 1;
+        return WBEM_S_NO_ERROR;
       }
+      *returned = step.returned;
+      ::SetLastError(step.last_error);
+      return step.hr;
     } catch (...) {
       return E_OUTOFMEMORY;
     }
-    return E_UNEXPECTED;
   }
 
   HK_NOT_IMPLEMENTED(Reset);
@@ -288,21 +272,9 @@ class FakeServices final : public IWbemServices, public IClientSecurity, public 
  public:
   explicit FakeServices(FakeWmi& world) : FakeObject(world, "services") {}
 
-  // COM reaches SetBlanket through this interface, from inside
+  // COM reaches SetBlanket through IClientSecurity, from inside
   // CoSetProxyBlanket: nothing here may throw.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (riid == __uuidof(IClientSecurity)) {
-      if (!out) return E_POINTER;
-      *out = nullptr;
-      if (!Touch()) return E_UNEXPECTED;
-      *out = static_cast<IClientSecurity*>(this);
-      DoAddRef();
-      return S_OK;
-    }
-    return DoQueryInterface<IWbemServices>(this, riid, out);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+  HK_FAKE_IUNKNOWN(IWbemServices, IClientSecurity)
 
   HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown*, DWORD authn_service, DWORD authz_service, OLECHAR* server_principal,
                                        DWORD authn_level, DWORD imp_level, void* auth_info,

@@ -20,6 +20,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,9 +84,9 @@ class FakeResults {
   FakeResults& AddNextFailure(HRESULT hr = WBEM_E_FAILED, ULONG returned = 0, DWORD last_error = 0);
   FakeResults& FailExecQuery(HRESULT hr = WBEM_E_INVALID_QUERY);
 
+  // A row, or what Next returns without one.
   struct Step {
-    enum class Kind { kRow, kNullObject, kNextFailure } kind = Kind::kRow;
-    FakeRow row;
+    std::optional<FakeRow> row;
     HRESULT hr = S_OK;
     ULONG returned = 0;
     DWORD last_error = 0;
