@@ -9,16 +9,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "core/messages.h"
 #include "core/outcome.h"
 #include "core/text.h"
-#include "infra/win_resource.h"
 #include "processes/child_process.h"
 #include "support/scratch_dir.h"
 #include "tools/processes/local_process.h"
@@ -28,7 +29,6 @@
 
 namespace fs = std::filesystem;
 using hk::ToUtf8;
-using hk::processes::Process;
 using hk::test::ChildProcess;
 
 namespace {
@@ -36,20 +36,14 @@ namespace {
 const wchar_t kImageName[] = L"hk sleeper \u00fc.exe";
 const char kDescription[] = "Idle child of the process tool tests";
 
-uint64_t ticks(const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
-
-// Kernel plus user time of a process or thread, in 100 ns.
+// Kernel plus user time of a process or thread, in seconds.
 template <typename Get>
-uint64_t cpu_ticks(Get get, HANDLE handle) {
-  FILETIME creation, exit, kernel, user;
-  get(handle, &creation, &exit, &kernel, &user);
-  return ticks(kernel) + ticks(user);
-}
-
-DWORD WINAPI spin(LPVOID flag) {
-  while (static_cast<std::atomic<bool>*>(flag)->load(std::memory_order_relaxed)) {
-  }
-  return 0;
+double cpu_seconds(Get get, HANDLE handle) {
+  FILETIME creation, exit, times[2];
+  get(handle, &creation, &exit, &times[0], &times[1]);
+  double sum = 0;
+  for (const FILETIME& t : times) sum += ((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  return sum;
 }
 
 // One listing for the whole suite, made with two children running and one
@@ -60,7 +54,7 @@ struct Listing {
   std::unique_ptr<ChildProcess> plain, busy;
   SYSTEMTIME beforeStart{}, afterStart{};
   int returned = 0;
-  double spinnerPercent = 0;  // the share of all processors the spinner got
+  double spinnerPercent = 0;  // of all processors' time while the listing ran
   uint64_t ownSecondsBefore = 0, ownSecondsAfter = 0;
   std::string text;
   Json::Value envelope;
@@ -76,23 +70,23 @@ struct Listing {
     // Set afterwards: Wine ignores a priority class among the creation flags.
     if (busy) ::SetPriorityClass(busy->handle(), BELOW_NORMAL_PRIORITY_CLASS);
     ::GetLocalTime(&afterStart);
-    char* outcome = nullptr;
+
     std::atomic<bool> spinning{true};
-    const hk::unique_handle spinner(::CreateThread(nullptr, 0, spin, &spinning, 0, nullptr));
-    FILETIME wall0, wall1;
-    ::GetSystemTimeAsFileTime(&wall0);
-    const uint64_t spun0 = cpu_ticks(::GetThreadTimes, spinner.get());
-    ownSecondsBefore = cpu_ticks(::GetProcessTimes, ::GetCurrentProcess()) / 10000000u;
+    double spun = 0;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread spinner([&] {
+      while (spinning) {
+      }
+      spun = cpu_seconds(::GetThreadTimes, ::GetCurrentThread());
+    });
+    char* outcome = nullptr;
+    ownSecondsBefore = static_cast<uint64_t>(cpu_seconds(::GetProcessTimes, ::GetCurrentProcess()));
     returned = LocalProcess::get_details(&outcome, "web-42");
-    ownSecondsAfter = cpu_ticks(::GetProcessTimes, ::GetCurrentProcess()) / 10000000u;
-    const uint64_t spun1 = cpu_ticks(::GetThreadTimes, spinner.get());
-    ::GetSystemTimeAsFileTime(&wall1);
+    ownSecondsAfter = static_cast<uint64_t>(cpu_seconds(::GetProcessTimes, ::GetCurrentProcess()));
     spinning = false;
-    ::WaitForSingleObject(spinner.get(), INFINITE);
-    SYSTEM_INFO system{};
-    ::GetSystemInfo(&system);
-    spinnerPercent = 100.0 * static_cast<double>(spun1 - spun0) / static_cast<double>(ticks(wall1) - ticks(wall0)) /
-                     system.dwNumberOfProcessors;
+    spinner.join();
+    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
+    spinnerPercent = 100.0 * spun / wall.count() / std::thread::hardware_concurrency();
     if (outcome && !hk::IsOutcomeWord(outcome)) {
       text = outcome;
       hk::FreeText(outcome);
@@ -197,7 +191,7 @@ TEST(ProcessPieces, HandlesThatCanReadMemoryAreNeverInheritedAndAGoneProcessHasN
   child.reset();
   for (const DWORD pid : {gone, DWORD{0}}) {
     std::wstring out = L"stale";
-    EXPECT_EQ(Process::GetCommandLine(pid, out), 0) << pid;
+    EXPECT_EQ(hk::processes::Process::GetCommandLine(pid, out), 0) << pid;
     EXPECT_EQ(out, L"") << pid;
   }
 }

@@ -100,7 +100,7 @@ TEST_F(ServiceControl, ListingDescribesTheServiceRunningAndDisabled) {
   expected["service_status"] = "Running";
   expected["start_type"] = "Demand Start";
   expected["path"] = hk::ToUtf8(service_.binary_path());
-  expected["groups"] = hk::ToUtf8(service_.account());
+  expected["groups"] = hk::ToUtf8(service_.config().second);
   expected["description"] = hk::ToUtf8(service_.description());
   EXPECT_EQ(row, expected);
   EXPECT_NE(row["pid"].asUInt(), 0u);

@@ -23,59 +23,52 @@ bool SameName(std::wstring_view a, std::wstring_view b) {
 
 // ---- values and rows --------------------------------------------------------
 
-FakeVariant::FakeVariant(const VARIANT& v) {
-  ::VariantInit(&v_);
-  ::VariantCopy(&v_, const_cast<VARIANT*>(&v));
-}
-
-FakeVariant::FakeVariant(const FakeVariant& other) : FakeVariant(other.v_) {}
-
-FakeVariant& FakeVariant::operator=(const FakeVariant& other) {
-  if (this != &other) ::VariantCopy(&v_, const_cast<VARIANT*>(&other.v_));
-  return *this;
-}
-
-FakeRow& FakeRow::Set(std::wstring_view name, FakeVariant value, CIMTYPE type) {
+// Replaces a property of the same name with a variant of type vt that fill
+// completes.
+template <typename Fill>
+FakeRow& FakeRow::Set(std::wstring_view name, VARTYPE vt, Fill fill, CIMTYPE type) {
   for (auto it = properties_.begin(); it != properties_.end();) {
     it = SameName(it->name, name) ? properties_.erase(it) : it + 1;
   }
+  std::shared_ptr<VARIANT> value(new VARIANT, [](VARIANT* v) {
+    ::VariantClear(v);
+    delete v;
+  });
+  ::VariantInit(value.get());
+  value->vt = vt;
+  fill(*value);
   properties_.push_back(Property{std::wstring(name), std::move(value), type});
   return *this;
 }
 
-// A variant of type vt that fill completes.
-template <typename Fill>
-FakeVariant MakeVariant(VARTYPE vt, Fill fill) {
-  FakeVariant v;
-  v.mutable_get()->vt = vt;
-  fill(*v.mutable_get());
-  return v;
-}
-
 FakeRow& FakeRow::Text(std::wstring_view name, std::wstring_view value) {
   const auto text = [&](VARIANT& v) { v.bstrVal = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size())); };
-  return Set(name, MakeVariant(VT_BSTR, text), CIM_STRING);
+  return Set(name, VT_BSTR, text, CIM_STRING);
 }
 
 FakeRow& FakeRow::Int32(std::wstring_view name, int32_t value, CIMTYPE type) {
-  return Set(name, MakeVariant(VT_I4, [&](VARIANT& v) { v.lVal = value; }), type);
+  return Set(
+      name, VT_I4, [&](VARIANT& v) { v.lVal = value; }, type);
 }
 
 FakeRow& FakeRow::UInt8(std::wstring_view name, uint8_t value) {
-  return Set(name, MakeVariant(VT_UI1, [&](VARIANT& v) { v.bVal = value; }), CIM_UINT8);
+  return Set(
+      name, VT_UI1, [&](VARIANT& v) { v.bVal = value; }, CIM_UINT8);
 }
 
 FakeRow& FakeRow::Bool(std::wstring_view name, bool value) {
-  return Set(name, MakeVariant(VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; }),
-             CIM_BOOLEAN);
+  return Set(
+      name, VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; }, CIM_BOOLEAN);
 }
 
 FakeRow& FakeRow::Null(std::wstring_view name, CIMTYPE type) {
-  return Set(name, MakeVariant(VT_NULL, [](VARIANT&) {}), type);
+  return Set(
+      name, VT_NULL, [](VARIANT&) {}, type);
 }
 
 FakeRow& FakeRow::ThrowOnGet(std::wstring_view name) {
-  Set(name, FakeVariant(), CIM_STRING);
+  Set(
+      name, VT_EMPTY, [](VARIANT&) {}, CIM_STRING);
   properties_.back().throws = true;
   return *this;
 }
@@ -194,7 +187,7 @@ class FakeClassObject final : public IWbemClassObject, public FakeObject {
     if (value) {
       if (value->vt != VT_EMPTY) ++world_.dirty_variants_;
       ::VariantInit(value);
-      const HRESULT hr = ::VariantCopy(value, const_cast<VARIANT*>(&property->value.get()));
+      const HRESULT hr = ::VariantCopy(value, property->value.get());
       if (FAILED(hr)) return hr;
     }
     if (type) *type = property->type;

@@ -27,21 +27,6 @@
 
 namespace hk::test {
 
-// A VARIANT with value semantics.
-class FakeVariant {
- public:
-  FakeVariant() noexcept { ::VariantInit(&v_); }
-  explicit FakeVariant(const VARIANT& v);
-  FakeVariant(const FakeVariant& other);
-  FakeVariant& operator=(const FakeVariant& other);
-  ~FakeVariant() { ::VariantClear(&v_); }
-  const VARIANT& get() const noexcept { return v_; }
-  VARIANT* mutable_get() noexcept { return &v_; }
-
- private:
-  VARIANT v_;
-};
-
 // One row object's properties, found by name without regard to case as WMI
 // does. Each setter replaces a property of the same name.
 class FakeRow {
@@ -58,14 +43,15 @@ class FakeRow {
 
   struct Property {
     std::wstring name;
-    FakeVariant value;
+    std::shared_ptr<VARIANT> value;  // copies of a row share it
     CIMTYPE type = CIM_EMPTY;
     bool throws = false;
   };
   const Property* Find(std::wstring_view name) const;
 
  private:
-  FakeRow& Set(std::wstring_view name, FakeVariant value, CIMTYPE type);
+  template <typename Fill>
+  FakeRow& Set(std::wstring_view name, VARTYPE vt, Fill fill, CIMTYPE type);
   std::vector<Property> properties_;
 };
 
