@@ -26,7 +26,7 @@ bool SameName(std::wstring_view a, std::wstring_view b) {
 // Replaces a property of the same name with a variant of type vt that fill
 // completes.
 template <typename Fill>
-FakeRow& FakeRow::Set(std::wstring_view name, VARTYPE vt, Fill fill, CIMTYPE type) {
+FakeRow& FakeRow::Set(std::wstring_view name, CIMTYPE type, VARTYPE vt, Fill fill) {
   for (auto it = properties_.begin(); it != properties_.end();) {
     it = SameName(it->name, name) ? properties_.erase(it) : it + 1;
   }
@@ -43,32 +43,27 @@ FakeRow& FakeRow::Set(std::wstring_view name, VARTYPE vt, Fill fill, CIMTYPE typ
 
 FakeRow& FakeRow::Text(std::wstring_view name, std::wstring_view value) {
   const auto text = [&](VARIANT& v) { v.bstrVal = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size())); };
-  return Set(name, VT_BSTR, text, CIM_STRING);
+  return Set(name, CIM_STRING, VT_BSTR, text);
 }
 
 FakeRow& FakeRow::Int32(std::wstring_view name, int32_t value, CIMTYPE type) {
-  return Set(
-      name, VT_I4, [&](VARIANT& v) { v.lVal = value; }, type);
+  return Set(name, type, VT_I4, [&](VARIANT& v) { v.lVal = value; });
 }
 
 FakeRow& FakeRow::UInt8(std::wstring_view name, uint8_t value) {
-  return Set(
-      name, VT_UI1, [&](VARIANT& v) { v.bVal = value; }, CIM_UINT8);
+  return Set(name, CIM_UINT8, VT_UI1, [&](VARIANT& v) { v.bVal = value; });
 }
 
 FakeRow& FakeRow::Bool(std::wstring_view name, bool value) {
-  return Set(
-      name, VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; }, CIM_BOOLEAN);
+  return Set(name, CIM_BOOLEAN, VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 FakeRow& FakeRow::Null(std::wstring_view name, CIMTYPE type) {
-  return Set(
-      name, VT_NULL, [](VARIANT&) {}, type);
+  return Set(name, type, VT_NULL, [](VARIANT&) {});
 }
 
 FakeRow& FakeRow::ThrowOnGet(std::wstring_view name) {
-  Set(
-      name, VT_EMPTY, [](VARIANT&) {}, CIM_STRING);
+  Set(name, CIM_STRING, VT_EMPTY, [](VARIANT&) {});
   properties_.back().throws = true;
   return *this;
 }

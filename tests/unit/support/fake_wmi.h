@@ -51,7 +51,7 @@ class FakeRow {
 
  private:
   template <typename Fill>
-  FakeRow& Set(std::wstring_view name, VARTYPE vt, Fill fill, CIMTYPE type);
+  FakeRow& Set(std::wstring_view name, CIMTYPE type, VARTYPE vt, Fill fill);
   std::vector<Property> properties_;
 };
 
