@@ -1,14 +1,17 @@
 // The COM set-up, connection and query procedure against the fake WMI, and
-// once against the system's own.
+// once against the system's own; reading a property's VARIANT the way WMI
+// fills it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "infra/win_resource.h"
 #include "infra/wmi.h"
 #include "infra/wmi_query.h"
 #include "infra/wmi_variant.h"
@@ -21,6 +24,8 @@ using hk::test::FakeResults;
 using hk::test::FakeRow;
 using hk::test::FakeWmi;
 using hk::test::FakeWmiStep;
+using hk::wbem::As;
+using hk::wbem::IsSet;
 using hk::wbem::QueryStatus;
 
 const hk::wbem::QueryTexts kTexts{{L"T enumerate failed %d"},
@@ -30,6 +35,25 @@ const hk::wbem::QueryTexts kTexts{{L"T enumerate failed %d"},
 constexpr const wchar_t* kQuery = L"SELECT * FROM Win32_Thing";
 
 FakeRow Named(const wchar_t* name) { return FakeRow().Text(L"Name", name); }
+
+// A scalar variant: the members of its value all start at the same byte, so
+// on this little-endian machine the narrow ones read the low bytes of bits.
+VARIANT V(VARTYPE type, LONGLONG bits) {
+  VARIANT v;
+  ::VariantInit(&v);
+  v.vt = type;
+  v.llVal = bits;
+  return v;
+}
+// What read makes of a BSTR variant holding text (a null BSTR for nullptr).
+template <typename Read>
+auto WithText(const wchar_t* text, Read read) {
+  hk::unique_variant v;
+  VARIANT* raw = v.put();
+  raw->vt = VT_BSTR;
+  raw->bstrVal = text ? ::SysAllocString(text) : nullptr;
+  return read(v.get());
+}
 
 class WmiSequence : public hk::test::WmiLogTest {
  protected:
@@ -155,4 +179,36 @@ TEST(WmiReal, FindsThisProcessAmongWin32ProcessRows) {
   EXPECT_EQ(result.status, hk::wbem::QueryStatus::kCompleted);
   EXPECT_EQ(own_name, L"wmi_tests.exe");
   EXPECT_TRUE(com.outer_kept && com.nothing_left);
+}
+
+TEST(WmiVariant, TypedReadsFollowWmisMapping) {
+  const VARIANT i4_5 = V(VT_I4, 5), i4_minus_1 = V(VT_I4, -1), i2 = V(VT_I2, -3);
+  const VARIANT yes = V(VT_BOOL, VARIANT_TRUE), no = V(VT_BOOL, VARIANT_FALSE);
+  const struct {
+    const char* name;
+    bool ok;
+  } cases[] = {
+      {"text from a BSTR", WithText(L"Administrator", As<std::wstring>) == L"Administrator"},
+      {"a null BSTR is present but empty", WithText(nullptr, As<std::wstring>) == L""},
+      {"text not from a number", !As<std::wstring>(i4_5)},
+      {"uint32 above INT32_MAX arrives negative", As<uint32_t>(V(VT_I4, 0x80000200)) == 0x80000200u},
+      {"uint32 and int32 from VT_I4 only", !As<uint32_t>(i2) && As<int32_t>(i4_minus_1) == -1 && !As<int32_t>(i2)},
+      {"uint16 as VT_I4 in range",
+       As<uint16_t>(V(VT_I4, 65535)) == 65535 && !As<uint16_t>(i4_minus_1) && !As<uint16_t>(V(VT_I4, 65536))},
+      {"uint8 as VT_UI1 only", As<uint8_t>(V(VT_UI1, 200)) == 200 && !As<uint8_t>(i4_5)},
+      {"int16 as VT_I2 only", As<int16_t>(i2) == -3 && !As<int16_t>(i4_minus_1)},
+      {"bool as VT_BOOL only", As<bool>(yes) == true && As<bool>(no) == false && !As<bool>(i4_5)},
+      {"uint64 largest", WithText(L"18446744073709551615", As<uint64_t>) == std::numeric_limits<uint64_t>::max()},
+      {"uint64 one too many", !WithText(L"18446744073709551616", As<uint64_t>)},
+      {"uint64 not from a sign, empty text or a blank",
+       !WithText(L"-1", As<uint64_t>) && !WithText(L"", As<uint64_t>) && !WithText(L"12 ", As<uint64_t>)},
+      {"int64 smallest", WithText(L"-9223372036854775808", As<int64_t>) == std::numeric_limits<int64_t>::min()},
+      {"int64 one too many", !WithText(L"9223372036854775808", As<int64_t>)},
+      {"set: true, 1, -1, 4, \"True\"",
+       IsSet(yes) && IsSet(V(VT_I4, 1)) && IsSet(i4_minus_1) && IsSet(V(VT_UI1, 4)) && WithText(L"True", IsSet)},
+      {"not set: false, 0", !IsSet(no) && !IsSet(V(VT_I4, 0))},
+      {"not set: \"False\", other text", !WithText(L"False", IsSet) && !WithText(L"not a flag", IsSet)},
+      {"not set: null, empty", !IsSet(V(VT_NULL, 0)) && !IsSet(V(VT_EMPTY, 0))},
+  };
+  for (const auto& c : cases) EXPECT_TRUE(c.ok) << c.name;
 }
