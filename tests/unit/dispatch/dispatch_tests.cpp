@@ -57,21 +57,18 @@ class Dispatch : public ::testing::Test {
 
 }  // namespace
 
+// The exact texts of the answers; that invalid requests stop and unserved
+// codes are ignored is checked on every request the fuzzer sends.
 TEST_F(Dispatch, RoutesByToolAndCode) {
   const auto check = [&](const char* name, const std::string& text, const Texts& answers, int runningAfter) {
     EXPECT_EQ(serve(text), answers) << name;
     EXPECT_EQ(g_running.load(), runningAfter) << name;
   };
-  check("tool 0 stops without answer", R"({"toolId":0,"requestId":1,"requestMessage":{"requestCode":0}})", {}, 0);
   check("2105 answers then stops", request(2, 2105), {success("2", "2104", "Agent Terminated")}, 0);
   check("3105 answers then stops", request(3, 3105), {success("3", "3104", "Agent Terminated")}, 0);
   check("1105 answers then stops, the web client id in UTF-8 both ways",
         request(1, 1105, "{}", ",\"webClientId\":\"Zo\xC3\xAB-\xE4\xB8\xAD\""),
         {success("1", "1104", "Agent Terminated", "Zo\xC3\xAB-\xE4\xB8\xAD")}, 0);
-  check("tool 4 is invalid", request(4, 4100), {}, 0);
-  check("what does not load is invalid", "hello", {}, 0);
-  check("a code no tool serves is ignored", request(2, 2999), {}, 1);
-  check("7950 is outside the dispatch range", request(7, 7950), {""}, 1);
   check("tool 5 goes to the formatter handler", request(5, 5100), {""}, 1);
   // "abc" has no leading digits: process 0, which cannot be opened.
   ::SetLastError(0);
