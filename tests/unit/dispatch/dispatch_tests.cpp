@@ -10,6 +10,7 @@
 #include "core/Chostkeeper.h"
 #include "core/globals.h"
 #include "core/text.h"
+#include "processes/child_process.h"
 #include "services/registered_service.h"
 #include "support/recording_socket.h"
 
@@ -56,57 +57,34 @@ class Dispatch : public ::testing::Test {
 
 }  // namespace
 
+// The exact texts of the answers; that invalid requests stop and unserved
+// codes are ignored is checked on every request the fuzzer sends.
 TEST_F(Dispatch, RoutesByToolAndCode) {
+  const auto check = [&](const char* name, const std::string& text, const Texts& answers, int runningAfter) {
+    EXPECT_EQ(serve(text), answers) << name;
+    EXPECT_EQ(g_running.load(), runningAfter) << name;
+  };
+  check("2105 answers then stops", request(2, 2105), {success("2", "2104", "Agent Terminated")}, 0);
+  check("3105 answers then stops", request(3, 3105), {success("3", "3104", "Agent Terminated")}, 0);
+  check("1105 answers then stops, the web client id in UTF-8 both ways",
+        request(1, 1105, "{}", ",\"webClientId\":\"Zo\xC3\xAB-\xE4\xB8\xAD\""),
+        {success("1", "1104", "Agent Terminated", "Zo\xC3\xAB-\xE4\xB8\xAD")}, 0);
+  check("tool 5 goes to the formatter handler", request(5, 5100), {""}, 1);
   // "abc" has no leading digits: process 0, which cannot be opened.
   ::SetLastError(0);
   ::OpenProcess(PROCESS_TERMINATE, FALSE, 0);
   std::string cannotOpen;
   Chostkeeper::format(::GetLastError(), cannotOpen);
   ASSERT_FALSE(cannotOpen.empty());
+  check("a process that cannot be opened", request(1, 1005, R"({"cmd":"abc"})"), {failure("1", "1605", cannotOpen)}, 1);
   const std::string unknown = R"({"cmd":"hk-no-such-service"})";
-
-  const struct {
-    const char* name;
-    std::string text;
-    Texts answers;  // exact texts sent, in order
-    int runningAfter;
-  } cases[] = {
-      {"tool 0 stops without answer", R"({"toolId":0,"requestId":1,"requestMessage":{"requestCode":0}})", {}, 0},
-      {"1105 answers then stops", request(1, 1105), {success("1", "1104", "Agent Terminated")}, 0},
-      {"2105 answers then stops", request(2, 2105), {success("2", "2104", "Agent Terminated")}, 0},
-      {"3105 answers then stops", request(3, 3105), {success("3", "3104", "Agent Terminated")}, 0},
-      {"web client id, UTF-8 both ways",
-       request(1, 1105, "{}", ",\"webClientId\":\"Zo\xC3\xAB-\xE4\xB8\xAD\""),
-       {success("1", "1104", "Agent Terminated", "Zo\xC3\xAB-\xE4\xB8\xAD")},
-       0},
-      {"tool 4 is invalid", request(4, 4100), {}, 0},
-      {"tool 13 is not routed", request(13, 13100), {}, 0},
-      {"not JSON is invalid", "hello", {}, 0},
-      {"failed validation is invalid", request(1, 1300), {}, 0},
-      {"negative request id is invalid", R"({"toolId":1,"requestId":-1,"requestMessage":{"requestCode":1101}})", {}, 0},
-      {"2999 is ignored", request(2, 2999), {}, 1},
-      {"unserved tool 1 code is ignored", request(1, 1000), {}, 1},
-      {"7950 is outside the dispatch range", request(7, 7950), {""}, 1},
-      {"tool 5 goes to the formatter handler", request(5, 5100), {""}, 1},
-      {"a process that cannot be opened", request(1, 1005, R"({"cmd":"abc"})"), {failure("1", "1605", cannotOpen)}, 1},
-      {"start of an unknown service",
-       request(2, 2006, unknown),
-       {failure("2", "2106", "Error while opening Service")},
-       1},
-      {"stop of an unknown service", request(2, 2007, unknown), {failure("2", "2106", "Unable to open Service")}, 1},
-      {"restart of an unknown service",
-       request(2, 2009, unknown),
-       {failure("2", "2106", " Unable to open Service")},
-       1},
-      {"start type of an unknown service",
-       request(2, 2008, R"({"cmd":"hk-no-such-service","type":3})"),
-       {failure("2", "2608", "Unable to Change Service Type")},
-       1},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(serve(c.text), c.answers) << c.name;
-    EXPECT_EQ(g_running.load(), c.runningAfter) << c.name;
-  }
+  check("start of an unknown service", request(2, 2006, unknown), {failure("2", "2106", "Error while opening Service")},
+        1);
+  check("stop of an unknown service", request(2, 2007, unknown), {failure("2", "2106", "Unable to open Service")}, 1);
+  check("restart of an unknown service", request(2, 2009, unknown), {failure("2", "2106", " Unable to open Service")},
+        1);
+  check("start type of an unknown service", request(2, 2008, R"({"cmd":"hk-no-such-service","type":3})"),
+        {failure("2", "2608", "Unable to Change Service Type")}, 1);
 }
 
 TEST_F(Dispatch, ANonAsciiServiceIsDrivenByItsName) {
@@ -127,19 +105,12 @@ TEST_F(Dispatch, ANonAsciiServiceIsDrivenByItsName) {
 }
 
 TEST_F(Dispatch, TerminatesAChildProcessByItsId) {
-  wchar_t command[] = L"cmd.exe /c ping -n 60 127.0.0.1";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(
-      ::CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi));
-  ::CloseHandle(pi.hThread);
-  const Texts sent = serve(request(1, 1005, R"({"cmd":")" + std::to_string(pi.dwProcessId) + "\"}"));
-  EXPECT_EQ(::WaitForSingleObject(pi.hProcess, 5000), WAIT_OBJECT_0);
+  const auto child = hk::test::ChildProcess::Start(hk::test::SleeperPath(), L"");
+  ASSERT_TRUE(child);
+  const Texts sent = serve(request(1, 1005, R"({"cmd":")" + std::to_string(child->pid()) + "\"}"));
+  EXPECT_EQ(::WaitForSingleObject(child->handle(), 5000), WAIT_OBJECT_0);
   DWORD code = STILL_ACTIVE;
-  ::GetExitCodeProcess(pi.hProcess, &code);
-  ::CloseHandle(pi.hProcess);
-  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(::GetExitCodeProcess(child->handle(), &code) && code == 0) << code;
   EXPECT_EQ(sent, Texts{success("1", "1305", "Process terminated successfully")});
 }
 

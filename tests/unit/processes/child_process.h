@@ -35,16 +35,16 @@ class ChildProcess {
     if (!ready) return nullptr;
 
     auto child = std::unique_ptr<ChildProcess>(new ChildProcess);
-    std::wstring line = L"\"" + image.wstring() + L"\" " + arguments + L" --threads " + std::to_wstring(extraThreads) +
-                        L" --ready " + readyName + L" --parent " + std::to_wstring(::GetCurrentProcessId());
-    child->commandLine_ = line;
+    child->commandLine_ = L"\"" + image.wstring() + L"\" " + arguments + L" --threads " +
+                          std::to_wstring(extraThreads) + L" --ready " + readyName + L" --parent " +
+                          std::to_wstring(::GetCurrentProcessId());
+    std::wstring line = child->commandLine_;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     if (!::CreateProcessW(image.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                          &startup, &info)) {
+                          &startup, &info))
       return nullptr;
-    }
     child->process_.reset(info.hProcess);
     ::CloseHandle(info.hThread);
     child->pid_ = info.dwProcessId;

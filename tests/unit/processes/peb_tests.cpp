@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,94 +16,59 @@
 using hk::processes::kPeb32Layout;
 using hk::processes::kPeb64Layout;
 using hk::processes::PebLayout;
-using hk::processes::PointerAt;
 using hk::processes::ReadCommandLineFromPeb;
-using hk::processes::UnicodeStringText;
 
 namespace {
-
-// Regions of memory by base address. A read that runs past its region either
-// fails (as ReadProcessMemory does) or, when shortReads is set, succeeds with
-// the bytes that are there.
-class FakeMemory {
- public:
-  bool shortReads = false;
-
-  void put(uint64_t base, std::vector<BYTE> bytes) { regions_[base] = std::move(bytes); }
-
-  hk::processes::ReadMemoryFn reader() {
-    return [this](uint64_t address, void* buffer, size_t size, size_t* bytesRead) {
-      *bytesRead = 0;
-      for (const auto& [base, bytes] : regions_) {
-        if (address < base || address >= base + bytes.size()) continue;
-        const size_t available = static_cast<size_t>(base + bytes.size() - address);
-        const size_t n = std::min(size, available);
-        if (n < size && !shortReads) return false;
-        std::memcpy(buffer, bytes.data() + (address - base), n);
-        *bytesRead = n;
-        return true;
-      }
-      return false;
-    };
-  }
-
- private:
-  std::map<uint64_t, std::vector<BYTE>> regions_;
-};
-
-void put_pointer(std::vector<BYTE>& bytes, size_t offset, uint64_t value, uint32_t size) {
-  std::memcpy(bytes.data() + offset, &value, size);
-}
-
-std::vector<BYTE> wide_bytes(const std::wstring& text) {
-  std::vector<BYTE> bytes(text.size() * sizeof(wchar_t));
-  std::memcpy(bytes.data(), text.data(), bytes.size());
-  return bytes;
-}
 
 constexpr uint64_t kPeb = 0x7FF6'0000'1000ull;
 constexpr uint64_t kParameters = 0x0000'0201'0002'0000ull;
 constexpr uint64_t kText = 0x0000'0302'0003'0000ull;
 
+// Regions of a target's memory by base address. A read that runs past its
+// region fails, as ReadProcessMemory does, or with shortReads brings the
+// bytes that are there.
+struct FakeMemory {
+  std::map<uint64_t, std::vector<BYTE>> regions;
+  bool shortReads = false;
+
+  std::optional<std::wstring> CommandLine(const PebLayout& layout) const {
+    const uint64_t peb = layout.pointerSize == 4 ? (kPeb & 0xFFFFFFFF) : kPeb;
+    return ReadCommandLineFromPeb(layout, peb, [this](uint64_t address, void* buffer, size_t size, size_t* got) {
+      *got = 0;
+      for (const auto& [base, bytes] : regions) {
+        if (address < base || address >= base + bytes.size()) continue;
+        *got = std::min(size, static_cast<size_t>(base + bytes.size() - address));
+        if (*got < size && !shortReads) return false;
+        std::memcpy(buffer, bytes.data() + (address - base), *got);
+        return true;
+      }
+      return false;
+    });
+  }
+};
+
 // A target whose PEB, parameters and command line sit at the addresses above
 // (cut to 32 bits for the 32-bit layout).
-void lay_out(FakeMemory& memory, const PebLayout& layout, uint16_t length, uint16_t maximumLength,
-             std::vector<BYTE> text, uint64_t textAddress) {
+FakeMemory Target(const PebLayout& layout, uint16_t length, uint16_t maximumLength, const std::wstring& text,
+                  uint64_t textAddress) {
   const uint64_t mask = layout.pointerSize == 4 ? 0xFFFFFFFFull : ~0ull;
-  std::vector<BYTE> peb(layout.pebBytes);
-  put_pointer(peb, layout.parametersOffset, kParameters & mask, layout.pointerSize);
-  std::vector<BYTE> parameters(layout.parametersBytes);
-  std::memcpy(parameters.data() + layout.commandLineOffset, &length, 2);
-  std::memcpy(parameters.data() + layout.commandLineOffset + 2, &maximumLength, 2);
-  put_pointer(parameters, layout.commandLineOffset + layout.pointerSize, textAddress & mask, layout.pointerSize);
-  memory.put(kPeb & mask, std::move(peb));
-  memory.put(kParameters & mask, std::move(parameters));
-  memory.put(textAddress & mask, std::move(text));
+  const auto put = [](std::vector<BYTE>& bytes, size_t offset, uint64_t value, size_t size) {
+    std::memcpy(bytes.data() + offset, &value, size);
+  };
+  FakeMemory memory;
+  std::vector<BYTE>& peb = memory.regions[kPeb & mask];
+  peb.resize(layout.pebBytes);
+  put(peb, layout.parametersOffset, kParameters & mask, layout.pointerSize);
+  std::vector<BYTE>& parameters = memory.regions[kParameters & mask];
+  parameters.resize(layout.parametersBytes);
+  put(parameters, layout.commandLineOffset, length | (maximumLength << 16), 4);
+  put(parameters, layout.commandLineOffset + layout.pointerSize, textAddress & mask, layout.pointerSize);
+  const auto* bytes = reinterpret_cast<const BYTE*>(text.data());
+  memory.regions[textAddress & mask].assign(bytes, bytes + text.size() * sizeof(wchar_t));
+  return memory;
 }
 
 }  // namespace
-
-TEST(PebPieces, PointersAndStringsStayWithinTheBytesRead) {
-  const BYTE data[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-  EXPECT_EQ(PointerAt(data, 12, 4, 8), 0x0C0B0A0908070605ull);
-  EXPECT_EQ(PointerAt(data, 12, 8, 4), 0x0C0B0A09ull);
-  const size_t beyond[][3] = {{12, 5, 8}, {11, 8, 4}, {12, 13, 4}, {12, SIZE_MAX - 2, 4}, {12, 0, 2}};
-  for (const auto& b : beyond)
-    EXPECT_EQ(PointerAt(data, b[0], b[1], static_cast<uint32_t>(b[2])), std::nullopt) << b[0] << " " << b[1];
-
-  const std::vector<BYTE> abc = wide_bytes(L"abc");
-  const std::vector<BYTE> cut = wide_bytes(std::wstring(L"ab\0cd", 5));
-  const std::pair<std::wstring, std::wstring> texts[] = {
-      {UnicodeStringText(abc.data(), abc.size(), 0xFFFF), L"abc"},
-      {UnicodeStringText(abc.data(), abc.size(), 4), L"ab"},
-      {UnicodeStringText(abc.data(), abc.size(), 5), L"ab"},  // an odd byte is dropped
-      {UnicodeStringText(abc.data(), 3, 6), L"a"},            // fewer bytes arrived than declared
-      {UnicodeStringText(abc.data(), 0, 6), L""},
-      {UnicodeStringText(nullptr, 0, 0), L""},
-      {UnicodeStringText(cut.data(), cut.size(), cut.size()), L"ab"},
-  };
-  for (const auto& [got, expected] : texts) EXPECT_EQ(got, expected);
-}
 
 TEST(PebWalk, WhatATargetCanLieAbout) {
   const std::wstring line = L"\"C:\\a b\\x.exe\" --flag \u00fc";
@@ -121,45 +87,26 @@ TEST(PebWalk, WhatATargetCanLieAbout) {
       {"a short read brings fewer bytes than MaximumLength", &kPeb64Layout, true, 6, 0xFFFF, L"abc", kText, L"abc"},
       {"a failing read is retried with Length", &kPeb64Layout, false, 6, 0xFFFF, L"abc", kText, L"abc"},
       {"neither length fits", &kPeb64Layout, false, 8, 0xFFFF, L"abc", kText, std::nullopt},
-      {"no terminator", &kPeb32Layout, false, 8, 8, L"abcdEXTRA", kText, L"abcd"},
+      {"no terminator, an odd length", &kPeb32Layout, false, 8, 9, L"abcdEXTRA", kText, L"abcd"},
       {"an early terminator", &kPeb64Layout, false, 10, 10, std::wstring(L"ab\0de", 5), kText, L"ab"},
       {"empty: the buffer is not read", &kPeb64Layout, false, 0, 0, L"", 0, L""},
       {"a length but no buffer", &kPeb64Layout, false, 6, 8, L"abc", 0, std::nullopt},
       {"a buffer pointer that leads nowhere", &kPeb64Layout, false, 6, 8, L"", 0xDEAD0000ull, std::nullopt},
   };
   for (const auto& t : targets) {
-    FakeMemory memory;
+    FakeMemory memory = Target(*t.layout, t.length, t.maximumLength, t.text, t.textAddress);
     memory.shortReads = t.shortReads;
-    lay_out(memory, *t.layout, t.length, t.maximumLength, wide_bytes(t.text), t.textAddress);
-    const uint64_t peb = t.layout->pointerSize == 4 ? (kPeb & 0xFFFFFFFF) : kPeb;
-    EXPECT_EQ(ReadCommandLineFromPeb(*t.layout, peb, memory.reader()), t.expected) << t.name;
+    EXPECT_EQ(memory.CommandLine(*t.layout), t.expected) << t.name;
   }
 
-  FakeMemory memory;
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), std::nullopt) << "no PEB";
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, 0, memory.reader()), std::nullopt) << "PEB address 0";
-  memory.put(kPeb, std::vector<BYTE>(kPeb64Layout.pebBytes));
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), std::nullopt) << "null ProcessParameters";
-  std::vector<BYTE> shortPeb(kPeb64Layout.parametersOffset + 4);
-  put_pointer(shortPeb, kPeb64Layout.parametersOffset, 0x1000, 4);
-  memory.put(kPeb, shortPeb);
+  FakeMemory memory = Target(kPeb64Layout, 6, 8, L"abc", kText);
+  memory.regions[kPeb].assign(kPeb64Layout.pebBytes, 0);
+  EXPECT_EQ(memory.CommandLine(kPeb64Layout), std::nullopt) << "null ProcessParameters";
+  // Only the low half of the pointer arrives; parameters sit where that half
+  // alone would lead.
+  memory = Target(kPeb64Layout, 6, 8, L"abc", kText);
+  memory.regions[kParameters & 0xFFFFFFFF] = memory.regions[kParameters];
+  memory.regions[kPeb].resize(kPeb64Layout.parametersOffset + 4);
   memory.shortReads = true;
-  EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), std::nullopt)
-      << "the PEB ends inside its ProcessParameters pointer";
-}
-
-TEST(PebWalk, ACommandLineInsideOrAcrossTheParametersPage) {
-  FakeMemory memory;
-  lay_out(memory, kPeb64Layout, 0, 0, {}, 0);  // PEB; the parameters are replaced below
-  std::vector<BYTE> block(8192);
-  const std::wstring line = L"inside the parameters' page";
-  const uint16_t lengths[2] = {static_cast<uint16_t>(line.size() * 2), static_cast<uint16_t>(line.size() * 2 + 2)};
-  std::memcpy(block.data() + kPeb64Layout.commandLineOffset, lengths, 4);
-  // The parameters' page is read with them; a line across its end is read on its own.
-  for (const size_t offset : {size_t{0x400}, size_t{4096 - 6}}) {
-    put_pointer(block, kPeb64Layout.commandLineOffset + 8, kParameters + offset, 8);
-    std::memcpy(block.data() + offset, line.c_str(), (line.size() + 1) * 2);
-    memory.put(kParameters, block);
-    EXPECT_EQ(ReadCommandLineFromPeb(kPeb64Layout, kPeb, memory.reader()), line) << offset;
-  }
+  EXPECT_EQ(memory.CommandLine(kPeb64Layout), std::nullopt) << "the PEB ends inside its ProcessParameters pointer";
 }

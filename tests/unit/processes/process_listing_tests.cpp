@@ -9,16 +9,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "core/messages.h"
 #include "core/outcome.h"
 #include "core/text.h"
-#include "infra/win_resource.h"
 #include "processes/child_process.h"
 #include "support/scratch_dir.h"
 #include "tools/processes/local_process.h"
@@ -28,79 +29,32 @@
 
 namespace fs = std::filesystem;
 using hk::ToUtf8;
-using hk::processes::Process;
 using hk::test::ChildProcess;
 
 namespace {
 
 const wchar_t kImageName[] = L"hk sleeper \u00fc.exe";
-const wchar_t kPlainArguments[] = L"first \"with  spaces\" \u00fcn\u00efc\u00f6d\u00e9 \u2713";
 const char kDescription[] = "Idle child of the process tool tests";
 
-unsigned processor_count() {
-  SYSTEM_INFO system{};
-  ::GetSystemInfo(&system);
-  return system.dwNumberOfProcessors;
+// Kernel plus user time of a process or thread, in seconds.
+template <typename Get>
+double cpu_seconds(Get get, HANDLE handle) {
+  FILETIME creation, exit, times[2];
+  get(handle, &creation, &exit, &times[0], &times[1]);
+  double sum = 0;
+  for (const FILETIME& t : times) sum += ((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  return sum;
 }
 
-uint64_t ticks(const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
-
-uint64_t own_cpu_seconds() {
-  FILETIME creation, exit, kernel, user;
-  ::GetProcessTimes(::GetCurrentProcess(), &creation, &exit, &kernel, &user);
-  return (ticks(kernel) + ticks(user)) / 10000000u;
-}
-
-// A thread that spins for as long as it lives, and the share of all
-// processors it got since a start mark, in percent: what a sample of this
-// process over the same time should report, whatever else loads the machine.
-class Spinner {
- public:
-  Spinner() : thread_(::CreateThread(nullptr, 0, spin, &spin_, 0, nullptr)) { mark(); }
-  ~Spinner() {
-    spin_ = false;
-    ::WaitForSingleObject(thread_.get(), INFINITE);
-  }
-  void mark() {
-    wall_ = wall_now();
-    busy_ = busy_now();
-  }
-  double percent_since_mark() const {
-    return static_cast<double>(busy_now() - busy_) / static_cast<double>(wall_now() - wall_) / processor_count() *
-           100.0;
-  }
-
- private:
-  static DWORD WINAPI spin(LPVOID flag) {
-    while (static_cast<std::atomic<bool>*>(flag)->load(std::memory_order_relaxed)) {
-    }
-    return 0;
-  }
-  static uint64_t wall_now() {
-    FILETIME now;
-    ::GetSystemTimeAsFileTime(&now);
-    return ticks(now);
-  }
-  uint64_t busy_now() const {
-    FILETIME creation, exit, kernel, user;
-    ::GetThreadTimes(thread_.get(), &creation, &exit, &kernel, &user);
-    return ticks(kernel) + ticks(user);
-  }
-
-  std::atomic<bool> spin_{true};
-  hk::unique_handle thread_;
-  uint64_t wall_ = 0;
-  uint64_t busy_ = 0;
-};
-
-// One listing for the whole suite, made with two children running.
+// One listing for the whole suite, made with two children running and one
+// thread of this process spinning.
 struct Listing {
   hk::test::ScratchDir scratch;
   fs::path image = scratch.path() / L"Proze\u00df Ordner" / kImageName;
   std::unique_ptr<ChildProcess> plain, busy;
   SYSTEMTIME beforeStart{}, afterStart{};
   int returned = 0;
-  double ownCpu = 0;
+  double spinnerPercent = 0;  // of all processors' time while the listing ran
   uint64_t ownSecondsBefore = 0, ownSecondsAfter = 0;
   std::string text;
   Json::Value envelope;
@@ -109,19 +63,30 @@ struct Listing {
     fs::create_directories(image.parent_path());
     if (!::CopyFileW(hk::test::SleeperPath().c_str(), image.c_str(), FALSE)) return;
     ::GetLocalTime(&beforeStart);
-    plain = ChildProcess::Start(image, kPlainArguments);
+    // Spaces, non-ASCII text and a command line longer than a page.
+    plain =
+        ChildProcess::Start(image, L"\"with  spaces\" \u00fcn\u00efc\u00f6d\u00e9 \u2713 " + std::wstring(20000, L'x'));
     busy = ChildProcess::Start(image, L"second", 3);
     // Set afterwards: Wine ignores a priority class among the creation flags.
     if (busy) ::SetPriorityClass(busy->handle(), BELOW_NORMAL_PRIORITY_CLASS);
     ::GetLocalTime(&afterStart);
+
+    std::atomic<bool> spinning{true};
+    double spun = 0;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread spinner([&] {
+      while (spinning) {
+      }
+      spun = cpu_seconds(::GetThreadTimes, ::GetCurrentThread());
+    });
     char* outcome = nullptr;
-    {
-      Spinner spinner;
-      ownSecondsBefore = own_cpu_seconds();
-      returned = LocalProcess::get_details(&outcome, "web-42");
-      ownSecondsAfter = own_cpu_seconds();
-      ownCpu = spinner.percent_since_mark();
-    }
+    ownSecondsBefore = static_cast<uint64_t>(cpu_seconds(::GetProcessTimes, ::GetCurrentProcess()));
+    returned = LocalProcess::get_details(&outcome, "web-42");
+    ownSecondsAfter = static_cast<uint64_t>(cpu_seconds(::GetProcessTimes, ::GetCurrentProcess()));
+    spinning = false;
+    spinner.join();
+    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
+    spinnerPercent = 100.0 * spun / wall.count() / std::thread::hardware_concurrency();
     if (outcome && !hk::IsOutcomeWord(outcome)) {
       text = outcome;
       hk::FreeText(outcome);
@@ -152,9 +117,7 @@ class ProcessListing : public ::testing::Test {
 
 TEST_F(ProcessListing, DescribesTheChildren) {
   const Json::Value& e = l_->envelope;
-  EXPECT_EQ(e["toolId"], "1");
-  EXPECT_EQ(e["responseId"], "1");
-  EXPECT_EQ(e["webClientId"], "web-42");
+  EXPECT_TRUE(e["toolId"] == "1" && e["responseId"] == "1" && e["webClientId"] == "web-42") << l_->text;
   EXPECT_EQ(e["responseMessage"]["responseCode"], "1301");
   wchar_t user[256];
   DWORD chars = 256;
@@ -168,7 +131,6 @@ TEST_F(ProcessListing, DescribesTheChildren) {
     EXPECT_EQ((*r)["status"], "Running");
     EXPECT_EQ((*r)["description"], kDescription);
     EXPECT_EQ((*r)["user_name"], ToUtf8(user));
-    ASSERT_TRUE((*r)["working_set"].isUInt64());
     EXPECT_GT((*r)["working_set"].asUInt64(), 0u);
     EXPECT_GE((*r)["peak_working"].asUInt64(), (*r)["working_set"].asUInt64());
     const std::string started = (*r)["time"].asString();
@@ -186,54 +148,28 @@ TEST_F(ProcessListing, DescribesTheChildren) {
   EXPECT_EQ(busy["priority"], "BELOW_NORMAL_PRIORITY_CLASS");
 }
 
-TEST_F(ProcessListing, ReadsItsOwnProcessAndSamplesItsSpinningThread) {
-  const Json::Value* self = l_->row(::GetCurrentProcessId());
-  ASSERT_NE(self, nullptr);
-  ASSERT_TRUE((*self)["cpu_time"].isUInt64());
-  EXPECT_GE((*self)["cpu_time"].asUInt64(), l_->ownSecondsBefore);
-  EXPECT_LE((*self)["cpu_time"].asUInt64(), l_->ownSecondsAfter);
-  // About 100 / processors on a quiet machine, less when others compete; the
-  // sample covers a quarter second of the listing, so allow for the load to vary.
-  ASSERT_GT(l_->ownCpu, 3.0) << "the spinner did not run";
-  EXPECT_NEAR((*self)["cpu"].asInt(), l_->ownCpu, std::max(8.0, l_->ownCpu * 0.6)) << "of " << processor_count();
-}
-
-// The row's members and their types are the render tests' business.
-TEST_F(ProcessListing, EveryProcessOnceWithAPercentage) {
+TEST_F(ProcessListing, EveryProcessOnceAndItsOwnSpinningThreadSampled) {
   std::set<std::string> pids;
   for (const Json::Value& r : l_->list()) {
     EXPECT_TRUE(pids.insert(r["pid"].asString()).second) << "duplicate pid " << r["pid"];
     EXPECT_TRUE(r["cpu"].isInt() && r["cpu"].asInt() >= 0 && r["cpu"].asInt() <= 100) << r;
   }
-  EXPECT_GE(pids.size(), 3u);
+  const Json::Value* self = l_->row(::GetCurrentProcessId());
+  ASSERT_NE(self, nullptr);
+  EXPECT_GE((*self)["cpu_time"].asUInt64(), l_->ownSecondsBefore);
+  EXPECT_LE((*self)["cpu_time"].asUInt64(), l_->ownSecondsAfter);
+  // About 100 / processors on a quiet machine, less when others compete; the
+  // sample covers a quarter second of the listing, so allow for the load to vary.
+  ASSERT_GT(l_->spinnerPercent, 3.0) << "the spinner did not run";
+  EXPECT_NEAR((*self)["cpu"].asInt(), l_->spinnerPercent, std::max(8.0, l_->spinnerPercent * 0.6));
 }
 
 // ---- pieces of the listing on their own --------------------------------------
 
-TEST(ProcessPieces, CommandLineWholeOrEmpty) {
-  std::wstring out = L"stale";
-  EXPECT_EQ(Process::GetCommandLine(::GetCurrentProcessId(), out), 1);
-  EXPECT_EQ(out, ::GetCommandLineW());
-  auto child = ChildProcess::Start(hk::test::SleeperPath(), L"\u00e9" + std::wstring(20000, L'x') + L" end");
-  ASSERT_NE(child, nullptr);
-  EXPECT_EQ(Process::GetCommandLine(child->pid(), out), 1);
-  EXPECT_EQ(out, child->command_line());
-
-  const DWORD gone = child->pid();
-  child.reset();
-  for (const DWORD pid : {gone, DWORD{0}}) {
-    out = L"stale";
-    EXPECT_EQ(Process::GetCommandLine(pid, out), 0) << pid;
-    EXPECT_EQ(out, L"") << pid;
-  }
-}
-
 TEST(ProcessPieces, DescriptionIsRememberedOnlyWhileTheFileStaysTheSame) {
-  EXPECT_EQ(hk::processes::ReadFileDescription(L"C:\\no\\such\\file.exe"), std::nullopt);
   hk::test::ScratchDir scratch;
   const fs::path image = scratch.path() / L"tool.exe";
   ASSERT_TRUE(::CopyFileW(hk::test::SleeperPath().c_str(), image.c_str(), FALSE));
-  EXPECT_EQ(hk::processes::FileDescriptionOf(image.wstring()), hk::FromUtf8(kDescription));
   EXPECT_EQ(hk::processes::FileDescriptionOf(image.wstring()), hk::FromUtf8(kDescription));
   // Replaced by a file without a version resource.
   ASSERT_TRUE(::CopyFileW((hk::test::ExecutableFolder() / L"process_tests.exe").c_str(), image.c_str(), FALSE));
@@ -241,18 +177,21 @@ TEST(ProcessPieces, DescriptionIsRememberedOnlyWhileTheFileStaysTheSame) {
   EXPECT_EQ(hk::processes::FileDescriptionOf((scratch.path() / L"gone.exe").wstring()), std::nullopt);
 }
 
-TEST(ProcessPieces, HandlesThatCanReadMemoryAreNeverInheritedAndAllProcessorsCount) {
-  const auto child = ChildProcess::Start(hk::test::SleeperPath(), L"handles");
+TEST(ProcessPieces, HandlesThatCanReadMemoryAreNeverInheritedAndAGoneProcessHasNoCommandLine) {
+  auto child = ChildProcess::Start(hk::test::SleeperPath(), L"handles");
   ASSERT_TRUE(child);
   for (const DWORD pid : {::GetCurrentProcessId(), child->pid()}) {
     const auto opened = hk::processes::OpenForListing(pid);
-    ASSERT_TRUE(opened.handle) << pid;
     DWORD flags = 0;
-    ASSERT_TRUE(::GetHandleInformation(opened.handle.get(), &flags));
+    ASSERT_TRUE(::GetHandleInformation(opened.handle.get(), &flags)) << pid;
     EXPECT_TRUE(opened.canRead) << pid;
     EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u) << pid;
   }
-  // Identical where one group holds every processor, as on this machine.
-  EXPECT_EQ(hk::processes::ActiveProcessorCount(), ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS));
-  EXPECT_GE(hk::processes::ActiveProcessorCount(), processor_count());
+  const DWORD gone = child->pid();
+  child.reset();
+  for (const DWORD pid : {gone, DWORD{0}}) {
+    std::wstring out = L"stale";
+    EXPECT_EQ(hk::processes::Process::GetCommandLine(pid, out), 0) << pid;
+    EXPECT_EQ(out, L"") << pid;
+  }
 }

@@ -2,12 +2,11 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <json/writer.h>
 
 #include <limits>
 #include <string>
-#include <vector>
 
-#include "core/text.h"
 #include "tools/processes/process.h"
 #include "tools/processes/process_render.h"
 
@@ -20,34 +19,31 @@ using hk::processes::RenderProcess;
 
 namespace {
 
-ProcessFacts closed_process() { return ProcessFacts{L"sm\u00f6ss.exe", 4242, 7, 1, L"", 12, std::nullopt}; }
-
 SYSTEMTIME local(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
   return SYSTEMTIME{year, month, 0, day, hour, minute, 0, 0};
 }
 
 }  // namespace
 
-TEST(ProcessRow, AProcessThatCouldNotBeOpenedHasOnlyTheAlwaysMembers) {
-  ProcessFacts facts = closed_process();
-  Json::Value expected;
-  expected["name"] = hk::ToUtf8(facts.name);
-  expected["command_line"] = "";
-  expected["pid"] = "4242";
-  expected["sid"] = "1";
-  expected["handle_count"] = "0";
-  expected["thread_count"] = "7";
-  expected["cpu"] = 12;
-  EXPECT_EQ(RenderProcess(facts), expected);
+// Byte by byte as sent: which members, texts or numbers, in the writer's order.
+TEST(ProcessRow, MembersOfWhatCouldBeRead) {
+  ProcessFacts facts{L"sm\u00f6ss.exe", 4242, 7, 1, L"", 12, std::nullopt};
+  const std::string always = R"("name":"sm\u00f6ss.exe","pid":"4242","sid":"1",)";
+  EXPECT_EQ(Json::FastWriter().write(RenderProcess(facts)),
+            R"({"command_line":"","cpu":12,"handle_count":"0",)" + always + R"("thread_count":"7"})" + "\n")
+      << "not opened";
   facts.sessionId.reset();
   EXPECT_EQ(RenderProcess(facts)["sid"], "") << "an unknown session";
-  facts.sessionId = 0;
-  EXPECT_EQ(RenderProcess(facts)["sid"], "0");
-}
+  facts.sessionId = 1;
 
-TEST(ProcessRow, OpenedProcessFiguresAreScaledAndCut) {
-  ProcessFacts facts = closed_process();
-  OpenedProcessFacts opened;
+  OpenedProcessFacts opened;  // nothing but "open" succeeded
+  opened.description = L"without a path it is not looked for";
+  facts.opened = opened;
+  EXPECT_EQ(Json::FastWriter().write(RenderProcess(facts)),
+            R"({"command_line":"","cpu":12,"cpu_time":0,"handle_count":"0",)" + always +
+                R"("status":"Stopped","thread_count":"7","time":""})" + "\n")
+      << "every query failed";
+
   opened.running = true;
   opened.path = L"C:\\Programme\\\u00e4\\a b.exe";
   opened.description = L"Beschreibung \u2713";
@@ -62,63 +58,26 @@ TEST(ProcessRow, OpenedProcessFiguresAreScaledAndCut) {
   opened.handleCount = 77;
   opened.userName = L"J\u00f6rg";
   facts.opened = opened;
-
-  const Json::Value row = RenderProcess(facts);
-  const std::pair<const char*, Json::Value> texts[] = {{"status", "Running"},
-                                                       {"path", hk::ToUtf8(*opened.path)},
-                                                       {"description", hk::ToUtf8(*opened.description)},
-                                                       {"priority", "HIGH_PRIORITY_CLASS"},
-                                                       {"time", "Dec 04,2026 18:10"},
-                                                       {"handle_count", "77"},
-                                                       {"user_name", hk::ToUtf8(L"J\u00f6rg")}};
-  for (const auto& [key, value] : texts) EXPECT_EQ(row[key], value) << key;
-  // Numbers, not texts: kilobytes, the low 32 bits of the I/O counts, seconds.
-  const std::pair<const char*, uint64_t> numbers[] = {{"working_set", 5},
-                                                      {"page_faults", 3000},
-                                                      {"page_pool", 2},
-                                                      {"np_pool", 0},
-                                                      {"peak_working", 10},
-                                                      {"commit_size", 7},
-                                                      {"other_transfer_count", 5},
-                                                      {"other_operation_count", 6},
-                                                      {"read_operation_count", 0xFFFFFFFFu},
-                                                      {"read_transfer_count", 0},
-                                                      {"write_other_count", 9},
-                                                      {"write_transfer_count", 10},
-                                                      {"cpu_time", 3}};
-  for (const auto& [key, value] : numbers) {
-    EXPECT_TRUE(row[key].isUInt()) << key;
-    EXPECT_EQ(row[key].asUInt64(), value) << key;
-  }
-}
-
-TEST(ProcessRow, FailedQueriesLeaveTheirMembersOut) {
-  ProcessFacts facts = closed_process();
-  facts.opened = OpenedProcessFacts();  // nothing but "open" succeeded
-  facts.opened->description = L"without a path it is not looked for";
-  const Json::Value row = RenderProcess(facts);
-  EXPECT_EQ(row["status"], "Stopped");
-  for (const char* absent : {"path", "description", "working_set", "page_faults", "other_transfer_count",
-                             "write_transfer_count", "priority", "user_name"}) {
-    EXPECT_FALSE(row.isMember(absent)) << absent;
-  }
-  EXPECT_EQ(row["time"], "");
-  EXPECT_EQ(row["cpu_time"].asUInt64(), 0u);
-  EXPECT_EQ(row["handle_count"], "0");
+  // Kilobytes, the low 32 bits of the I/O counts, whole seconds.
+  EXPECT_EQ(Json::FastWriter().write(RenderProcess(facts)),
+            R"({"command_line":"","commit_size":7,"cpu":12,"cpu_time":3,"description":"Beschreibung \u2713",)"
+            R"("handle_count":"77","name":"sm\u00f6ss.exe","np_pool":0,"other_operation_count":6,)"
+            R"("other_transfer_count":5,"page_faults":3000,"page_pool":2,"path":"C:\\Programme\\\u00e4\\a b.exe",)"
+            R"("peak_working":10,"pid":"4242","priority":"HIGH_PRIORITY_CLASS","read_operation_count":4294967295,)"
+            R"("read_transfer_count":0,"sid":"1","status":"Running","thread_count":"7","time":"Dec 04,2026 18:10",)"
+            R"("user_name":"J\u00f6rg","working_set":5,"write_other_count":9,"write_transfer_count":10})"
+            "\n");
 }
 
 TEST(ProcessFigures, TimesAndPercentages) {
   const std::pair<std::string, std::string> times[] = {
       {FormatCreationTime(local(2024, 1, 31, 0, 5)), "Jan 31,2024 00:05"},
-      {FormatCreationTime(local(1900, 2, 1, 23, 59)), "Feb 01,1900 23:59"},
       // A zero FILETIME and broken fields give no text instead of a crash.
       {FormatCreationTime(local(1601, 1, 1, 0, 0)), ""},
-      {FormatCreationTime(local(2026, 13, 1, 0, 0)), ""},
       {FormatCreationTime(local(2026, 1, 1, 24, 0)), ""},
   };
   for (const auto& [got, expected] : times) EXPECT_EQ(got, expected) << expected;
 
-  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
   const struct {
     const char* name;
     int32_t got, expected;
@@ -126,17 +85,10 @@ TEST(ProcessFigures, TimesAndPercentages) {
       {"100", CpuPercentFromUsage(100.0), 100},
       {"above 100 counts nothing", CpuPercentFromUsage(100.4), 0},
       {"truncated", CpuPercentFromUsage(99.9), 99},
-      {"below 1", CpuPercentFromUsage(0.9), 0},
-      {"negative", CpuPercentFromUsage(-3.0), 0},
-      {"NaN", CpuPercentFromUsage(nan), 0},
-      {"infinity", CpuPercentFromUsage(inf), 0},
+      {"NaN", CpuPercentFromUsage(std::numeric_limits<double>::quiet_NaN()), 0},
       {"one busy processor of four", CpuPercent(2'500'000, 2'500'000, 4), 25},
-      {"four busy processors of four", CpuPercent(10'000'000, 2'500'000, 4), 100},
-      {"one of one", CpuPercent(2'500'000, 2'500'000, 1), 100},
-      {"more than the wall time", CpuPercent(2'500'001, 2'500'000, 1), 0},
-      {"a clock that did not move", CpuPercent(2'500'000, 0, 4), 0},
       {"a clock that went back", CpuPercent(2'500'000, -2'500'000, 4), 0},
-      {"no processor count", CpuPercent(2'500'000, 2'500'000, 0), 0},
+      {"no processor count, no division", CpuPercent(2'500'000, 2'500'000, 0), 0},
   };
   for (const auto& p : percents) EXPECT_EQ(p.got, p.expected) << p.name;
 

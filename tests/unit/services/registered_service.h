@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "infra/win_resource.h"
@@ -27,14 +28,11 @@ inline void stop_and_delete(SC_HANDLE service) {
 // The test services of programs that are gone (another test program may be
 // using the prefix right now).
 inline void remove_leftover_test_services(SC_HANDLE manager) {
-  DWORD needed = 0, count = 0, resume = 0;
-  ::EnumServicesStatusW(manager, SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, 0, &needed, &count, &resume);
-  std::vector<BYTE> buffer(needed + 1024);
+  std::vector<BYTE> buffer(1 << 20);
   auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSW*>(buffer.data());
-  resume = 0;
-  if (!::EnumServicesStatusW(manager, SERVICE_WIN32, SERVICE_STATE_ALL, entries, static_cast<DWORD>(buffer.size()),
-                             &needed, &count, &resume))
-    return;
+  DWORD needed = 0, count = 0, resume = 0;
+  ::EnumServicesStatusW(manager, SERVICE_WIN32, SERVICE_STATE_ALL, entries, static_cast<DWORD>(buffer.size()), &needed,
+                        &count, &resume);
   for (DWORD i = 0; i < count; ++i) {
     const std::wstring name(entries[i].lpServiceName);
     if (name.rfind(kTestServicePrefix, 0) != 0) continue;
@@ -100,26 +98,19 @@ class RegisteredService {
   // Starts it without the tool under test and waits until it runs.
   bool start_directly() const { return ::StartServiceW(service_.get(), 0, nullptr) && wait_for(SERVICE_RUNNING); }
 
-  // The configuration as the manager keeps it; start type MAXDWORD and an
-  // empty account when it cannot be read.
-  DWORD start_type() const { return config(nullptr); }
-  std::wstring account() const {
-    std::wstring out;
-    config(&out);
-    return out;
+  // The start type as the manager keeps it (MAXDWORD when it cannot be
+  // read), and the account the service runs as.
+  std::pair<DWORD, std::wstring> config() const {
+    std::vector<BYTE> buffer(8192);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    DWORD needed = 0;
+    if (!::QueryServiceConfigW(service_.get(), config, static_cast<DWORD>(buffer.size()), &needed))
+      return {MAXDWORD, L""};
+    return {config->dwStartType, config->lpServiceStartName ? config->lpServiceStartName : L""};
   }
+  DWORD start_type() const { return config().first; }
 
  private:
-  DWORD config(std::wstring* account) const {
-    DWORD needed = 0;
-    ::QueryServiceConfigW(service_.get(), nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed + sizeof(QUERY_SERVICE_CONFIGW));
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-    if (!::QueryServiceConfigW(service_.get(), config, static_cast<DWORD>(buffer.size()), &needed)) return MAXDWORD;
-    if (account && config->lpServiceStartName) *account = config->lpServiceStartName;
-    return config->dwStartType;
-  }
-
   hk::unique_schandle manager_, service_;
   std::wstring name_, displayName_, description_, binaryPath_;
 };

@@ -12,32 +12,23 @@ namespace {
 
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 HANDLE g_stopRequested = nullptr;
-bool g_slowStop = false;
+int g_stopSteps = 3;
 DWORD g_stopHint = 100;
-DWORD g_checkPoint = 0;
 
 void report(DWORD state, DWORD waitHint) {
-  SERVICE_STATUS status{};
-  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  status.dwCurrentState = state;
+  static DWORD checkPoint = 0;
+  SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, state, 0, NO_ERROR, 0, 0, waitHint};
   status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
-  status.dwWin32ExitCode = NO_ERROR;
-  status.dwCheckPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : ++g_checkPoint;
-  status.dwWaitHint = waitHint;
+  status.dwCheckPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : ++checkPoint;
   ::SetServiceStatus(g_statusHandle, &status);
 }
 
 DWORD WINAPI control_handler(DWORD control, DWORD, void*, void*) {
-  switch (control) {
-    case SERVICE_CONTROL_STOP:
-      report(SERVICE_STOP_PENDING, g_stopHint);
-      ::SetEvent(g_stopRequested);
-      return NO_ERROR;
-    case SERVICE_CONTROL_INTERROGATE:
-      return NO_ERROR;
-    default:
-      return ERROR_CALL_NOT_IMPLEMENTED;
-  }
+  if (control == SERVICE_CONTROL_INTERROGATE) return NO_ERROR;
+  if (control != SERVICE_CONTROL_STOP) return ERROR_CALL_NOT_IMPLEMENTED;
+  report(SERVICE_STOP_PENDING, g_stopHint);
+  ::SetEvent(g_stopRequested);
+  return NO_ERROR;
 }
 
 void WINAPI service_main(DWORD argc, wchar_t** argv) {
@@ -46,7 +37,7 @@ void WINAPI service_main(DWORD argc, wchar_t** argv) {
   g_stopRequested = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   report(SERVICE_RUNNING, 0);
   ::WaitForSingleObject(g_stopRequested, INFINITE);
-  for (int i = 0; i < (g_slowStop ? 20 : 3); ++i) {
+  for (int i = 0; i < g_stopSteps; ++i) {
     ::Sleep(100);
     report(SERVICE_STOP_PENDING, g_stopHint);
   }
@@ -57,8 +48,8 @@ void WINAPI service_main(DWORD argc, wchar_t** argv) {
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--slow-stop") == 0) g_slowStop = true, g_stopHint = 0;
-    if (std::strcmp(argv[i], "--huge-hint") == 0) g_slowStop = true, g_stopHint = 0xFFFFFFFF;
+    if (std::strcmp(argv[i], "--slow-stop") == 0) g_stopSteps = 20, g_stopHint = 0;
+    if (std::strcmp(argv[i], "--huge-hint") == 0) g_stopSteps = 20, g_stopHint = 0xFFFFFFFF;
   }
   wchar_t name[] = L"hk_test_service";  // ignored for a service in its own process
   SERVICE_TABLE_ENTRYW table[] = {{name, service_main}, {nullptr, nullptr}};

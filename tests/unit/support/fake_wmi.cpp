@@ -1,7 +1,5 @@
 #include "support/fake_wmi.h"
 
-#include <cwchar>
-#include <cwctype>
 #include <stdexcept>
 #include <sstream>
 #include <utility>
@@ -17,88 +15,55 @@ FakeWmi* g_current = nullptr;
 std::wstring FromBstr(const BSTR text) { return text ? std::wstring(text, ::SysStringLen(text)) : std::wstring(); }
 
 bool SameName(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
-  }
-  return true;
+  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
 }
 
 }  // namespace
 
 // ---- values and rows --------------------------------------------------------
 
-FakeVariant::FakeVariant(const VARIANT& v) {
-  ::VariantInit(&v_);
-  ::VariantCopy(&v_, const_cast<VARIANT*>(&v));
-}
-
-FakeVariant::FakeVariant(const FakeVariant& other) : FakeVariant(other.v_) {}
-
-FakeVariant& FakeVariant::operator=(const FakeVariant& other) {
-  if (this != &other) ::VariantCopy(&v_, const_cast<VARIANT*>(&other.v_));
-  return *this;
-}
-
-FakeRow& FakeRow::Set(std::wstring_view name, FakeVariant value, CIMTYPE type) {
-  Remove(name);
+// Replaces a property of the same name with a variant of type vt that fill
+// completes.
+template <typename Fill>
+FakeRow& FakeRow::Set(std::wstring_view name, CIMTYPE type, VARTYPE vt, Fill fill) {
+  for (auto it = properties_.begin(); it != properties_.end();) {
+    it = SameName(it->name, name) ? properties_.erase(it) : it + 1;
+  }
+  std::shared_ptr<VARIANT> value(new VARIANT, [](VARIANT* v) {
+    ::VariantClear(v);
+    delete v;
+  });
+  ::VariantInit(value.get());
+  value->vt = vt;
+  fill(*value);
   properties_.push_back(Property{std::wstring(name), std::move(value), type});
   return *this;
 }
 
-// A variant of type vt that fill completes.
-template <typename Fill>
-FakeVariant MakeVariant(VARTYPE vt, Fill fill) {
-  FakeVariant v;
-  v.mutable_get()->vt = vt;
-  fill(*v.mutable_get());
-  return v;
-}
-
 FakeRow& FakeRow::Text(std::wstring_view name, std::wstring_view value) {
   const auto text = [&](VARIANT& v) { v.bstrVal = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size())); };
-  return Set(name, MakeVariant(VT_BSTR, text), CIM_STRING);
+  return Set(name, CIM_STRING, VT_BSTR, text);
 }
 
 FakeRow& FakeRow::Int32(std::wstring_view name, int32_t value, CIMTYPE type) {
-  return Set(name, MakeVariant(VT_I4, [&](VARIANT& v) { v.lVal = value; }), type);
-}
-
-FakeRow& FakeRow::Int16(std::wstring_view name, int16_t value, CIMTYPE type) {
-  return Set(name, MakeVariant(VT_I2, [&](VARIANT& v) { v.iVal = value; }), type);
+  return Set(name, type, VT_I4, [&](VARIANT& v) { v.lVal = value; });
 }
 
 FakeRow& FakeRow::UInt8(std::wstring_view name, uint8_t value) {
-  return Set(name, MakeVariant(VT_UI1, [&](VARIANT& v) { v.bVal = value; }), CIM_UINT8);
+  return Set(name, CIM_UINT8, VT_UI1, [&](VARIANT& v) { v.bVal = value; });
 }
 
 FakeRow& FakeRow::Bool(std::wstring_view name, bool value) {
-  return Set(name, MakeVariant(VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; }),
-             CIM_BOOLEAN);
-}
-
-FakeRow& FakeRow::UInt64(std::wstring_view name, uint64_t value) {
-  const std::wstring text = std::to_wstring(value);  // 64-bit values are decimal text in WMI
-  return Set(name, MakeVariant(VT_BSTR, [&](VARIANT& v) { v.bstrVal = ::SysAllocString(text.c_str()); }), CIM_UINT64);
+  return Set(name, CIM_BOOLEAN, VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 FakeRow& FakeRow::Null(std::wstring_view name, CIMTYPE type) {
-  return Set(name, MakeVariant(VT_NULL, [](VARIANT&) {}), type);
-}
-
-FakeRow& FakeRow::Value(std::wstring_view name, const VARIANT& value, CIMTYPE type) {
-  return Set(name, FakeVariant(value), type);
-}
-
-FakeRow& FakeRow::Remove(std::wstring_view name) {
-  for (auto it = properties_.begin(); it != properties_.end();) {
-    it = SameName(it->name, name) ? properties_.erase(it) : it + 1;
-  }
-  return *this;
+  return Set(name, type, VT_NULL, [](VARIANT&) {});
 }
 
 FakeRow& FakeRow::ThrowOnGet(std::wstring_view name) {
-  Set(name, FakeVariant(), CIM_STRING);
+  Set(name, CIM_STRING, VT_EMPTY, [](VARIANT&) {});
   properties_.back().throws = true;
   return *this;
 }
@@ -111,8 +76,8 @@ const FakeRow::Property* FakeRow::Find(std::wstring_view name) const {
 }
 
 FakeRow& FakeResults::AddRow() {
-  steps_.push_back(Step{});
-  return steps_.back().row;
+  steps_.push_back(Step{FakeRow()});
+  return *steps_.back().row;
 }
 
 FakeResults& FakeResults::AddRow(const FakeRow& row) {
@@ -121,12 +86,12 @@ FakeResults& FakeResults::AddRow(const FakeRow& row) {
 }
 
 FakeResults& FakeResults::AddNullObject(DWORD last_error) {
-  steps_.push_back(Step{Step::Kind::kNullObject, {}, S_OK, 1, last_error});
+  steps_.push_back(Step{std::nullopt, S_OK, 1, last_error});
   return *this;
 }
 
 FakeResults& FakeResults::AddNextFailure(HRESULT hr, ULONG returned, DWORD last_error) {
-  steps_.push_back(Step{Step::Kind::kNextFailure, {}, hr, returned, last_error});
+  steps_.push_back(Step{std::nullopt, hr, returned, last_error});
   return *this;
 }
 
@@ -168,17 +133,17 @@ class FakeObject {
     }
     return --refs_;
   }
-  template <typename Interface>
-  HRESULT DoQueryInterface(Interface* self, REFIID riid, void** out) {
+  // The interfaces of self; the first one also answers for IUnknown.
+  template <typename First, typename... More, typename Self>
+  HRESULT DoQueryInterface(Self* self, REFIID riid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!Touch()) return E_UNEXPECTED;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(Interface)) {
-      *out = self;
-      DoAddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
+    if (riid == __uuidof(IUnknown) || riid == __uuidof(First)) *out = static_cast<First*>(self);
+    ((*out = riid == __uuidof(More) ? static_cast<More*>(self) : *out), ...);
+    if (!*out) return E_NOINTERFACE;
+    DoAddRef();
+    return S_OK;
   }
 
   FakeWmi& world_;
@@ -188,9 +153,9 @@ class FakeObject {
   ULONG refs_ = 1;  // the creator's reference, handed to the caller
 };
 
-#define HK_FAKE_IUNKNOWN(Interface)                                            \
+#define HK_FAKE_IUNKNOWN(...)                                                  \
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override { \
-    return DoQueryInterface<Interface>(this, riid, out);                       \
+    return DoQueryInterface<__VA_ARGS__>(this, riid, out);                     \
   }                                                                            \
   ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }             \
   ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
@@ -209,11 +174,7 @@ class FakeClassObject final : public IWbemClassObject, public FakeObject {
 
   HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type, LONG* flavor) override {
     if (!Touch()) return E_UNEXPECTED;
-    try {
-      world_.property_reads_.push_back(name ? name : L"");
-    } catch (...) {
-      return E_OUTOFMEMORY;
-    }
+    world_.property_reads_.push_back(name ? name : L"");  // only the test's own exception leaves Get
     if (!name || flags != 0) return WBEM_E_INVALID_PARAMETER;
     const FakeRow::Property* property = row_.Find(name);
     if (!property) return WBEM_E_NOT_FOUND;
@@ -221,7 +182,7 @@ class FakeClassObject final : public IWbemClassObject, public FakeObject {
     if (value) {
       if (value->vt != VT_EMPTY) ++world_.dirty_variants_;
       ::VariantInit(value);
-      const HRESULT hr = ::VariantCopy(value, const_cast<VARIANT*>(&property->value.get()));
+      const HRESULT hr = ::VariantCopy(value, property->value.get());
       if (FAILED(hr)) return hr;
     }
     if (type) *type = property->type;
@@ -272,24 +233,17 @@ class FakeEnumerator final : public IEnumWbemClassObject, public FakeObject {
       world_.next_timeouts_.push_back(timeout);
       if (next_ >= steps_.size()) return WBEM_S_FALSE;
       const FakeResults::Step& step = steps_[next_++];
-      switch (step.kind) {
-        case FakeResults::Step::Kind::kRow:
-          *objects = world_.Make<FakeClassObject>(step.row);
-          *returned = 1;
-          return WBEM_S_NO_ERROR;
-        case FakeResults::Step::Kind::kNullObject:
-          *returned = step.returned;
-          ::SetLastError(step.last_error);
-          return WBEM_S_NO_ERROR;
-        case FakeResults::Step::Kind::kNextFailure:
-          *returned = step.returned;
-          ::SetLastError(step.last_error);
-          return step.hr;
+      if (step.row) {
+        *objects = world_.Make<FakeClassObject>(*step.row);
+        *returned = 1;
+        return WBEM_S_NO_ERROR;
       }
+      *returned = step.returned;
+      ::SetLastError(step.last_error);
+      return step.hr;
     } catch (...) {
       return E_OUTOFMEMORY;
     }
-    return E_UNEXPECTED;
   }
 
   HK_NOT_IMPLEMENTED(Reset);
@@ -306,21 +260,9 @@ class FakeServices final : public IWbemServices, public IClientSecurity, public 
  public:
   explicit FakeServices(FakeWmi& world) : FakeObject(world, "services") {}
 
-  // COM reaches SetBlanket through this interface, from inside
+  // COM reaches SetBlanket through IClientSecurity, from inside
   // CoSetProxyBlanket: nothing here may throw.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (riid == __uuidof(IClientSecurity)) {
-      if (!out) return E_POINTER;
-      *out = nullptr;
-      if (!Touch()) return E_UNEXPECTED;
-      *out = static_cast<IClientSecurity*>(this);
-      DoAddRef();
-      return S_OK;
-    }
-    return DoQueryInterface<IWbemServices>(this, riid, out);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+  HK_FAKE_IUNKNOWN(IWbemServices, IClientSecurity)
 
   HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown*, DWORD authn_service, DWORD authz_service, OLECHAR* server_principal,
                                        DWORD authn_level, DWORD imp_level, void* auth_info,
@@ -337,14 +279,14 @@ class FakeServices final : public IWbemServices, public IClientSecurity, public 
   HK_NOT_IMPLEMENTED(QueryBlanket, IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*);
   HK_NOT_IMPLEMENTED(CopyProxy, IUnknown*, IUnknown**);
 
-  HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
+  HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR query, LONG flags, IWbemContext*,
                                       IEnumWbemClassObject** enumerator) override {
     if (!Touch()) return E_UNEXPECTED;
     if (!enumerator) return WBEM_E_INVALID_PARAMETER;
     *enumerator = nullptr;
     try {
       const std::wstring text = FromBstr(query);
-      world_.queries_.push_back(FakeWmi::Query{FromBstr(language), text, flags, context != nullptr});
+      world_.queries_.push_back(FakeWmi::Query{FromBstr(language), text, flags});
       const FakeResults& results = world_.ResultsFor(text);
       if (FAILED(results.exec_result())) return results.exec_result();
       *enumerator = world_.Make<FakeEnumerator>(results);
@@ -384,15 +326,13 @@ class FakeLocator final : public IWbemLocator, public FakeObject {
   explicit FakeLocator(FakeWmi& world) : FakeObject(world, "locator") {}
   HK_FAKE_IUNKNOWN(IWbemLocator)
 
-  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user, const BSTR password, const BSTR locale,
-                                          LONG flags, const BSTR authority, IWbemContext* context,
-                                          IWbemServices** services) override {
+  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR, const BSTR, const BSTR, LONG, const BSTR,
+                                          IWbemContext*, IWbemServices** services) override {
     if (!Touch()) return E_UNEXPECTED;
     if (!services) return WBEM_E_INVALID_PARAMETER;
     *services = nullptr;
     try {
-      world_.connects_.push_back(FakeWmi::Connect{FromBstr(resource), user != nullptr, password != nullptr,
-                                                  locale != nullptr, authority != nullptr, context != nullptr, flags});
+      world_.connects_.push_back(FromBstr(resource));
       const HRESULT failure = world_.FailureAt(FakeWmiStep::kConnectServer);
       if (FAILED(failure)) return failure;
       *services = world_.Make<FakeServices>();
@@ -438,7 +378,6 @@ HRESULT FakeWmi::MakeLocator(IWbemLocator** locator) {
   } catch (...) {
     return E_OUTOFMEMORY;
   }
-  ++g_current->locators_made_;
   return S_OK;
 }
 

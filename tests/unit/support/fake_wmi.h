@@ -1,22 +1,16 @@
 // A hand-written WMI for tests: Wine's WMI has no rows for most classes the
-// tools read (Win32_UserAccount, Win32_Group, Win32_Printer ...). While a
-// FakeWmi lives, wmi::create_instance gets a fake locator from it; the
-// connection, enumerators and row objects behind it serve the rows the test
-// declares, inject the failures it asks for and count every reference.
+// tools read. While a FakeWmi lives, wmi::create_instance gets a fake locator
+// from it; the objects behind it serve the rows the test declares, inject the
+// failures it asks for and count every reference:
 //
 //   hk::test::FakeWmi fake;
-//   fake.Results().AddRow().Text(L"Name", L"alice").Int32(L"AccountType", 512, CIM_UINT32).Bool(L"Disabled", false);
-//   fake.Results().AddNullObject();                    // Next: a count of 1 without an object
+//   fake.Results().AddRow().Text(L"Name", L"alice").Bool(L"Disabled", false);
 //   fake.Results(L"SELECT ...").FailExecQuery();       // only this query text fails
-//   fake.Fail(hk::test::FakeWmiStep::kConnectServer);  // ConnectServer fails
-//   ... run the code ...
+//   fake.Fail(hk::test::FakeWmiStep::kConnectServer);
 //   EXPECT_TRUE(fake.AllReleasedOnce()) << fake.Accounting();
 //
-// CoSetProxyBlanket works on the fake connection for real: COM asks the
-// object for IClientSecurity and calls SetBlanket, which the fake records
-// (Blanket()) and can fail. Everything not listed here answers E_NOTIMPL.
-//
-// Link tests/unit/support/fake_wmi.cpp into the test program.
+// CoSetProxyBlanket reaches the fake connection's IClientSecurity for real.
+// Everything not listed here answers E_NOTIMPL. Link fake_wmi.cpp.
 #pragma once
 #include <windows.h>
 #include <objbase.h>
@@ -33,35 +27,15 @@
 
 namespace hk::test {
 
-// A VARIANT with value semantics.
-class FakeVariant {
- public:
-  FakeVariant() noexcept { ::VariantInit(&v_); }
-  explicit FakeVariant(const VARIANT& v);
-  FakeVariant(const FakeVariant& other);
-  FakeVariant& operator=(const FakeVariant& other);
-  ~FakeVariant() { ::VariantClear(&v_); }
-  const VARIANT& get() const noexcept { return v_; }
-  VARIANT* mutable_get() noexcept { return &v_; }
-
- private:
-  VARIANT v_;
-};
-
 // One row object's properties, found by name without regard to case as WMI
 // does. Each setter replaces a property of the same name.
 class FakeRow {
  public:
   FakeRow& Text(std::wstring_view name, std::wstring_view value);                    // VT_BSTR, CIM_STRING
   FakeRow& Int32(std::wstring_view name, int32_t value, CIMTYPE type = CIM_SINT32);  // VT_I4: sint32, uint32, uint16
-  FakeRow& Int16(std::wstring_view name, int16_t value, CIMTYPE type = CIM_SINT16);  // VT_I2: sint16, sint8
   FakeRow& UInt8(std::wstring_view name, uint8_t value);                             // VT_UI1, CIM_UINT8
   FakeRow& Bool(std::wstring_view name, bool value);                                 // VT_BOOL, CIM_BOOLEAN
-  FakeRow& UInt64(std::wstring_view name, uint64_t value);                           // VT_BSTR decimal, CIM_UINT64
   FakeRow& Null(std::wstring_view name, CIMTYPE type);                               // VT_NULL
-  FakeRow& Value(std::wstring_view name, const VARIANT& value, CIMTYPE type);        // anything else
-  // Get then fails with WBEM_E_NOT_FOUND, as for a property the class lacks.
-  FakeRow& Remove(std::wstring_view name);
   // Get of this property throws std::runtime_error, to reach a consumer's
   // catch. Real COM never throws; this works only because the code under
   // test calls Get itself, not through a Windows frame.
@@ -69,14 +43,15 @@ class FakeRow {
 
   struct Property {
     std::wstring name;
-    FakeVariant value;
+    std::shared_ptr<VARIANT> value;  // copies of a row share it
     CIMTYPE type = CIM_EMPTY;
     bool throws = false;
   };
   const Property* Find(std::wstring_view name) const;
 
  private:
-  FakeRow& Set(std::wstring_view name, FakeVariant value, CIMTYPE type);
+  template <typename Fill>
+  FakeRow& Set(std::wstring_view name, CIMTYPE type, VARTYPE vt, Fill fill);
   std::vector<Property> properties_;
 };
 
@@ -95,9 +70,9 @@ class FakeResults {
   FakeResults& AddNextFailure(HRESULT hr = WBEM_E_FAILED, ULONG returned = 0, DWORD last_error = 0);
   FakeResults& FailExecQuery(HRESULT hr = WBEM_E_INVALID_QUERY);
 
+  // A row, or what Next returns without one.
   struct Step {
-    enum class Kind { kRow, kNullObject, kNextFailure } kind = Kind::kRow;
-    FakeRow row;
+    std::optional<FakeRow> row;
     HRESULT hr = S_OK;
     ULONG returned = 0;
     DWORD last_error = 0;
@@ -133,37 +108,28 @@ class FakeWmi {
   void Fail(FakeWmiStep step, HRESULT hr = WBEM_E_FAILED);
 
   // What the code asked for.
-  struct Connect {
-    std::wstring resource;
-    bool user = false, password = false, locale = false, authority = false, context = false;
-    LONG flags = 0;
-  };
   struct Query {
     std::wstring language;
     std::wstring text;
     LONG flags = 0;
-    bool context = false;
   };
   struct Blanket {
     DWORD authn_service = 0, authz_service = 0, authn_level = 0, imp_level = 0, capabilities = 0;
     bool server_principal = false, auth_info = false;
   };
-  const std::vector<Connect>& connects() const { return connects_; }
+  // The namespace of each ConnectServer.
+  const std::vector<std::wstring>& connects() const { return connects_; }
   const std::vector<Query>& queries() const { return queries_; }
   const std::vector<Blanket>& blankets() const { return blankets_; }
   const std::vector<LONG>& next_timeouts() const { return next_timeouts_; }
   // Names passed to IWbemClassObject::Get, in order.
   const std::vector<std::wstring>& property_reads() const { return property_reads_; }
-  int locators_made() const { return locators_made_; }
 
-  // Reference accounting over every fake object made so far.
-  int ObjectsMade() const { return static_cast<int>(objects_.size()); }
-  int ObjectsAlive() const;  // made and not yet released to zero
-  int OverReleases() const { return over_releases_; }
-  int CallsAfterRelease() const { return calls_after_release_; }
+  // Every fake object made so far released to zero, none once too often, none
+  // called after its last release.
+  bool AllReleasedOnce() const { return ObjectsAlive() == 0 && over_releases_ == 0 && calls_after_release_ == 0; }
   // Get into a VARIANT that still held a value (WMI would leak it).
   int DirtyVariants() const { return dirty_variants_; }
-  bool AllReleasedOnce() const { return ObjectsAlive() == 0 && over_releases_ == 0 && calls_after_release_ == 0; }
   // A line per object still alive and the counters, for failure messages.
   std::string Accounting() const;
 
@@ -178,16 +144,16 @@ class FakeWmi {
   T* Make(Args&&... args);
   const FakeResults& ResultsFor(const std::wstring& query) const;
   HRESULT FailureAt(FakeWmiStep step) const;
+  int ObjectsAlive() const;
 
   std::map<std::wstring, FakeResults> results_;
   std::map<FakeWmiStep, HRESULT> failures_;
   std::vector<std::unique_ptr<FakeObject>> objects_;
-  std::vector<Connect> connects_;
+  std::vector<std::wstring> connects_;
   std::vector<Query> queries_;
   std::vector<Blanket> blankets_;
   std::vector<LONG> next_timeouts_;
   std::vector<std::wstring> property_reads_;
-  int locators_made_ = 0;
   int over_releases_ = 0;
   int calls_after_release_ = 0;
   int dirty_variants_ = 0;

@@ -49,20 +49,11 @@ class LogCapture {
     for (size_t pos = t.find("\r\n"); pos != std::string::npos; pos = t.find("\r\n", pos)) t.erase(pos, 1);
     return t;
   }
-  // Whether an entry with exactly this text was written.
-  bool logged(const std::string& entry) const { return count(entry) > 0; }
+  // Whether an entry with exactly this text was written: it follows the two
+  // blanks after a time stamp and runs to the end of its line.
+  bool logged(const std::string& entry) const { return contains("  " + entry + "\n"); }
   // Whether this text appears anywhere in the file.
-  bool contains(const std::string& part) const { return text().find(part) != std::string::npos; }
-  // How many entries have exactly this text.
-  int count(const std::string& entry) const {
-    // An entry's text follows the two blanks after its time stamp and runs
-    // to the end of its line.
-    const std::string t = text() + "\n";
-    const std::string whole = "  " + entry + "\n";
-    int n = 0;
-    for (size_t pos = t.find(whole); pos != std::string::npos; pos = t.find(whole, pos + 1)) ++n;
-    return n;
-  }
+  bool contains(const std::string& part) const { return (text() + "\n").find(part) != std::string::npos; }
 
  private:
   ScratchDir dir_;

@@ -1,10 +1,6 @@
 // A stand-in for ClientSocket's WebSocket that records the text frames the
 // library sends and can play the server (DeliverText, DeliverClose), and a
-// way to put one behind g_wsHandler for a test:
-//
-//   hk::test::RecordingWsSession session;        // g_wsHandler now records
-//   POST_JSON_faliure("1", "1106", "x");
-//   EXPECT_EQ(session.texts(), std::vector<std::string>{...});
+// way to put one behind g_wsHandler for a test (RecordingWsSession).
 #pragma once
 #include <windows.h>
 
@@ -37,10 +33,9 @@ namespace detail {
 // Sockets alive right now, so a test can reach the ones a factory made.
 inline std::mutex registryLock;
 inline std::vector<RecordingSocket*> registry;
-// Result of Connect() for sockets made from now on.
-inline std::atomic<bool> defaultConnectResult{true};
-// Runs inside a successful Connect(), before it returns: a server that closes
-// or sends the moment it accepts.
+inline std::atomic<bool> defaultConnectResult{true};  // of Connect() on sockets made from now on
+// Runs inside a successful Connect(): a server that closes or sends the
+// moment it accepts.
 inline std::function<void(RecordingSocket&)> duringConnect;
 }  // namespace detail
 

@@ -26,7 +26,6 @@ class WmiLogTest : public ::testing::Test {
   void TearDown() override { log_.reset(); }
   std::string Log() const { return log_->text(); }
   bool Logged(const std::string& entry) const { return log_->logged(entry); }
-  int Count(const std::string& entry) const { return log_->count(entry); }
 
   std::optional<LogCapture> log_;
 };
