@@ -10,6 +10,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/messages.h"
@@ -137,12 +138,16 @@ class Startup : public WmiLogTest {
     Json::Reader().parse(text, value);
     return value;
   }
-  // The listed row of that name; null when there is none.
-  static Json::Value RowOf(const Json::Value& answer, const std::string& name) {
+  // The test's rows (named "hk-...") as "NAME|DESCRIPTION|LOCATION|USER|STATUS|STARTUP_TYPE", in order.
+  static std::vector<std::string> Listed(const Json::Value& answer) {
+    std::vector<std::string> rows;
     for (const Json::Value& row : answer["responseData"]["APPS_LIST"]) {
-      if (row.isObject() && row["NAME"] == name) return row;
+      if (!row.isObject() || !row["NAME"].asString().starts_with("hk-")) continue;
+      rows.push_back(row["NAME"].asString());
+      for (const char* key : {"DESCRIPTION", "LOCATION", "USER", "STATUS", "STARTUP_TYPE"})
+        rows.back() += "|" + row[key].asString();
     }
-    return Json::Value();
+    return rows;
   }
 
   std::optional<FakeWmi> wmi_;
@@ -166,19 +171,19 @@ TEST_F(Startup, ListsWmiRowsThenThe32BitRunValues) {
   Command(L"hk-program-files", L"Public", kWmiRun, L"%ProgramFiles%\\hk-startup-test\\app.exe -q");
   Command(L"hk-program-files-x86", L"Public", kWmiRun, L"%ProgramFiles(x86)%\\hk-startup-test\\app.exe");
   Command(L"hk-doubled", L"Public", L"Startup", L"C:\\\\tools\\\\\\\\doubled.exe --now");
-  Command(L"Gr\u00fc\u00dfe-app", kUser, L"Common Startup", bare);
+  Command(L"hk-Gr\u00fc\u00dfe", kUser, L"Common Startup", bare);
   // The StartupFolder approval value (name.lnk) goes before the Run one.
-  Set(HKEY_USERS, KEY_WOW64_64KEY, kUserPrefix + kApprovedStartupFolder, L"Gr\u00fc\u00dfe-app.lnk", {5, 0, 0, 0, 0});
-  Set(HKEY_USERS, KEY_WOW64_64KEY, kUserPrefix + kApprovedRun, L"Gr\u00fc\u00dfe-app", kEnabled);
+  Set(HKEY_USERS, KEY_WOW64_64KEY, kUserPrefix + kApprovedStartupFolder, L"hk-Gr\u00fc\u00dfe.lnk", {5, 0, 0, 0, 0});
+  Set(HKEY_USERS, KEY_WOW64_64KEY, kUserPrefix + kApprovedRun, L"hk-Gr\u00fc\u00dfe", kEnabled);
   Command(L"hk-user-run", kUser, kWmiRun, L"C:\\t\\x.bat");
   Set(HKEY_USERS, KEY_WOW64_64KEY, kUserPrefix + kApprovedRun, L"hk-user-run", {9, 0, 0, 0, 0});
   Command(L"hk-public-run", L"Public", kWmiRun, L"C:\\t\\x.bat");
   Set(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kApprovedRun, L"hk-public-run", kDisabled);
   Command(L"hk-no-profile", L"HKTEST\\nobody", kWmiRun, L"C:\\t\\x.bat");
   const std::pair<const wchar_t*, std::wstring> run32[] = {
-      {L"hk-run32-described", L"\"" + described + L"\" --tray"},
+      {L"hk-run32-bare", bare},  // in the order of their names, as Wine enumerates them
       {L"hk-run32-braced", braced},
-      {L"hk-run32-bare", bare},
+      {L"hk-run32-described", L"\"" + described + L"\" --tray"},
       {L"hk-run32-long", L"\"" + described + L"\" " + std::wstring(600, L'x')},  // beyond a first read's buffer
   };
   for (const auto& [name, command] : run32)
@@ -191,49 +196,23 @@ TEST_F(Startup, ListsWmiRowsThenThe32BitRunValues) {
   const Json::Value answer = List();
   EXPECT_EQ(answer["responseCode"], 15300);
   EXPECT_EQ(answer["responseData"]["WebClientID"], "web-list");
-  const std::string describedText = hk::ToUtf8(described), bareText = hk::ToUtf8(bare);
-  const char* kDescribed = "Startup test described";
-  struct Expected {
-    std::string fields[6];  // NAME, DESCRIPTION (none: not listed), LOCATION, USER, STATUS, STARTUP_TYPE
-    int group;              // 0 WMI in its order, 1 the machine's 32-bit view, 2 the user's
-  };
-  const Expected expected[] = {
-      {{"hk-described", kDescribed, describedText, "Public", "Enabled", "Registry"}, 0},
-      {{"hk-bare-registry"}, 0},
-      {{"hk-service"}, 0},
-      {{"hk-program-files", kDescribed, "C:\\Program Files\\hk-startup-test\\app.exe", "Public", "Enabled", "Registry"},
-       0},
-      {{"hk-program-files-x86"}, 0},
-      {{"hk-doubled", "hk-doubled", "C:\\tools\\doubled.exe", "Public", "Enabled", "Folder"}, 0},
-      {{"Gr\u00fc\u00dfe-app", "Gr\u00fc\u00dfe-app", bareText, "HKTEST\\startup-tester", "Disabled", "Folder"}, 0},
-      {{"hk-user-run", "hk-user-run", "C:\\t\\x.bat", "HKTEST\\startup-tester", "Disabled", "Registry"}, 0},
-      {{"hk-public-run", "hk-public-run", "C:\\t\\x.bat", "Public", "Disabled", "Registry"}, 0},
-      {{"hk-no-profile", "hk-no-profile", "C:\\t\\x.bat", "HKTEST\\nobody", "Enabled", "Registry"}, 0},
-      {{"hk-run64-only"}, 1},
-      {{"hk-run32-described", kDescribed, describedText, "Public", "Enabled", "Registry"}, 1},
-      {{"hk-run32-braced", "hk-run32-braced", hk::ToUtf8(braced), "Public", "Disabled", "Registry"}, 1},
-      {{"hk-run32-bare"}, 1},
-      {{"hk-run32-long", kDescribed, describedText, "Public", "Enabled", "Registry"}, 1},
-      {{"hk-run32-user", kDescribed, describedText, "Public", "Disabled", "Registry"}, 2},
-  };
-  std::vector<int> order;  // the expected rows' indices in the answer's order
-  for (const Json::Value& row : answer["responseData"]["APPS_LIST"]) {
-    for (int i = 0; i < int(std::size(expected)); ++i) {
-      if (row["NAME"] == expected[i].fields[0]) order.push_back(i);
-    }
+  const std::string kDescribed = "|Startup test described|" + hk::ToUtf8(described) + "|Public|";
+  std::vector<std::string> expected = {
+      "hk-described" + kDescribed + "Enabled|Registry",
+      "hk-program-files|Startup test described|C:\\Program Files\\hk-startup-test\\app.exe|Public|Enabled|Registry",
+      "hk-doubled|hk-doubled|C:\\tools\\doubled.exe|Public|Enabled|Folder",
+      "hk-Gr\u00fc\u00dfe|hk-Gr\u00fc\u00dfe|" + hk::ToUtf8(bare) + "|HKTEST\\startup-tester|Disabled|Folder",
+      "hk-user-run|hk-user-run|C:\\t\\x.bat|HKTEST\\startup-tester|Disabled|Registry",
+      "hk-public-run|hk-public-run|C:\\t\\x.bat|Public|Disabled|Registry",
+      "hk-no-profile|hk-no-profile|C:\\t\\x.bat|HKTEST\\nobody|Enabled|Registry"};
+  if (wow64_) {  // the machine's 32-bit view, then the user's
+    expected.insert(
+        expected.end(),
+        {"hk-run32-braced|hk-run32-braced|" + hk::ToUtf8(braced) + "|Public|Disabled|Registry",
+         "hk-run32-described" + kDescribed + "Enabled|Registry", "hk-run32-long" + kDescribed + "Enabled|Registry",
+         "hk-run32-user" + kDescribed + "Disabled|Registry"});
   }
-  for (size_t i = 1; i < order.size(); ++i) {
-    const int before = expected[order[i - 1]].group, after = expected[order[i]].group;
-    EXPECT_TRUE(before < after || (before == after && (after > 0 || order[i - 1] < order[i])))
-        << expected[order[i - 1]].fields[0] << " before " << expected[order[i]].fields[0];
-  }
-  for (const Expected& e : expected) {
-    Json::Value want;
-    const char* keys[] = {"NAME", "DESCRIPTION", "LOCATION", "USER", "STATUS", "STARTUP_TYPE"};
-    for (int k = 0; k < 6; ++k) want[keys[k]] = e.fields[k];
-    const bool listed = !e.fields[1].empty() && (e.group == 0 || wow64_);
-    EXPECT_EQ(RowOf(answer, e.fields[0]), listed ? want : Json::Value()) << e.fields[0];
-  }
+  EXPECT_EQ(Listed(answer), expected);
   EXPECT_TRUE(Logged("Path not found...!@ C:\\Program Files(x86)\\hk-startup-test\\app.exe")) << Log();
   EXPECT_TRUE(Logged("Cannot open reg -- key of user HKTEST\\nobody !!")) << Log();
   EXPECT_TRUE(wmi_->AllReleasedOnce()) << wmi_->Accounting();
@@ -287,7 +266,8 @@ TEST_F(Startup, EnableAndDisableRewriteOnlyTheValuesThatExist) {
     EXPECT_EQ(ValueBytes(HKEY_USERS, userFolder, L"hk-user-app.lnk"), s.userFolder) << label;
   }
   Command(name, L"Public", kWmiRun, L"C:\\t\\x.bat");
-  EXPECT_EQ(RowOf(List(), hk::ToUtf8(name))["STATUS"], "Disabled");
+  EXPECT_EQ(Listed(List()),
+            std::vector<std::string>{hk::ToUtf8(name + L"|" + name) + "|C:\\t\\x.bat|Public|Disabled|Registry"});
 }
 
 TEST_F(Startup, RemoveTakesTheShortcutElseTheRunValue) {
@@ -333,22 +313,6 @@ TEST_F(Startup, ARequestThatDoesNotFitItsCodeIsNotAnswered) {
   EXPECT_EQ(Serve(15000, Parse(R"({"REQUEST":"all_apps"})"))["responseCode"], 15300);
 }
 
-TEST(StartupRules, CommandsBecomeExecutablePaths) {
-  const std::pair<std::wstring, std::wstring> cases[] = {
-      {CleanCommandPath(L"\"%ProgramFiles%\\Vendor\\app.exe\" /background", L'D'),
-       L"D:\\Program Files\\Vendor\\app.exe"},
-      {CleanCommandPath(L"%ProgramFiles(x86)%\\App\\a.exe", L'D'), L"D:\\Program Files(x86)\\App\\a.exe"},
-      {CleanCommandPath(L"C:\\\\Tools\\\\\\\\deep\\\\x.exe", L'D'), L"C:\\Tools\\deep\\x.exe"},
-      {CleanCommandPath(L"C:\\TOOLS\\APP.EXE -x", L'D'),
-       L"C:\\TOOLS\\APP.EXE -x"},  // the extension is matched with case
-      // What the version lookup opens keeps a quote that came before the variable.
-      {ExpandProgramFiles(L"\"%ProgramFiles%\\A\\a.exe\" -q", L'C'), L"C:\"\\Program Files\\A\\a.exe\" -q"},
-      {ExecutablePart(L"\"C:\\A\\a.exe\" -min"), L"C:\\A\\a.exe"},
-      {CleanCommandPath(L"", L'D'), L""},
-  };
-  for (const auto& [path, expected] : cases) EXPECT_EQ(path, expected) << hk::ToUtf8(expected);
-}
-
 TEST(StartupRules, OddFirstBytesUpToNineDisable) {
   for (int byte = 0; byte <= 12; ++byte) {
     EXPECT_EQ(ApprovedState({uint8_t(byte), 0, 0, 0, 0}), byte % 2 == 1 && byte <= 9 ? 0 : 1) << "first byte " << byte;
@@ -357,38 +321,35 @@ TEST(StartupRules, OddFirstBytesUpToNineDisable) {
 }
 
 TEST(StartupRules, TranslationTriesInOrder) {
-  struct Case {
-    const char* name;
-    std::vector<Translation> table;
-    uint16_t user;
-    size_t chosen;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, std::vector<Translation>, uint16_t, size_t> cases[] = {
       {"exact before primary", {{0x809, 1200}, {0x409, 1200}}, 0x409, 1},
       {"the same primary language", {{0x407, 1200}, {0x809, 1200}}, 0x409, 1},
       {"neutral next", {{0x40c, 1200}, {0x000, 1200}}, 0x407, 1},
       {"then English", {{0x40c, 1200}, {0x809, 1200}}, 0x407, 1},
       {"else the first", {{0x40c, 1200}, {0x410, 1200}}, 0x407, 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(ChooseTranslation(c.table, c.user), c.chosen) << c.name;
+  for (const auto& [name, table, user, chosen] : cases) EXPECT_EQ(ChooseTranslation(table, user), chosen) << name;
 }
 
-TEST(StartupRules, DescriptionsAndUsers) {
+// What the listing test's rows do not already show.
+TEST(StartupRules, PathsDescriptionsAndProfileNames) {
   const std::pair<std::optional<std::wstring>, std::optional<std::wstring>> cases[] = {
-      {RunValueDescription(L"PATH_NOT_FOUND", L"item"), std::nullopt},
+      {CleanCommandPath(L"\"%ProgramFiles%\\Vendor\\app.exe\" /background", L'D'),
+       L"D:\\Program Files\\Vendor\\app.exe"},
+      {CleanCommandPath(L"C:\\TOOLS\\APP.EXE -x", L'D'),
+       L"C:\\TOOLS\\APP.EXE -x"},  // the extension is matched with case
+      // What the version lookup opens keeps a quote that came before the variable.
+      {ExpandProgramFiles(L"\"%ProgramFiles%\\A\\a.exe\" -q", L'C'), L"C:\"\\Program Files\\A\\a.exe\" -q"},
+      {CleanCommandPath(L"", L'D'), L""},
       {RunValueDescription(L"NULL", L"item"), L"item"},
-      {RunValueDescription(L"zeta tool", L"item"), L"zeta tool"},
-      {RunValueDescription(L"{6F1A2B3C-0000}", L"item"), L"item"},
       {RunValueDescription(L"\u00c9diteur", L"item"), L"item"},
       {RunValueDescription(L"", L"item"), L""},
       {WmiDescription(L"{6F1A2B3C-0000}", L"item"), L"{6F1A2B3C-0000}"},
       {ProfileFolderName(L"NT AUTHORITY\\NETWORK SERVICE"), L"NetworkService"},
-      {ProfileFolderName(L"a\\b\\carol"), L"carol"},
   };
   for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].first, cases[i].second) << "row " << i;
   EXPECT_TRUE(IsServiceAccountSid(L"S-1-5-21-123"));
   EXPECT_FALSE(IsServiceAccountSid(L"S-1-5-21-1234"));
-  EXPECT_FALSE(IsServiceAccountSid(L""));
 }
 
 }  // namespace
