@@ -1,6 +1,6 @@
 // Tool 15's requests on the real registry, files and version resources of the
 // Wine prefix, with WMI's startup commands and profiles from the fake; then
-// its plain rules: paths, approval bytes, translations, descriptions.
+// the plain rules the requests do not show.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -40,18 +40,18 @@ Bytes TextBytes(const std::wstring& text) {
   return Bytes(first, first + (text.size() + 1) * sizeof(wchar_t));
 }
 
-// The value's data; nullopt when it does not exist.
-std::optional<Bytes> ValueBytes(HKEY hive, const std::wstring& path, const std::wstring& name,
-                                REGSAM view = KEY_WOW64_64KEY) {
+// The value's bytes in hex, "-" when it does not exist.
+std::string ValueBytes(HKEY hive, const std::wstring& path, const std::wstring& name, REGSAM view = KEY_WOW64_64KEY) {
   HKEY key = nullptr;
-  Bytes data(4096);
-  DWORD size = static_cast<DWORD>(data.size());
+  BYTE data[64];
+  DWORD size = sizeof data;
   const bool read = ::RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ | view, &key) == ERROR_SUCCESS &&
-                    ::RegQueryValueExW(key, name.c_str(), nullptr, nullptr, data.data(), &size) == ERROR_SUCCESS;
+                    ::RegQueryValueExW(key, name.c_str(), nullptr, nullptr, data, &size) == ERROR_SUCCESS;
   ::RegCloseKey(key);
-  if (!read) return std::nullopt;
-  data.resize(size);
-  return data;
+  std::string hex = read ? "" : "-";
+  for (DWORD i = 0; read && i < size; ++i)
+    hex += "0123456789abcdef"[data[i] / 16], hex += "0123456789abcdef"[data[i] % 16];
+  return hex;
 }
 
 // The probe executables are built beside this test program.
@@ -69,16 +69,14 @@ class Startup : public WmiLogTest {
     wow64_ = Startup_Process::systemBitness() == 64;
     FreshWmi();
   }
-  // The values and files a test made go, and the test user's hive. Wine
-  // keeps no approval values of its own: all there are the tests'.
+  // Wine keeps no approval values or test user of its own: all there are the tests'.
   void TearDown() override {
     for (const auto& [key, name] : values_) ::RegDeleteValueW(key, name.c_str()), ::RegCloseKey(key);
-    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    const wchar_t* approved = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved";
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {  // with what a faulty run may have added
       HKEY key = nullptr;
-      if (::RegOpenKeyExW(hive, kApproved, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) continue;
-      ::RegDeleteTreeW(key, nullptr);
-      ::RegCloseKey(key);
-      ::RegDeleteKeyExW(hive, kApproved, KEY_WOW64_64KEY, 0);
+      if (::RegOpenKeyExW(hive, approved, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key)) continue;
+      ::RegDeleteTreeW(key, nullptr), ::RegCloseKey(key), ::RegDeleteKeyExW(hive, approved, KEY_WOW64_64KEY, 0);
     }
     ::RegDeleteTreeW(HKEY_USERS, kUserSid);
     std::error_code ignored;
@@ -113,8 +111,10 @@ class Startup : public WmiLogTest {
     row.Text(L"Name", name).Text(L"User", user).Text(L"Location", location).Text(L"Command", command);
   }
   // The answer, or null when none was built.
-  Json::Value Serve(int code, Json::Value data) {
+  Json::Value Serve(int code, const char* request, Json::Value data = Json::Value(Json::objectValue)) {
     char* text = nullptr;
+    data["REQUEST"] = request;
+    data["WebClientID"] = "web-" + std::to_string(code);
     com_ = RunOnComThread([&] {
       Json::Value response;
       Startup_Process::ServerToAgentHandler(code, &data, &response, &text);
@@ -124,22 +124,19 @@ class Startup : public WmiLogTest {
     hk::FreeText(text);
     return answer;
   }
-  Json::Value List() { return Serve(15000, Parse(R"({"REQUEST":"ALL_APPS","WebClientID":"web-list"})")); }
   // "ACTION_RESULT" of an action.
   Json::Value Act(const std::string& action, const std::wstring& name, const std::wstring& user = L"Public") {
-    Json::Value data = Parse(R"({"REQUEST":"REQUEST_THIS_APP_ACTION","WebClientID":"web-act"})");
+    Json::Value data;
     data["ACTION"] = action;
     data["APP_NAME"] = hk::ToUtf8(name);
     data["USER"] = hk::ToUtf8(user);
-    return Serve(15001, data)["responseData"]["ACTION_RESULT"];
-  }
-  static Json::Value Parse(const std::string& text) {
-    Json::Value value;
-    Json::Reader().parse(text, value);
-    return value;
+    return Serve(15001, "REQUEST_THIS_APP_ACTION", data)["responseData"]["ACTION_RESULT"];
   }
   // The test's rows (named "hk-...") as "NAME|DESCRIPTION|LOCATION|USER|STATUS|STARTUP_TYPE", in order.
-  static std::vector<std::string> Listed(const Json::Value& answer) {
+  std::vector<std::string> Listed() {
+    const Json::Value answer = Serve(15000, "ALL_APPS");
+    EXPECT_EQ(answer["responseCode"], 15300);
+    EXPECT_EQ(answer["responseData"]["WebClientID"], "web-15000");
     std::vector<std::string> rows;
     for (const Json::Value& row : answer["responseData"]["APPS_LIST"]) {
       if (!row.isObject() || !row["NAME"].asString().starts_with("hk-")) continue;
@@ -153,7 +150,6 @@ class Startup : public WmiLogTest {
   std::optional<FakeWmi> wmi_;
   ComBalance com_;
   bool wow64_ = false;
-  static constexpr wchar_t kApproved[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved";
   std::vector<std::pair<HKEY, std::wstring>> values_;
   std::vector<std::filesystem::path> files_;
 };
@@ -193,9 +189,6 @@ TEST_F(Startup, ListsWmiRowsThenThe32BitRunValues) {
   Set(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kApprovedRun32, L"hk-run32-braced", kDisabled);
   Set(HKEY_CURRENT_USER, KEY_WOW64_64KEY, kApprovedRun32, L"hk-run32-user", {7, 0, 0, 0, 0});
 
-  const Json::Value answer = List();
-  EXPECT_EQ(answer["responseCode"], 15300);
-  EXPECT_EQ(answer["responseData"]["WebClientID"], "web-list");
   const std::string kDescribed = "|Startup test described|" + hk::ToUtf8(described) + "|Public|";
   std::vector<std::string> expected = {
       "hk-described" + kDescribed + "Enabled|Registry",
@@ -212,14 +205,14 @@ TEST_F(Startup, ListsWmiRowsThenThe32BitRunValues) {
          "hk-run32-described" + kDescribed + "Enabled|Registry", "hk-run32-long" + kDescribed + "Enabled|Registry",
          "hk-run32-user" + kDescribed + "Disabled|Registry"});
   }
-  EXPECT_EQ(Listed(answer), expected);
+  EXPECT_EQ(Listed(), expected);
   EXPECT_TRUE(Logged("Path not found...!@ C:\\Program Files(x86)\\hk-startup-test\\app.exe")) << Log();
   EXPECT_TRUE(Logged("Cannot open reg -- key of user HKTEST\\nobody !!")) << Log();
   EXPECT_TRUE(wmi_->AllReleasedOnce()) << wmi_->Accounting();
   EXPECT_TRUE(com_.outer_kept && com_.nothing_left);
 }
 
-TEST_F(Startup, ListingFailuresAnswerNoAppsFound) {
+TEST_F(Startup, ListingFailuresAnswerNoAppsFoundAndOtherRequestsNothing) {
   const std::pair<void (*)(FakeWmi&), const char*> cases[] = {
       {[](FakeWmi& f) { f.Fail(FakeWmiStep::kConnectServer); }, "getObjectsPointer() failed..!"},
       {[](FakeWmi& f) { f.Results(kStartupQuery).FailExecQuery(); }, "getObjectsPointer() failed..!"},
@@ -228,13 +221,14 @@ TEST_F(Startup, ListingFailuresAnswerNoAppsFound) {
   };
   for (const auto& [arrange, logged] : cases) {
     arrange(FreshWmi());
-    const Json::Value answer = List();
-    EXPECT_EQ(answer["responseCode"], 15300) << logged;
-    EXPECT_EQ(answer["responseData"]["APPS_LIST"], "NO_APPS_FOUND") << logged;
+    EXPECT_EQ(Serve(15000, "all_apps")["responseData"]["APPS_LIST"], "NO_APPS_FOUND") << logged;
     EXPECT_TRUE(Logged(logged)) << Log();
     EXPECT_TRUE(wmi_->AllReleasedOnce()) << wmi_->Accounting();
     EXPECT_TRUE(com_.outer_kept && com_.nothing_left) << logged;
   }
+  const std::pair<int, const char*> others[] = {
+      {15001, "ALL_APPS"}, {15000, "REQUEST_THIS_APP_ACTION"}, {15002, "ALL_APPS"}, {15000, ""}};
+  for (const auto& [code, request] : others) EXPECT_TRUE(Serve(code, request).isNull()) << code << " " << request;
 }
 
 TEST_F(Startup, EnableAndDisableRewriteOnlyTheValuesThatExist) {
@@ -243,74 +237,54 @@ TEST_F(Startup, EnableAndDisableRewriteOnlyTheValuesThatExist) {
   Set(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kApprovedRun32, name, kDisabled);
   Set(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kApprovedStartupFolder, L"hk-other", kDisabled);
   Set(HKEY_USERS, KEY_WOW64_64KEY, userFolder, L"hk-user-app.lnk", kEnabled);
-  struct Step {
-    std::string action;
-    std::wstring app, user;
-    const char* result;
-    std::optional<Bytes> run, run32, userFolder;  // the approval values afterwards
+  // The approval values afterwards: Run, Run32, the machine's and the user's StartupFolder one.
+  const std::tuple<std::string, std::wstring, std::wstring, const char*, std::string> steps[] = {
+      {"enable", name, L"PUBLIC", "Success", "0200000000 0200000000 - 0200000000"},
+      {"DISABLE", name, L"Public", "Success", "0300000000 0300000000 - 0200000000"},
+      {"Disable", L"hk-user-app", kUser, "Success", "0300000000 0300000000 - 0300000000"},
+      {"ENABLE", L"hk-user-app", L"HKTEST\\nobody", "Failed", "0300000000 0300000000 - 0300000000"},
+      {"PAUSE", name, L"Public", "Failed", "0300000000 0300000000 - 0300000000"},
+      {"ENABLE", L"", L"Public", "Failed", "0300000000 0300000000 - 0300000000"},
   };
-  const Step steps[] = {
-      {"enable", name, L"PUBLIC", "Success", kEnabled, kEnabled, kEnabled},
-      {"DISABLE", name, L"Public", "Success", kDisabled, kDisabled, kEnabled},
-      {"Disable", L"hk-user-app", kUser, "Success", kDisabled, kDisabled, kDisabled},
-      {"ENABLE", L"hk-user-app", L"HKTEST\\nobody", "Failed", kDisabled, kDisabled, kDisabled},
-      {"PAUSE", name, L"Public", "Failed", kDisabled, kDisabled, kDisabled},
-      {"ENABLE", L"", L"Public", "Failed", kDisabled, kDisabled, kDisabled},
-  };
-  for (const Step& s : steps) {
-    const std::string label = s.action + " " + hk::ToUtf8(s.app) + " of " + hk::ToUtf8(s.user);
-    EXPECT_EQ(Act(s.action, s.app, s.user), s.result) << label;
-    EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kApprovedRun, name), s.run) << label;
-    EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kApprovedRun32, name), s.run32) << label;
-    EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kApprovedStartupFolder, name + L".lnk"), std::nullopt) << label;
-    EXPECT_EQ(ValueBytes(HKEY_USERS, userFolder, L"hk-user-app.lnk"), s.userFolder) << label;
+  for (const auto& [action, app, user, result, after] : steps) {
+    const std::string label = action + " " + hk::ToUtf8(app) + " of " + hk::ToUtf8(user);
+    EXPECT_EQ(Act(action, app, user), result) << label;
+    EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kApprovedRun, name) + " " +
+                  ValueBytes(HKEY_LOCAL_MACHINE, kApprovedRun32, name) + " " +
+                  ValueBytes(HKEY_LOCAL_MACHINE, kApprovedStartupFolder, name + L".lnk") + " " +
+                  ValueBytes(HKEY_USERS, userFolder, L"hk-user-app.lnk"),
+              after)
+        << label;
   }
   Command(name, L"Public", kWmiRun, L"C:\\t\\x.bat");
-  EXPECT_EQ(Listed(List()),
+  EXPECT_EQ(Listed(),
             std::vector<std::string>{hk::ToUtf8(name + L"|" + name) + "|C:\\t\\x.bat|Public|Disabled|Registry"});
 }
 
 TEST_F(Startup, RemoveTakesTheShortcutElseTheRunValue) {
-  struct Case {
-    const wchar_t* name;
-    bool shortcut, run64, run32;
-    const char* result;
-    bool run64After, run32After;  // which Run values remain
-    bool shortcutAfter = false;
+  // What there is before and after: s the shortcut, 6 and 3 the Run value in the 64-bit and the 32-bit view.
+  const std::tuple<const wchar_t*, std::string, const char*, std::string> cases[] = {
+      {L"hk-rm-\u00e5sa", "s6", "Success", "6"},
+      {L"hk-rm-run64", "6", "Success", ""},
+      {L"hk-rm-both-views", "63", "Success", "3"},
+      {L"hk-rm-run32", "3", "Success", ""},
+      {L"hk-rm-nothing", "", "Failed", ""},
+      {L"..\\hk-rm-outside", "s", "Failed", "s"},  // a name that climbs out of the folder deletes no file
   };
-  const Case cases[] = {
-      {L"hk-rm-\u00e5sa", true, true, false, "Success", true, false},
-      {L"hk-rm-run64", false, true, false, "Success", false, false},
-      {L"hk-rm-both-views", false, true, true, "Success", false, true},
-      {L"hk-rm-run32", false, false, true, "Success", false, false},
-      {L"hk-rm-nothing", false, false, false, "Failed", false, false},
-      // A name that climbs out of the folder deletes no file there or elsewhere.
-      {L"..\\hk-rm-outside", true, false, false, "Failed", false, false, true},
-  };
-  for (const Case& c : cases) {
-    if (c.run32 && !wow64_) continue;  // without WOW64 there is one view
-    const std::wstring shortcut = std::wstring(kCommonStartupFolder) + c.name + L".lnk";
-    if (c.shortcut) File(shortcut);
-    if (c.run64) Set(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kRunKey, c.name, TextBytes(L"x.exe"), REG_SZ);
-    if (c.run32) Set(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kRunKey, c.name, TextBytes(L"x.exe"), REG_SZ);
-    const std::string label = hk::ToUtf8(c.name);
-    EXPECT_EQ(Act("remove", c.name), c.result) << label;
-    EXPECT_EQ(::GetFileAttributesW(shortcut.c_str()) != INVALID_FILE_ATTRIBUTES, c.shortcutAfter) << label;
+  for (const auto& [name, before, result, after] : cases) {
+    if (!wow64_ && before.find('3') != std::string::npos) continue;  // without WOW64 there is one view
+    const std::wstring shortcut = std::wstring(kCommonStartupFolder) + name + L".lnk";
+    if (before.find('s') != std::string::npos) File(shortcut);
+    for (const auto& [view, mark] : {std::pair{KEY_WOW64_64KEY, '6'}, {KEY_WOW64_32KEY, '3'}}) {
+      if (before.find(mark) != std::string::npos) Set(HKEY_LOCAL_MACHINE, view, kRunKey, name, TextBytes(L"x"), REG_SZ);
+    }
+    EXPECT_EQ(Act("remove", name), result) << hk::ToUtf8(name);
+    std::string left = ::GetFileAttributesW(shortcut.c_str()) != INVALID_FILE_ATTRIBUTES ? "s" : "";
+    if (ValueBytes(HKEY_LOCAL_MACHINE, kRunKey, name) != "-") left += "6";
+    if (ValueBytes(HKEY_LOCAL_MACHINE, kRunKey, name, KEY_WOW64_32KEY) != "-") left += "3";
+    EXPECT_EQ(left, after) << hk::ToUtf8(name);
     ::DeleteFileW(shortcut.c_str());
-    EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kRunKey, c.name).has_value(), c.run64After) << label;
-    EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kRunKey, c.name, KEY_WOW64_32KEY).has_value(), c.run32After) << label;
   }
-}
-
-TEST_F(Startup, ARequestThatDoesNotFitItsCodeIsNotAnswered) {
-  const std::pair<int, const char*> cases[] = {
-      {15001, "ALL_APPS"}, {15000, "REQUEST_THIS_APP_ACTION"}, {15002, "ALL_APPS"}, {15000, ""}};
-  for (const auto& [code, request] : cases) {
-    Json::Value data;
-    data["REQUEST"] = request;
-    EXPECT_TRUE(Serve(code, data).isNull()) << code << " " << request;
-  }
-  EXPECT_EQ(Serve(15000, Parse(R"({"REQUEST":"all_apps"})"))["responseCode"], 15300);
 }
 
 TEST(StartupRules, OddFirstBytesUpToNineDisable) {
@@ -331,7 +305,6 @@ TEST(StartupRules, TranslationTriesInOrder) {
   for (const auto& [name, table, user, chosen] : cases) EXPECT_EQ(ChooseTranslation(table, user), chosen) << name;
 }
 
-// What the listing test's rows do not already show.
 TEST(StartupRules, PathsDescriptionsAndProfileNames) {
   const std::pair<std::optional<std::wstring>, std::optional<std::wstring>> cases[] = {
       {CleanCommandPath(L"\"%ProgramFiles%\\Vendor\\app.exe\" /background", L'D'),
