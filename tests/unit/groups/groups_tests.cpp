@@ -13,9 +13,11 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/messages.h"
+#include "infra/win_resource.h"
 #include "support/fake_wmi.h"
 #include "tools/groups/group_api.h"
 #include "tools/groups/groups.h"
@@ -36,9 +38,9 @@ Json::Value Parse(const std::string& text) {
 class FakeGroupApi {
  public:
   struct Account {
-    std::vector<BYTE> sid;
+    const wchar_t* sid;  // one that does not convert is handed out as a null SID
     SID_NAME_USE usage = SidTypeUser;
-    std::optional<std::wstring> comment;  // set: NetUserGetInfo knows the account
+    std::optional<std::wstring> comment = {};  // set: NetUserGetInfo knows the account
   };
   struct User {
     std::wstring name;
@@ -46,10 +48,11 @@ class FakeGroupApi {
   };
   std::map<std::wstring, Account> accounts;                  // by "domain\name"
   std::map<std::wstring, std::vector<std::wstring>> groups;  // group -> member names, in order
-  std::map<std::wstring, std::wstring> comments;             // group -> comment it was made with
   std::vector<User> users;
-  int failing_page = -1;  // this user page (from 0) answers ERROR_ACCESS_DENIED
-  int user_pages = 0;     // NetUserEnum calls served
+  NET_API_STATUS status = NERR_Success;  // what a change answers
+  std::wstring change;                   // the last one: "add <group> <account>", "new <group> <comment>", ...
+  int failing_page = -1;                 // this user page (from 0) answers ERROR_ACCESS_DENIED
+  int user_pages = 0;                    // NetUserEnum calls served
 
   FakeGroupApi() {
     self_ = this;
@@ -57,18 +60,9 @@ class FakeGroupApi {
   }
   ~FakeGroupApi() { hk::groups::g_groupApi = hk::groups::kSystemGroupApi; }
 
-  Account& Add(const std::wstring& name, const wchar_t* sid, SID_NAME_USE usage) {
-    Account& account = accounts[name];
-    PSID binary = nullptr;
-    ::ConvertStringSidToSidW(sid, &binary);
-    account.sid.assign(static_cast<BYTE*>(binary), static_cast<BYTE*>(binary) + ::GetLengthSid(binary));
-    ::LocalFree(binary);
-    account.usage = usage;
-    return account;
-  }
-
  private:
   static inline FakeGroupApi* self_ = nullptr;
+  std::vector<hk::unique_hlocal> sids_;
 
   template <typename Entry>
   static Entry* Allocate(size_t count, LPBYTE* buffer) {
@@ -82,8 +76,9 @@ class FakeGroupApi {
     if (found == self_->groups.end()) return NERR_GroupNotFound;
     auto* entry = Allocate<LOCALGROUP_MEMBERS_INFO_2>(found->second.size(), buffer);
     for (std::wstring& name : found->second) {
-      Account& account = self_->accounts[name];
-      *entry++ = {account.sid.data(), account.usage, name.data()};
+      PSID sid = nullptr;
+      ::ConvertStringSidToSidW(self_->accounts[name].sid, &sid);
+      *entry++ = {self_->sids_.emplace_back(sid).get(), self_->accounts[name].usage, name.data()};
     }
     *read = *total = static_cast<DWORD>(found->second.size());
     return NERR_Success;
@@ -96,28 +91,21 @@ class FakeGroupApi {
     return NERR_Success;
   }
   template <bool add>
-  static NET_API_STATUS WINAPI Members(LPCWSTR, LPCWSTR group, DWORD level, LPBYTE buffer, DWORD count) {
-    const auto found = self_->groups.find(group);
-    if (level != 3 || count != 1) return ERROR_INVALID_LEVEL;
-    if (found == self_->groups.end()) return NERR_GroupNotFound;
-    const std::wstring name = reinterpret_cast<LOCALGROUP_MEMBERS_INFO_3*>(buffer)->lgrmi3_domainandname;
-    if (!self_->accounts.count(name)) return ERROR_NO_SUCH_MEMBER;
-    std::vector<std::wstring>& members = found->second;
-    const auto at = std::find(members.begin(), members.end(), name);
-    if (add != (at == members.end())) return add ? ERROR_MEMBER_IN_ALIAS : ERROR_MEMBER_NOT_IN_ALIAS;
-    add ? members.push_back(name) : void(members.erase(at));
-    return NERR_Success;
+  static NET_API_STATUS WINAPI Members(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE buffer, DWORD count) {
+    if (server || level != 3 || count != 1) return ERROR_INVALID_PARAMETER;
+    const wchar_t* account = reinterpret_cast<LOCALGROUP_MEMBERS_INFO_3*>(buffer)->lgrmi3_domainandname;
+    self_->change = (add ? L"add " : L"del ") + std::wstring(group) + L" " + account;
+    return self_->status;
   }
-  static NET_API_STATUS WINAPI AddGroup(LPCWSTR, DWORD level, LPBYTE buffer, LPDWORD) {
+  static NET_API_STATUS WINAPI AddGroup(LPCWSTR server, DWORD level, LPBYTE buffer, LPDWORD) {
     const auto* info = reinterpret_cast<LOCALGROUP_INFO_1*>(buffer);
-    if (level != 1) return ERROR_INVALID_LEVEL;
-    if (self_->groups.count(info->lgrpi1_name)) return ERROR_ALIAS_EXISTS;
-    self_->groups[info->lgrpi1_name];
-    self_->comments[info->lgrpi1_name] = info->lgrpi1_comment ? info->lgrpi1_comment : L"";
-    return NERR_Success;
+    if (server || level != 1) return ERROR_INVALID_PARAMETER;
+    self_->change = L"new " + std::wstring(info->lgrpi1_name) + L" " + info->lgrpi1_comment;
+    return self_->status;
   }
-  static NET_API_STATUS WINAPI DelGroup(LPCWSTR, LPCWSTR group) {
-    return self_->groups.erase(group) ? NERR_Success : NERR_GroupNotFound;
+  static NET_API_STATUS WINAPI DelGroup(LPCWSTR server, LPCWSTR group) {
+    self_->change = L"drop " + std::wstring(group);
+    return server ? ERROR_INVALID_PARAMETER : self_->status;
   }
   // 100 users a page, as a small preferred length would give.
   static NET_API_STATUS WINAPI EnumUsers(LPCWSTR, DWORD level, DWORD filter, LPBYTE* buffer, DWORD, LPDWORD read,
@@ -164,14 +152,13 @@ class Groups : public hk::test::WmiLogTest {
 };
 
 TEST_F(Groups, ListCarriesEveryKindOfMember) {
-  net_.Add(L"HOST\\alice", L"S-1-5-21-1-2-3-1001", SidTypeUser).comment = L"Front desk";
-  net_.Add(L"HOST\\Team", L"S-1-5-21-1-2-3-1002", SidTypeGroup);
-  net_.Add(L"NT AUTHORITY\\INTERACTIVE", L"S-1-5-4", SidTypeWellKnownGroup);
-  net_.Add(L"HOST\\ghost", L"S-1-5-21-1-2-3-1003", SidTypeDeletedAccount).sid[0] = 9;  // bad revision
-  net_.Add(L"HOST\\J\u00f6rg", L"S-1-5-21-1-2-3-1004", SidTypeUser).comment = L"Stra\u00dfe";
-  net_.groups[L"Administrators"] = {L"HOST\\alice", L"HOST\\Team", L"NT AUTHORITY\\INTERACTIVE"};
+  net_.accounts = {{L"HOST\\alice", {L"S-1-5-21-1-2-3-1001", SidTypeUser, L"Front desk"}},
+                   {L"HOST\\Team", {L"S-1-5-21-1-2-3-1002", SidTypeGroup}},
+                   {L"HOST\\Helpers", {L"S-1-5-?", SidTypeAlias}},
+                   {L"HOST\\J\u00f6rg", {L"S-1-5-21-1-2-3-1004", SidTypeUser, L"Stra\u00dfe"}}};
+  net_.groups[L"Administrators"] = {L"HOST\\alice", L"HOST\\Team"};
   net_.groups[L"Empty"] = {};
-  net_.groups[L"G\u00e4ste"] = {L"HOST\\ghost", L"HOST\\J\u00f6rg"};
+  net_.groups[L"G\u00e4ste"] = {L"HOST\\Helpers", L"HOST\\J\u00f6rg"};
   auto& rows = wmi_.Results(kGroupQuery);
   rows.AddRow()
       .Text(L"Caption", L"HOST\\Administrators")
@@ -188,11 +175,10 @@ TEST_F(Groups, ListCarriesEveryKindOfMember) {
     {"CAPTION":"HOST\\Administrators","DESCRIPTION":"Admins","STATUS":"OK","SID":"S-1-5-32-544","SIDType":"4",
      "DOMAIN":"HOST","NAME":"Administrators","GROUP_ID":"0","MEMBERS":[
       {"MEMBER_ID":"0","SID":"S-1-5-21-1-2-3-1001","NAME":"HOST\\alice","DESCRIPTION":"Front desk","MEMBER_TYPE":"User"},
-      {"MEMBER_ID":"1","SID":"S-1-5-21-1-2-3-1002","NAME":"HOST\\Team","DESCRIPTION":"--","MEMBER_TYPE":"Group"},
-      {"MEMBER_ID":"2","SID":"S-1-5-4","NAME":"NT AUTHORITY\\INTERACTIVE","DESCRIPTION":"--","MEMBER_TYPE":"Group"}]},
+      {"MEMBER_ID":"1","SID":"S-1-5-21-1-2-3-1002","NAME":"HOST\\Team","DESCRIPTION":"--","MEMBER_TYPE":"Group"}]},
     {"NAME":"Empty","SIDType":"4","GROUP_ID":"1","MEMBERS":null},
     {"NAME":"G\u00e4ste","GROUP_ID":"2","MEMBERS":[
-      {"MEMBER_ID":"0","NAME":"HOST\\ghost","DESCRIPTION":"--","MEMBER_TYPE":"Others"},
+      {"MEMBER_ID":"0","NAME":"HOST\\Helpers","DESCRIPTION":"--","MEMBER_TYPE":"Others"},
       {"MEMBER_ID":"1","SID":"S-1-5-21-1-2-3-1004","NAME":"HOST\\J\u00f6rg","DESCRIPTION":"Stra\u00dfe",
        "MEMBER_TYPE":"User"}]}]})"));
   EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
@@ -214,43 +200,46 @@ TEST_F(Groups, ListFailuresKeepTheRowsBeforeOrAnswerNoGroupsFound) {
   EXPECT_EQ(Serve(6000, R"({"Groups":"All_Groups"})")["groups"], "no_Groups_found");
 }
 
-TEST_F(Groups, MemberAndGroupActionsAnswerWithTheRemarkTables) {
-  net_.Add(L"HOST\\bob", L"S-1-5-21-1-2-3-1001", SidTypeUser);
-  net_.Add(L"H\u00d6ST\\J\u00f6rg", L"S-1-5-21-1-2-3-1002", SidTypeUser);
-  net_.groups[L"Users"] = {};
-  net_.groups[L"G\u00e4ste"] = {};
+TEST_F(Groups, MemberAndGroupActionsPassTheNamesAndAnswerWithTheRemarkTables) {
   const char* kAdded = "Success fully added this group Member";
   const char* kNoAccount = "AccountName Empty or Null";
-  struct Step {
-    int code;
-    std::string request, group, domain, user;
-    const char *name, *result, *remarks;
-  };
-  const Step steps[] = {
-      {6001, "add", "Users", "HOST", "bob", "AddMember", "Success", kAdded},
-      {6001, "Add", "Users", "HOST", "bob", "AddMember", "Failed",
+  // The request's "request", "Groups", "domainName" and "userName"; what the system answers; the change it
+  // was asked for; the answer's "actionName", "actionResult" and "remarks".
+  const std::tuple<int, std::string, NET_API_STATUS, const wchar_t*, const char*, const char*, const char*> steps[] = {
+      {6001, R"("add","Users","HOST","bob")", 0, L"add Users HOST\\bob", "AddMember", "Success", kAdded},
+      {6001, R"("Add","Users","HOST","bob")", 1378, L"add Users HOST\\bob", "AddMember", "Failed",
        "One or more of the members specified were already members of the local group. No new members were added."},
-      {6001, "Delete", "Users", "HOST", "bob", "DelMember", "Success", "Success fully deleted this group Member"},
-      {6001, "del", "Users", "HOST", "nobody", "DelMember", "Failed",
-       "One or more of the members specified do not exist. Therefore, no new members were deleted."},
-      {6001, "add", "Users", "", "bob", "AddMember", "Failed", kNoAccount},
-      {6001, "", "Users", "HOST", "", "DelMember", "Failed", kNoAccount},
-      {6001, "add", "G\xC3\xA4ste", "H\xC3\x96ST", "J\xC3\xB6rg", "AddMember", "Success", kAdded},
-      {6002, "add", "Helpers", "", "", "AddGroup", "Success", "Success fully added this group"},
-      {6002, "Add", "Helpers", "", "", "AddGroup", "Failed", "The specified local group already exists."},
-      {6002, "Delete", "Helpers", "", "", "DelGroup", "Success", "Success fully deleted this group"},
-      {6002, "del", "Helpers", "", "", "DelGroup", "Failed",
+      {6001, R"("Delete","Users","HOST","bob")", 0, L"del Users HOST\\bob", "DelMember", "Success",
+       "Success fully deleted this group Member"},
+      {6001, R"("del","Users","HOST","bob")", 1378, L"del Users HOST\\bob", "DelMember", "Failed",
+       "One or more of the members specified were already members of the local group. No new members were deleted."},
+      {6001, R"("add","Users","","bob")", 0, L"", "AddMember", "Failed", kNoAccount},
+      {6001, R"("","Users","HOST","")", 0, L"", "DelMember", "Failed", kNoAccount},
+      {6001, R"("add","G\u00e4ste","H\u00d6ST","J\u00f6rg")", 0, L"add G\u00e4ste H\u00d6ST\\J\u00f6rg", "AddMember",
+       "Success", kAdded},
+      {6002, R"("add","Helpers","","")", 0, L"new Helpers Help desk", "AddGroup", "Success",
+       "Success fully added this group"},
+      {6002, R"("Add","Helpers","","")", 1379, L"new Helpers Help desk", "AddGroup", "Failed",
+       "The specified local group already exists."},
+      {6002, R"("Delete","Helpers","","")", 0, L"drop Helpers", "DelGroup", "Success",
+       "Success fully deleted this group"},
+      {6002, R"("del","Helpers","","")", 2220, L"drop Helpers", "DelGroup", "Failed",
        "The local group specified by the groupname parameter does not exist."},
   };
-  for (const Step& s : steps) {
-    const std::string data = R"({"Description":"Help desk","request":")" + s.request + R"(","Groups":")" + s.group +
-                             R"(","domainName":")" + s.domain + R"(","userName":")" + s.user + "\"}";
-    EXPECT_EQ(Serve(s.code, data), Parse(std::string(R"({"actionName":")") + s.name + R"(","actionResult":")" +
-                                         s.result + R"(","remarks":")" + s.remarks + "\"}"))
-        << s.code << " " << data;
+  for (const auto& [code, fields, status, change, name, result, remarks] : steps) {
+    const Json::Value values = Parse("[" + fields + "]");
+    Json::Value request;
+    request["Description"] = "Help desk";
+    int i = 0;
+    for (const char* key : {"request", "Groups", "domainName", "userName"}) request[key] = values[i++];
+    net_.status = status;
+    net_.change.clear();
+    EXPECT_EQ(Serve(code, request.toStyledString()),
+              Parse(std::string(R"({"actionName":")") + name + R"(","actionResult":")" + result + R"(","remarks":")" +
+                    remarks + "\"}"))
+        << fields;
+    EXPECT_EQ(net_.change, change) << fields;
   }
-  EXPECT_EQ(net_.groups[L"G\u00e4ste"], std::vector<std::wstring>{L"H\u00d6ST\\J\u00f6rg"});
-  EXPECT_EQ(net_.comments[L"Helpers"], L"Help desk");
 }
 
 TEST_F(Groups, UsersArePagedAndAFailingPageKeepsThePagesBefore) {

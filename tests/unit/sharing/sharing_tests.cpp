@@ -131,19 +131,16 @@ class FakeSharingApi {
     return Serve(L"NetShareEnum", self_->shareInfos_, buffer, read, total, resume);
   }
   static NET_API_STATUS WINAPI ShareSetInfo(LMSTR server, LMSTR name, DWORD level, LPBYTE buffer, LPDWORD) {
-    if (const DWORD failure = Failure(L"NetShareSetInfo")) return failure;
+    const DWORD result = Failure(L"NetShareSetInfo");
     const DWORD maxUses = reinterpret_cast<SHARE_INFO_1006*>(buffer)->shi1006_max_uses;
     self_->calls.push_back(L"NetShareSetInfo " + std::wstring(name) + L" " + std::to_wstring(maxUses));
-    if (server || level != 1006) return ERROR_INVALID_PARAMETER;
-    return Find(name) ? NERR_Success : NERR_NetNameNotFound;
+    return server || level != 1006 ? ERROR_INVALID_PARAMETER : result;
   }
   static NET_API_STATUS WINAPI ShareDel(LMSTR server, LMSTR name, DWORD) {
-    NET_API_STATUS result = Failure(L"NetShareDel");
+    const DWORD result = Failure(L"NetShareDel");
     self_->calls.push_back(L"NetShareDel " + std::wstring(name));
-    if (!result && (server || !Find(name))) result = NERR_NetNameNotFound;
-    if (!result) std::erase_if(self_->shares, [&](const FakeShare& s) { return s.name == name; });
     ::SetLastError(result);
-    return result;
+    return server ? ERROR_INVALID_PARAMETER : result;
   }
   static NET_API_STATUS WINAPI SessionEnum(LMSTR server, LMSTR client, LMSTR user, DWORD level, LPBYTE* buffer, DWORD,
                                            LPDWORD read, LPDWORD total, LPDWORD resume) {
@@ -161,11 +158,9 @@ class FakeSharingApi {
     return Serve(L"NetFileEnum", self_->files, buffer, read, total, resume);
   }
   static NET_API_STATUS WINAPI FileClose(LMSTR server, DWORD id) {
-    if (const DWORD failure = Failure(L"NetFileClose")) return failure;
+    const DWORD result = Failure(L"NetFileClose");
     self_->calls.push_back(L"NetFileClose " + std::to_wstring(id));
-    if (server) return ERROR_INVALID_PARAMETER;
-    return std::erase_if(self_->files, [&](const FILE_INFO_3& f) { return f.fi3_id == id; }) ? NERR_Success
-                                                                                             : NERR_FileIdNotFound;
+    return server ? ERROR_INVALID_PARAMETER : result;
   }
   static NET_API_STATUS WINAPI BufferFree(LPVOID buffer) {
     return self_->live.erase(buffer) ? ::NetApiBufferFree(buffer) : ERROR_INVALID_PARAMETER;
@@ -306,55 +301,52 @@ TEST_F(Sharing, MembersCarryTheAccountAndTheFlagsOfEachEntryAndAnUnreadableAclNo
 }
 
 TEST_F(Sharing, ActionsPassTheirRequestAndAnswerStatusAndRemarks) {
-  fake_.shares = {{.name = L"Docs"}, {.name = L"B\u00fccher"}};
-  fake_.files = {{4000000000u, 0, 0, nullptr, nullptr}};
-  const std::tuple<int, const char*, const wchar_t*, const char*, std::string> table[] = {
-      {8001, R"({"SHARE_NAME":"Docs","MAX_USES":"-1"})", L"NetShareSetInfo Docs 4294967295", "SUCCESS",
+  const DWORD missing = kUnimplementedFunction;  // as Wine's netapi32 lacks some of them
+  const std::string notImplemented = SystemErrorText(ERROR_CALL_NOT_IMPLEMENTED);
+  // The request; what the system answers; the call it gets; the answer's "Status" and "Remarks".
+  const std::tuple<int, const char*, DWORD, const wchar_t*, const char*, std::string> table[] = {
+      {8001, R"({"SHARE_NAME":"Docs","MAX_USES":"-1"})", 0, L"NetShareSetInfo Docs 4294967295", "SUCCESS",
        "Successfully set this share Info"},
-      {8001, R"({"SHARE_NAME":"Nope","MAX_USES":25})", L"NetShareSetInfo Nope 25", "Failed",
+      {8001, R"({"SHARE_NAME":"Nope","MAX_USES":25})", NERR_NetNameNotFound, L"NetShareSetInfo Nope 25", "Failed",
        SystemErrorText(NERR_NetNameNotFound)},
-      {8002, R"({"SHARE_NAME":"B\u00fccher"})", L"NetShareDel B\u00fccher", "Success",
+      {8001, "{}", missing, nullptr, "Failed", notImplemented},
+      {8002, R"({"SHARE_NAME":"B\u00fccher"})", 0, L"NetShareDel B\u00fccher", "Success",
        "Successfully delete this Share"},
-      {8002, R"({"SHARE_NAME":"B\u00fccher"})", L"NetShareDel B\u00fccher", "Failed",  // deleted already
+      {8002, R"({"SHARE_NAME":"Gone"})", NERR_NetNameNotFound, L"NetShareDel Gone", "Failed",
        ComErrorText(NERR_NetNameNotFound)},
-      {8006, R"({"UNC_CLIENT_NAME":"10.0.0.7","USER_NAME":"J\u00fcrgen"})", L"NetSessionDel 10.0.0.7 J\u00fcrgen",
+      {8002, "{}", missing, nullptr, "Failed", ComErrorText(ERROR_CALL_NOT_IMPLEMENTED)},
+      {8006, R"({"UNC_CLIENT_NAME":"10.0.0.7","USER_NAME":"J\u00fcrgen"})", 0, L"NetSessionDel 10.0.0.7 J\u00fcrgen",
        "Success", "Successfully delete this Session"},
-      {8011, R"({"FILE_INFO_ID":"4000000000"})", L"NetFileClose 4000000000", "Success", "File Closed Successfully"},
-      {8011, R"({"FILE_INFO_ID":"4000000000"})", L"NetFileClose 4000000000", "Failed",  // closed already
-       SystemErrorText(NERR_FileIdNotFound)},
+      {8006, R"({"UNC_CLIENT_NAME":"x","USER_NAME":"y"})", ERROR_ACCESS_DENIED, L"NetSessionDel x y", "Failed",
+       SystemErrorText(ERROR_ACCESS_DENIED)},
+      {8011, R"({"FILE_INFO_ID":"4000000000"})", 0, L"NetFileClose 4000000000", "Success", "File Closed Successfully"},
+      {8011, "{}", missing, nullptr, "Failed", notImplemented},
   };
-  for (const auto& [code, request, call, status, remarks] : table) {
+  for (const auto& [code, request, failure, call, status, remarks] : table) {
+    for (const wchar_t* function : {L"NetShareSetInfo", L"NetShareDel", L"NetSessionDel", L"NetFileClose"})
+      fake_.failures[function] = failure;
     fake_.calls.clear();
     const Json::Value data = Dispatch(code, Parse(request));
-    EXPECT_EQ(fake_.calls, std::vector<std::wstring>{call}) << request;
+    EXPECT_EQ(fake_.calls, call ? std::vector<std::wstring>{call} : std::vector<std::wstring>{}) << request;
     EXPECT_EQ(data["Status"], status) << request;
     EXPECT_EQ(data["Remarks"], remarks) << request;
   }
+  for (const char* function : {"NetShareSetInfo", "NetShareDel", "NetFileClose"})
+    EXPECT_TRUE(Logged(std::string(function) + " is not implemented on this system")) << function;
 }
 
-TEST_F(Sharing, FailuresAndMissingFunctionsAreAnsweredAsData) {
-  const DWORD missing = kUnimplementedFunction;
+TEST_F(Sharing, FailedListsAreAnsweredAsDataAndOtherCodesNotAtAll) {
   fake_.failures = {{L"NetShareEnum", ERROR_NOT_SUPPORTED},
                     {L"NetSessionEnum", ERROR_ACCESS_DENIED},
-                    {L"NetFileEnum", missing},
-                    {L"NetShareSetInfo", missing},
-                    {L"NetShareDel", missing},
-                    {L"NetSessionDel", ERROR_ACCESS_DENIED},
-                    {L"NetFileClose", missing}};
-  const std::string notImplemented = SystemErrorText(ERROR_CALL_NOT_IMPLEMENTED);
+                    {L"NetFileEnum", kUnimplementedFunction}};
   EXPECT_EQ(Dispatch(8000, Parse(R"({"SHARE_NAME":"All_Shares"})")),
             Parse(R"({"Shares":"no_Shares_found","isSharesExceeded":false,"shareCount":""})"));
   EXPECT_EQ(Dispatch(8005),
             Parse(R"({"Status":"Failed","Sessions":null,"Remarks":")" + SystemErrorText(ERROR_ACCESS_DENIED) + "\"}"));
-  EXPECT_EQ(Dispatch(8010), Parse(R"({"Status":"Failed","OpenFiles":null,"Remarks":")" + notImplemented + "\"}"));
-  EXPECT_EQ(Dispatch(8001)["Remarks"], notImplemented);
-  EXPECT_EQ(Dispatch(8002)["Remarks"], ComErrorText(ERROR_CALL_NOT_IMPLEMENTED));
-  EXPECT_EQ(Dispatch(8006)["Status"], "Failed");
-  EXPECT_EQ(Dispatch(8011)["Remarks"], notImplemented);
-  for (const char* function : {"NetFileEnum", "NetShareSetInfo", "NetShareDel", "NetFileClose"}) {
-    EXPECT_TRUE(Logged(std::string(function) + " is not implemented on this system")) << function;
-  }
-  Json::Value response;  // a code without an operation builds nothing
+  EXPECT_EQ(Dispatch(8010), Parse(R"({"Status":"Failed","OpenFiles":null,"Remarks":")" +
+                                  SystemErrorText(ERROR_CALL_NOT_IMPLEMENTED) + "\"}"));
+  EXPECT_TRUE(Logged("NetFileEnum is not implemented on this system")) << Log();
+  Json::Value response;
   char* text = nullptr;
   EXPECT_EQ(HandleShareRequest(8004, nullptr, &response, &text), 1);
   EXPECT_TRUE(text == nullptr && response.isNull());
@@ -384,38 +376,29 @@ TEST_F(Sharing, AccountsFromWin32Account) {
   EXPECT_TRUE(Logged("AcctDetails::GetAccctDetails() Failed to Enumerate...!")) << Log();
 }
 
-#if defined(__i386__)
+#if defined(__i386__)  // frame-based handlers are the x86 kind
 EXCEPTION_DISPOSITION NTAPI PassOn(EXCEPTION_RECORD*, void*, CONTEXT*, void*) { return ExceptionContinueSearch; }
 EXCEPTION_REGISTRATION_RECORD* ChainHead() {
   EXCEPTION_REGISTRATION_RECORD* head;
   __asm__ __volatile__("movl %%fs:0, %0" : "=r"(head));
   return head;
 }
-#endif
 
 TEST(GuardedCall, AnAbandonedCallLeavesTheThreadsHandlersWorking) {
   const auto missing = [](void*) -> DWORD {
-#if defined(__i386__)
-    // A handler of the call's own, which dies with it.
-    EXCEPTION_REGISTRATION_RECORD record{ChainHead(), PassOn};
+    EXCEPTION_REGISTRATION_RECORD record{ChainHead(), PassOn};  // a handler of the call's own, which dies with it
     __asm__ __volatile__("movl %0, %%fs:0" : : "r"(&record) : "memory");
-#endif
     RaiseUnimplemented("NetFileClose");
     return 7;
   };
-#if defined(__i386__)
   EXCEPTION_REGISTRATION_RECORD* const before = ChainHead();
-#endif
   bool raised = false;
   EXPECT_EQ(CallGuarded(missing, nullptr, &raised), 0u);
   EXPECT_TRUE(raised);
-#if defined(__i386__)
   EXPECT_EQ(ChainHead(), before);
-#endif
-  EXPECT_EQ(CallGuarded([](void*) -> DWORD { return ::SetLastError(1234), 7; }, nullptr, &raised), 7u);
-  EXPECT_TRUE(!raised && ::GetLastError() == 1234u);
   EXPECT_TRUE(::IsBadReadPtr(nullptr, 4));  // the system's own frame-based handlers still work
 }
+#endif
 
 // The texts and numbers the operation tests do not already show.
 TEST(SharingTexts, WholeValuesEdgesAndRequestNumbers) {
@@ -428,10 +411,8 @@ TEST(SharingTexts, WholeValuesEdgesAndRequestNumbers) {
       {ClientTypeText(L"os/2 Lm 2.0"), "LAN Manager for MS-OS/2 2.0 clients."},
       {std::to_string(AccessKindOf(SET_ACCESS, 0x1F01FF)), "-1"},
       {std::to_string(MaxUsesFromText(" 7users")), "7"},
-      {std::to_string(MaxUsesFromText("abc")), "0"},
       {std::to_string(MaxUsesFromText("99999999999")), "2147483647"},
       {std::to_string(FileIdFromText("4294967296")), "4294967295"},
-      {std::to_string(FileIdFromText("-3")), "0"},
       {RequestText(request, "list"), ""},
       {RequestText(Json::Value("text"), "list"), ""},
       {ComErrorText(0x8004FF05u), "IDispatch error #64773"},
