@@ -100,7 +100,7 @@ class FakeGroupApi {
   static NET_API_STATUS WINAPI AddGroup(LPCWSTR server, DWORD level, LPBYTE buffer, LPDWORD) {
     const auto* info = reinterpret_cast<LOCALGROUP_INFO_1*>(buffer);
     if (server || level != 1) return ERROR_INVALID_PARAMETER;
-    self_->change = L"new " + std::wstring(info->lgrpi1_name) + L" " + info->lgrpi1_comment;
+    self_->change = L"new " + std::wstring(info->lgrpi1_name) + L" " + (info->lgrpi1_comment ?: L"(none)");
     return self_->status;
   }
   static NET_API_STATUS WINAPI DelGroup(LPCWSTR server, LPCWSTR group) {

@@ -30,13 +30,19 @@ namespace {
 
 using namespace hk::sharing;
 
+// A self-relative security descriptor.
+std::vector<BYTE> Descriptor(const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR made = nullptr;
+  ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &made, nullptr);
+  const hk::unique_hlocal owner(made);
+  return std::vector<BYTE>(static_cast<BYTE*>(made), static_cast<BYTE*>(made) + ::LocalSize(made));
+}
+
 struct FakeShare {
   std::wstring name;
-  std::wstring dacl = L"D:(A;;0x1F01FF;;;WD)";  // Everyone has full control
+  std::vector<BYTE> descriptor = Descriptor(L"D:(A;;0x1F01FF;;;WD)");  // Everyone has full control; empty: none
   DWORD type = STYPE_DISKTREE, permissions = ACCESS_ALL, maxUses = SHI_USES_UNLIMITED, currentUses = 0;
-  enum { kValid, kInvalid, kNone } descriptor = kValid;
   DWORD securityFailure = 0, entriesFailure = 0;  // answers of GetNamedSecurityInfoW, GetExplicitEntriesFromAclW
-  std::vector<BYTE> bytes = {};                   // the descriptor the listing hands out
 };
 
 // Raises what Wine raises for a call into a function its DLL lacks.
@@ -90,12 +96,6 @@ class FakeSharingApi {
     const auto found = std::ranges::find(self_->shares, name, &FakeShare::name);
     return found == self_->shares.end() ? nullptr : &*found;
   }
-  // A self-relative descriptor in LocalAlloc memory, as the security calls hand out.
-  static PSECURITY_DESCRIPTOR Descriptor(const FakeShare& share) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(share.dacl.c_str(), SDDL_REVISION_1, &descriptor, nullptr);
-    return descriptor;
-  }
   // One page of items in one NetApi buffer.
   template <typename Entry, typename Resume>
   static NET_API_STATUS Serve(const wchar_t* function, const std::vector<Entry>& items, LPBYTE* buffer, DWORD* read,
@@ -120,13 +120,8 @@ class FakeSharingApi {
     if (server || level != 502) return ERROR_INVALID_PARAMETER;
     self_->shareInfos_.clear();
     for (FakeShare& s : self_->shares) {
-      if (s.bytes.empty() && s.descriptor == FakeShare::kValid) {
-        const hk::unique_hlocal valid(Descriptor(s));
-        s.bytes.assign(static_cast<BYTE*>(valid.get()), static_cast<BYTE*>(valid.get()) + ::LocalSize(valid.get()));
-      }
-      if (s.bytes.empty()) s.bytes.resize(20);  // a descriptor of revision 0, which is no valid one
       self_->shareInfos_.push_back({s.name.data(), s.type, remark, s.permissions, s.maxUses, s.currentUses, path,
-                                    nullptr, 0, s.descriptor == FakeShare::kNone ? nullptr : s.bytes.data()});
+                                    nullptr, 0, s.descriptor.empty() ? nullptr : s.descriptor.data()});
     }
     return Serve(L"NetShareEnum", self_->shareInfos_, buffer, read, total, resume);
   }
@@ -172,7 +167,9 @@ class FakeSharingApi {
     const FakeShare* share = Find(name.starts_with(L"\\\\.\\") ? name.substr(4) : name);
     if (!share) return NERR_NetNameNotFound;
     if (share->securityFailure) return share->securityFailure;
-    *descriptor = Descriptor(*share);
+    // In LocalAlloc memory, as the security calls hand it out.
+    *descriptor = std::memcpy(::LocalAlloc(LMEM_FIXED, share->descriptor.size()), share->descriptor.data(),
+                              share->descriptor.size());
     BOOL present = FALSE, defaulted = FALSE;
     ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
     self_->entriesFailure_ = share->entriesFailure;  // for the DACL just handed out
@@ -242,11 +239,7 @@ TEST_F(Sharing, ListsAreCountedWholeAndCutAtAHundredRows) {
 }
 
 TEST_F(Sharing, RowsReadTheirFieldsAsUnsignedValuesAndUtf8) {
-  fake_.shares = {{.name = L"C$",
-                   .type = 0x80000000u,
-                   .permissions = ACCESS_READ | ACCESS_WRITE,
-                   .currentUses = 2,
-                   .descriptor = FakeShare::kNone},
+  fake_.shares = {{.name = L"C$", .descriptor = {}, .type = 0x80000000u, .permissions = 3, .currentUses = 2},
                   {.name = L"B\u00fccher", .type = 0x80000003u, .maxUses = 10}};
   wchar_t client[] = L"FRONTDESK-PC", user[] = L"J\u00fcrgen", type[] = L"DOS LM 2.0", ip[] = L"127.0.0.1";
   wchar_t transport[] = L"\\Device\\N\u00e9tBT", path[] = L"C:\\Shared\\a.txt";
@@ -278,9 +271,9 @@ TEST_F(Sharing, RowsReadTheirFieldsAsUnsignedValuesAndUtf8) {
 TEST_F(Sharing, MembersCarryTheAccountAndTheFlagsOfEachEntryAndAnUnreadableAclNone) {
   // Share-level masks as the share permission dialog writes them (full, change, read), an unknown SID last.
   fake_.shares = {{.name = L"Docs",
-                   .dacl = L"D:(A;;0x1F01FF;;;WD)(A;;0x1301BF;;;BA)(A;;0x1200A9;;;BU)(D;;0x1F01FF;;;BG)"
-                           L"(D;;0x1301BF;;;WD)(D;;0x1200A9;;;S-1-5-21-1-2-3-4)"},
-                  {.name = L"Invalid", .descriptor = FakeShare::kInvalid},
+                   .descriptor = Descriptor(L"D:(A;;0x1F01FF;;;WD)(A;;0x1301BF;;;BA)(A;;0x1200A9;;;BU)"
+                                            L"(D;;0x1F01FF;;;BG)(D;;0x1301BF;;;WD)(D;;0x1200A9;;;S-1-5-21-1-2-3-4)")},
+                  {.name = L"Invalid", .descriptor = std::vector<BYTE>(20)},  // of revision 0, which is no valid one
                   {.name = L"Denied", .securityFailure = ERROR_ACCESS_DENIED},
                   {.name = L"BadAcl", .entriesFailure = ERROR_INVALID_ACL}};
   Json::Value data;
