@@ -2,7 +2,6 @@
 // Wine's real class list), the child process runner with the stand-in as the
 // device action program, and the real device action programs under Wine.
 #include <windows.h>
-#include <objbase.h>
 #include <setupapi.h>
 
 #include <gtest/gtest.h>
@@ -96,11 +95,11 @@ class FakeDeviceApi {
 
   FakeDeviceApi() : saved_(g_deviceApi) {
     current_ = this;
-    g_deviceApi = {&GetImageList,   &Destroy<PSP_CLASSIMAGELIST_DATA>,
-                   &GetClassDevs,   &EnumDevice,
-                   &GetProperty,    &GetImageIndex,
-                   &GetDescription, &Destroy<HDEVINFO>,
-                   &Sleep};
+    g_deviceApi = {GetImageList,   Destroy<PSP_CLASSIMAGELIST_DATA>,
+                   GetClassDevs,   EnumDevice,
+                   GetProperty,    GetImageIndex,
+                   GetDescription, Destroy<HDEVINFO>,
+                   Sleep};
   }
   ~FakeDeviceApi() { g_deviceApi = saved_; }
 
@@ -162,7 +161,6 @@ TEST(DeviceRender, EscapedIdentifiersAndTheProgramFolder) {
 
 class Devices : public ::testing::Test {
  protected:
-  // The dispatcher's result; the answer's data in data_ (null when nothing was built).
   int Request(int code, Json::Value request) {
     Json::Value response;
     char* text = nullptr;
@@ -182,7 +180,6 @@ class Devices : public ::testing::Test {
   hk::test::FakeRow& Device(const std::wstring& id, const wchar_t* classGuid, const wchar_t* status) {
     return wmi_.Results(kQuery).AddRow().Text(L"DeviceID", id).Text(L"ClassGuid", classGuid).Text(L"Status", status);
   }
-  // The stand-in through execute with a limit in minutes.
   static unsigned Execute(const wchar_t* directory, const std::wstring& arguments, unsigned minutes = 1) {
     std::wstring line = kStandIns + L"DevExe32.exe " + arguments;
     return execute(directory, line.data(), nullptr, minutes, false);

@@ -125,7 +125,6 @@ class PrinterInventory : public hk::test::WmiLogTest {
     }
     return names;
   }
-  // The values of keys, each followed by "|".
   static std::string Fields(const Json::Value& row, std::initializer_list<const char*> keys) {
     std::string text;
     for (const char* key : keys) text += row[key].asString() + "|";

@@ -30,7 +30,6 @@ namespace {
 
 using namespace hk::sharing;
 
-// A self-relative security descriptor.
 std::vector<BYTE> Descriptor(const wchar_t* sddl) {
   PSECURITY_DESCRIPTOR made = nullptr;
   ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &made, nullptr);
@@ -59,11 +58,10 @@ class FakeSharingApi {
   std::vector<FakeShare> shares;
   std::vector<SESSION_INFO_502> sessions;  // their texts are the test's
   std::vector<FILE_INFO_3> files;
-  // What a NetApi function answers, by name; kUnimplementedFunction raises.
-  std::map<std::wstring, DWORD> failures;
-  DWORD pageSize = 0;               // entries per enumeration call; 0: all at once
-  std::vector<std::wstring> calls;  // the acting calls: "NetShareDel Docs", ...
-  std::set<void*> live;             // buffers handed out, not yet freed through the table
+  std::map<std::wstring, DWORD> failures;  // what a NetApi function answers; kUnimplementedFunction raises
+  DWORD pageSize = 0;                      // entries per enumeration call; 0: all at once
+  std::vector<std::wstring> calls;         // the acting calls: "NetShareDel Docs", ...
+  std::set<void*> live;                    // buffers handed out, not yet freed through the table
 
   FakeSharingApi() : previous_(g_sharingApi) {
     self_ = this;
@@ -96,7 +94,6 @@ class FakeSharingApi {
     const auto found = std::ranges::find(self_->shares, name, &FakeShare::name);
     return found == self_->shares.end() ? nullptr : &*found;
   }
-  // One page of items in one NetApi buffer.
   template <typename Entry, typename Resume>
   static NET_API_STATUS Serve(const wchar_t* function, const std::vector<Entry>& items, LPBYTE* buffer, DWORD* read,
                               DWORD* total, Resume* resume) {
@@ -192,7 +189,6 @@ class Sharing : public hk::test::WmiLogTest {
     EXPECT_TRUE(fake_.live.empty()) << "NetApi buffers left unfreed";
     WmiLogTest::TearDown();
   }
-  // The dispatcher on a COM thread of its own; the response's data.
   Json::Value Dispatch(int code, const Json::Value& request = Json::Value(Json::objectValue)) {
     Json::Value data = request, response;
     char* text = nullptr;

@@ -83,7 +83,6 @@ class Startup : public WmiLogTest {
     for (const auto& file : files_) std::filesystem::remove_all(file, ignored);
     WmiLogTest::TearDown();
   }
-  // view: KEY_WOW64_32KEY or KEY_WOW64_64KEY; the key is made when missing.
   void Set(HKEY hive, REGSAM view, const std::wstring& path, const std::wstring& name, const Bytes& data,
            DWORD type = REG_BINARY) {
     HKEY key = nullptr;  // kept open, in its view, for the removal
@@ -91,7 +90,6 @@ class Startup : public WmiLogTest {
     values_.emplace_back(key, name);
     EXPECT_EQ(::RegSetValueExW(key, name.c_str(), 0, type, data.data(), DWORD(data.size())), ERROR_SUCCESS);
   }
-  // A file with some bytes, or a copy of from.
   void File(const std::filesystem::path& path, const std::filesystem::path& from = {}) {
     std::filesystem::create_directories(path.parent_path());
     files_.push_back(path);
@@ -110,7 +108,6 @@ class Startup : public WmiLogTest {
     auto& row = wmi_->Results(kStartupQuery).AddRow();
     row.Text(L"Name", name).Text(L"User", user).Text(L"Location", location).Text(L"Command", command);
   }
-  // The answer, or null when none was built.
   Json::Value Serve(int code, const char* request, Json::Value data = Json::Value(Json::objectValue)) {
     char* text = nullptr;
     data["REQUEST"] = request;
@@ -124,7 +121,6 @@ class Startup : public WmiLogTest {
     hk::FreeText(text);
     return answer;
   }
-  // "ACTION_RESULT" of an action.
   Json::Value Act(const std::string& action, const std::wstring& name, const std::wstring& user = L"Public") {
     Json::Value data;
     data["ACTION"] = action;
