@@ -2,7 +2,6 @@
 // Wine's real class list), the child process runner with the stand-in as the
 // device action program, and the real device action programs under Wine.
 #include <windows.h>
-#include <objbase.h>
 #include <setupapi.h>
 
 #include <gtest/gtest.h>
@@ -11,9 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "core/messages.h"
@@ -28,11 +27,16 @@
 
 namespace {
 
-using hk::test::FakeRow;
 using namespace hk::devices;
 
 constexpr const wchar_t* kQuery = L"SELECT * FROM Win32_PnPEntity";
 constexpr const wchar_t* kDisk = L"{4D36E967-E325-11CE-BFC1-08002BE10318}";
+
+Json::Value Parse(const std::string& text) {
+  Json::Value value;
+  EXPECT_TRUE(Json::Reader().parse(text, value)) << text;
+  return value;
+}
 
 std::filesystem::path TestFolder() {
   std::wstring path(MAX_PATH, L'\0');
@@ -53,25 +57,16 @@ class StandInRecord {
  public:
   StandInRecord() { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", path_.c_str()); }
   ~StandInRecord() { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", nullptr); }
-  // The count-th line (from 1) as its fields, once there is one (waits up to 30 s).
-  std::vector<std::wstring> Get(size_t count) const {
+  // The count-th line (from 1), once there is one (waits up to 30 s).
+  std::wstring Line(size_t count) const {
     std::vector<std::wstring> lines;
     for (int i = 0; i < 300 && lines.size() < count; ++i, ::Sleep(lines.size() < count ? 100 : 0)) {
       lines.clear();
       std::ifstream in(path_, std::ios::binary);
       for (std::string line; std::getline(in, line);) lines.push_back(hk::FromUtf8(line));
     }
-    std::vector<std::wstring> fields(3);
-    if (lines.size() < count) {
-      ADD_FAILURE() << "the stand-in did not record";
-      return fields;
-    }
-    for (size_t field = 0, at = 0; at <= lines[count - 1].size() && field < 3; ++field) {
-      const size_t tab = field < 2 ? lines[count - 1].find(L'\t', at) : std::wstring::npos;
-      fields[field] = lines[count - 1].substr(at, tab - at);
-      at = tab == std::wstring::npos ? tab : tab + 1;
-    }
-    return fields;
+    EXPECT_GE(lines.size(), count) << "the stand-in did not record";
+    return lines.size() < count ? std::wstring() : lines[count - 1];
   }
 
  private:
@@ -79,65 +74,59 @@ class StandInRecord {
   std::filesystem::path path_ = dir_.path() / L"record.txt";
 };
 
-// SetupAPI's class list (Wine has no class image list), put in the tool's
-// table while the fake lives. The pause after a device action is recorded,
-// not slept.
+// SetupAPI's class list (Wine has no class image list), classes told apart by
+// their GUID's first field, put in the tool's table while the fake lives. The
+// pause after a device action is recorded, not slept.
 class FakeDeviceApi {
  public:
   struct Device {
-    GUID classGuid;
+    unsigned long classId;
     bool hasClassName = true;
   };
   struct DeviceClass {
-    std::optional<std::wstring> description;  // nothing: the description call fails
+    std::wstring description;  // empty: the description call fails
     bool hasImage = true;
   };
-
-  FakeDeviceApi() : saved_(hk::devices::g_deviceApi) {
-    current_ = this;
-    hk::devices::g_deviceApi = {&GetImageList,  &DestroyImageList, &GetClassDevs, &EnumDevice, &GetProperty,
-                                &GetImageIndex, &GetDescription,   &DestroyList,  &Sleep};
-  }
-  ~FakeDeviceApi() { hk::devices::g_deviceApi = saved_; }
-  FakeDeviceApi(const FakeDeviceApi&) = delete;
-  FakeDeviceApi& operator=(const FakeDeviceApi&) = delete;
-
   std::vector<Device> devices;
-  std::map<std::wstring, DeviceClass> classes;  // by StringFromGUID2 text
+  std::map<unsigned long, DeviceClass> classes;
   bool imageList = true, deviceList = true;
   int open = 0;  // device lists and image lists not yet destroyed
   std::vector<DWORD> sleeps;
 
+  FakeDeviceApi() : saved_(g_deviceApi) {
+    current_ = this;
+    g_deviceApi = {GetImageList,   Destroy<PSP_CLASSIMAGELIST_DATA>,
+                   GetClassDevs,   EnumDevice,
+                   GetProperty,    GetImageIndex,
+                   GetDescription, Destroy<HDEVINFO>,
+                   Sleep};
+  }
+  ~FakeDeviceApi() { g_deviceApi = saved_; }
+
  private:
   static inline FakeDeviceApi* current_ = nullptr;
+  DeviceApi saved_;
 
   static const DeviceClass* Find(const GUID* guid) {
-    wchar_t text[40] = {};
-    ::StringFromGUID2(*guid, text, 40);
-    const auto found = current_->classes.find(text);
+    const auto found = current_->classes.find(guid->Data1);
     return found == current_->classes.end() ? nullptr : &found->second;
   }
-  static BOOL Fail(DWORD error) {
-    ::SetLastError(error);
-    return FALSE;
-  }
+  static BOOL Fail(DWORD error) { return ::SetLastError(error), FALSE; }
   static BOOL WINAPI GetImageList(PSP_CLASSIMAGELIST_DATA) {
     if (!current_->imageList) return Fail(ERROR_NO_MORE_ITEMS);  // as under Wine
-    ++current_->open;
-    return TRUE;
+    return ++current_->open, TRUE;
   }
-  static BOOL WINAPI DestroyImageList(PSP_CLASSIMAGELIST_DATA) {
-    --current_->open;
-    return TRUE;
+  template <typename List>
+  static BOOL WINAPI Destroy(List) {
+    return --current_->open, TRUE;
   }
   static HDEVINFO WINAPI GetClassDevs(const GUID* guid, PCWSTR, HWND, DWORD flags) {
     if (!current_->deviceList || guid || flags != (DIGCF_PRESENT | DIGCF_ALLCLASSES)) return INVALID_HANDLE_VALUE;
-    ++current_->open;
-    return reinterpret_cast<HDEVINFO>(0x5e7);
+    return ++current_->open, reinterpret_cast<HDEVINFO>(0x5e7);
   }
   static BOOL WINAPI EnumDevice(HDEVINFO, DWORD index, PSP_DEVINFO_DATA data) {
     if (index >= current_->devices.size()) return Fail(ERROR_NO_MORE_ITEMS);
-    data->ClassGuid = current_->devices[index].classGuid;
+    data->ClassGuid = GUID{current_->devices[index].classId, 0, 0, {}};
     data->DevInst = index;
     return TRUE;
   }
@@ -150,68 +139,28 @@ class FakeDeviceApi {
   }
   static BOOL WINAPI GetDescription(const GUID* guid, PWSTR buffer, DWORD size, PDWORD) {
     const DeviceClass* found = Find(guid);
-    if (!found || !found->description || found->description->size() >= size) return Fail(ERROR_INVALID_CLASS);
-    wcscpy(buffer, found->description->c_str());
-    return TRUE;
-  }
-  static BOOL WINAPI DestroyList(HDEVINFO) {
-    --current_->open;
+    if (!found || found->description.empty() || found->description.size() >= size) return Fail(ERROR_INVALID_CLASS);
+    wcscpy(buffer, found->description.c_str());
     return TRUE;
   }
   static void WINAPI Sleep(DWORD ms) { current_->sleeps.push_back(ms); }
-
-  hk::devices::DeviceApi saved_;
 };
 
 TEST(DeviceRender, EscapedIdentifiersAndTheProgramFolder) {
-  struct Row {
-    const wchar_t *text, *deviceId, *classGuid;
-  };
-  for (const Row& row : {Row{L"PCIDEVMGR_SLASHVEN_1DEVMGR_SLASH3&1", L"PCI\\VEN_1\\3&1", nullptr},
-                         Row{L"DEVMGR_OPENaDEVMGR_CLOSEDEVMGR_SLASH", L"{a}\\", L"{a}DEVMGR_SLASH"},
-                         Row{L"devmgr_slash DEVMGR_SLAS", L"devmgr_slash DEVMGR_SLAS", nullptr}}) {
-    EXPECT_EQ(UnescapeDeviceId(row.text), row.deviceId) << hk::ToUtf8(row.text);
-    EXPECT_EQ(UnescapeClassGuid(row.text), row.classGuid ? row.classGuid : row.text) << hk::ToUtf8(row.text);
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> rows[] = {
+      {L"PCIDEVMGR_SLASHVEN_1DEVMGR_SLASH3&1", L"PCI\\VEN_1\\3&1", L"PCIDEVMGR_SLASHVEN_1DEVMGR_SLASH3&1"},
+      {L"DEVMGR_OPENaDEVMGR_CLOSEDEVMGR_SLASH", L"{a}\\", L"{a}DEVMGR_SLASH"},
+      {L"devmgr_slash DEVMGR_SLAS", L"devmgr_slash DEVMGR_SLAS", L"devmgr_slash DEVMGR_SLAS"}};
+  for (const auto& [text, deviceId, classGuid] : rows) {
+    EXPECT_EQ(UnescapeDeviceId(text), deviceId) << hk::ToUtf8(text);
+    EXPECT_EQ(UnescapeClassGuid(text), classGuid) << hk::ToUtf8(text);
   }
   EXPECT_EQ(DevExeFolder(L"C:\\Program Files\\Agent\\host\\x.exe"), L"C:\\Program Files\\Agent\\bin\\");
   EXPECT_EQ(DevExeFolder(L"C:\\x.exe"), L"C:\\bin\\");
 }
 
-// {0000000N-0000-0000-0000-000000000000}
-GUID Guid(unsigned long n) { return GUID{n, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}}; }
-std::wstring Text(unsigned long n) {
-  wchar_t text[40] = {};
-  ::StringFromGUID2(Guid(n), text, 40);
-  return text;
-}
-
-TEST(DeviceClasses, OncePerDescriptionSortedByUtf8AndOnlyComplete) {
-  FakeDeviceApi api;
-  api.classes = {{Text(1), {L"System devices"}}, {Text(2), {L"P\u00e9riph\u00e9riques"}},
-                 {Text(3), {L"Disk drives"}},    {Text(4), {L"Disk drives"}},
-                 {Text(5), {std::nullopt}},      {Text(6), {L"No icon", false}},
-                 {Text(7), {L"No class name"}}};
-  api.devices = {{Guid(1)}, {Guid(2)}, {Guid(3)}, {Guid(4)}, {Guid(1)}, {Guid(5)}, {Guid(6)}, {Guid(7), false}};
-  const DeviceClasses expected = {
-      {"Disk drives", Text(4)}, {"P\xC3\xA9riph\xC3\xA9riques", Text(2)}, {"System devices", Text(1)}};
-  EXPECT_EQ(CollectDeviceClasses(), expected);
-  EXPECT_EQ(api.open, 0);
-  api.imageList = false;  // as under Wine: the icon test is left out
-  EXPECT_EQ(CollectDeviceClasses().count("No icon"), 1u);
-  api.deviceList = false;
-  EXPECT_TRUE(CollectDeviceClasses().empty());
-  EXPECT_EQ(api.open, 0);
-}
-
-TEST(DeviceClassesReal, WineListsClassesWithGuids) {
-  const auto classes = CollectDeviceClasses();
-  EXPECT_FALSE(classes.empty());
-  for (const auto& [description, guid] : classes) EXPECT_EQ(guid.size(), 38u) << description;
-}
-
-class DeviceRequests : public ::testing::Test {
+class Devices : public ::testing::Test {
  protected:
-  // The dispatcher's result; the answer's data in data_ (null when nothing was built).
   int Request(int code, Json::Value request) {
     Json::Value response;
     char* text = nullptr;
@@ -228,19 +177,45 @@ class DeviceRequests : public ::testing::Test {
     if (key) request[key] = value;
     return request;
   }
-  FakeRow& Device(const std::wstring& id, const wchar_t* classGuid, const wchar_t* status) {
+  hk::test::FakeRow& Device(const std::wstring& id, const wchar_t* classGuid, const wchar_t* status) {
     return wmi_.Results(kQuery).AddRow().Text(L"DeviceID", id).Text(L"ClassGuid", classGuid).Text(L"Status", status);
+  }
+  static unsigned Execute(const wchar_t* directory, const std::wstring& arguments, unsigned minutes = 1) {
+    std::wstring line = kStandIns + L"DevExe32.exe " + arguments;
+    return execute(directory, line.data(), nullptr, minutes, false);
   }
 
   hk::test::LogCapture log_;
   hk::test::FakeWmi wmi_;
   FakeDeviceApi api_;
+  StandInRecord record_;
   Json::Value answer_, data_;
 };
 
-TEST_F(DeviceRequests, AllDevicesListsClassesAndCounts) {
-  api_.classes[kDisk] = {L"Disk drives"};
-  api_.devices = {{GUID{0x4d36e967, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}}}};
+TEST_F(Devices, ClassesOncePerDescriptionSortedByUtf8AndOnlyComplete) {
+  api_.classes = {{1, {L"System devices"}},
+                  {2, {L"P\u00e9riph\u00e9riques"}},
+                  {3, {L"Disk drives"}},
+                  {4, {L"Disk drives"}},
+                  {5, {L""}},
+                  {6, {L"No icon", false}},
+                  {7, {L"No class name"}}};
+  api_.devices = {{1}, {2}, {3}, {4}, {1}, {5}, {6}, {7, false}};
+  const DeviceClasses expected = {{"Disk drives", L"{00000004-0000-0000-0000-000000000000}"},
+                                  {"P\xC3\xA9riph\xC3\xA9riques", L"{00000002-0000-0000-0000-000000000000}"},
+                                  {"System devices", L"{00000001-0000-0000-0000-000000000000}"}};
+  EXPECT_EQ(CollectDeviceClasses(), expected);
+  EXPECT_EQ(api_.open, 0);
+  api_.imageList = false;  // as under Wine: the icon test is left out
+  EXPECT_EQ(CollectDeviceClasses().count("No icon"), 1u);
+  api_.deviceList = false;
+  EXPECT_TRUE(CollectDeviceClasses().empty());
+  EXPECT_EQ(api_.open, 0);
+}
+
+TEST_F(Devices, AllDevicesListsClassesAndCounts) {
+  api_.classes[7] = {L"Disk drives"};
+  api_.devices = {{7}};
   Device(L"A", kDisk, L"OK");
   Device(L"B", kDisk, L"ok");
   Device(L"C", kDisk, L"Error");
@@ -249,22 +224,15 @@ TEST_F(DeviceRequests, AllDevicesListsClassesAndCounts) {
   EXPECT_TRUE(answer_.isNull());
   ASSERT_EQ(Request(10000, Asking("all_device", "WebClientID", "web-1")), 1);
   EXPECT_EQ(answer_["toolId"], 10);
-  Json::Value expected;
-  expected["DEVICE_LIST"][0]["DEVICE_NAME"] = "Disk drives";
-  expected["DEVICE_LIST"][0]["DEVICE_GUID"] = hk::ToUtf8(kDisk);
-  expected["DRIVERS_COUNT"] = 4;
-  expected["DRIVERS_ENABLE_COUNT"] = 2;
-  expected["WebClientID"] = "web-1";
-  EXPECT_EQ(data_, expected);
+  EXPECT_EQ(data_, Parse(R"({"DEVICE_LIST":[{"DEVICE_NAME":"Disk drives","DEVICE_GUID":
+      "{00000007-0000-0000-0000-000000000000}"}],"DRIVERS_COUNT":4,"DRIVERS_ENABLE_COUNT":2,"WebClientID":"web-1"})"));
   EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
 }
 
-TEST_F(DeviceRequests, FailuresGiveMarkersAndNothingForOtherRequests) {
+TEST_F(Devices, FailuresGiveMarkersAndNothingForOtherRequests) {
   wmi_.Results(kQuery).FailExecQuery();
   ASSERT_EQ(Request(10000, Asking("ALL_DEVICE")), 1);
-  EXPECT_EQ(data_["DEVICE_LIST"], "NO_DEVICES_FOUND");
-  EXPECT_FALSE(data_.isMember("DRIVERS_COUNT"));
-  EXPECT_EQ(data_["WebClientID"], "");
+  EXPECT_EQ(data_, Parse(R"({"DEVICE_LIST":"NO_DEVICES_FOUND","WebClientID":""})"));
   EXPECT_TRUE(log_.contains("DEVICE MANAGER getThisDeviceList() Failed to Enumerate...!\n"));
   ASSERT_EQ(Request(10002, Asking("GET_THS_DRIVER_INFO", "DEVICE_ID", "X")), 1);
   EXPECT_EQ(data_["DRIVER_INFO"], "NO_DRIVER_INFO_FOUND");
@@ -276,22 +244,16 @@ TEST_F(DeviceRequests, FailuresGiveMarkersAndNothingForOtherRequests) {
   EXPECT_TRUE(answer_.isNull());
 }
 
-TEST_F(DeviceRequests, MembersOfOneClass) {
+TEST_F(Devices, MembersOfOneClass) {
   Device(L"USB\\HUB\\1", L"{36fc9e60-c465-11cf-8056-444553540000}", L"OK").Text(L"Name", L"Concentrateur \u00e9");
   Device(L"ACPI\\PNP0303\\0", kDisk, L"OK").Text(L"Name", L"Disk");
-  for (const char* guid : {"36FC9E60-C465-11CF-8056-444553540000", "{36FC9E60-C465-11CF-8056-444553540000}", ""}) {
-    ASSERT_EQ(Request(10001, Asking("Get_Ths_Device", "DEVICE_GUID", guid)), 1) << guid;
-    if (guid[0] != '3') {
-      EXPECT_EQ(data_["DRIVER_LIST"], "NO_DEVICES_FOUND") << guid;
-      continue;
-    }
-    ASSERT_EQ(data_["DRIVER_LIST"].size(), 1u);
-    EXPECT_EQ(data_["DRIVER_LIST"][0]["DEVICE_ID"], "USB\\HUB\\1");
-    EXPECT_EQ(data_["DRIVER_LIST"][0]["NAME"], "Concentrateur \xC3\xA9");
-  }
+  ASSERT_EQ(Request(10001, Asking("Get_Ths_Device", "DEVICE_GUID", "36FC9E60-C465-11CF-8056-444553540000")), 1);
+  EXPECT_EQ(data_["DRIVER_LIST"], Parse(R"([{"DEVICE_ID":"USB\\HUB\\1","NAME":"Concentrateur \u00e9"}])"));
+  ASSERT_EQ(Request(10001, Asking("GET_THS_DEVICE", "DEVICE_GUID", "")), 1);
+  EXPECT_EQ(data_["DRIVER_LIST"], "NO_DEVICES_FOUND");
 }
 
-TEST_F(DeviceRequests, PropertiesByCimTypeOfTheDeviceNamedEscaped) {
+TEST_F(Devices, PropertiesByCimTypeOfTheDeviceNamedEscaped) {
   Device(L"ROOT\\OTHER\\0", kDisk, L"Error").Text(L"Name", L"other");
   Device(L"SWD\\{a}\\1", kDisk, L"OK")
       .Int32(L"Availability", 3, CIM_UINT16)
@@ -304,18 +266,10 @@ TEST_F(DeviceRequests, PropertiesByCimTypeOfTheDeviceNamedEscaped) {
   ASSERT_EQ(Request(10002,
                     Asking("GET_THS_DRIVER_INFO", "DEVICE_ID", "swdDEVMGR_SLASHDEVMGR_OPENADEVMGR_CLOSEDEVMGR_SLASH1")),
             1);
-  Json::Value expected(Json::arrayValue);
-  for (const auto& [property, value] : {std::pair{"Availability", "Running/Full Power"},
-                                        {"Caption", "Lecteur \xC3\xA9"},
-                                        {"ClassGuid", "{4D36E967-E325-11CE-BFC1-08002BE10318}"},
-                                        {"DeviceID", "SWD\\{a}\\1"},
-                                        {"Status", "OK"}}) {
-    expected.append(Json::Value(Json::objectValue));
-    expected[expected.size() - 1]["PROPERTY"] = property;
-    expected[expected.size() - 1]["VALUE"] = value;
-  }
   // SystemName throws, after the others were read: what was gathered stays.
-  EXPECT_EQ(data_["DRIVER_INFO"], expected);
+  EXPECT_EQ(data_["DRIVER_INFO"], Parse(R"([{"PROPERTY":"Availability","VALUE":"Running/Full Power"},
+      {"PROPERTY":"Caption","VALUE":"Lecteur \u00e9"},{"PROPERTY":"ClassGuid","VALUE":"{4D36E967-E325-11CE-BFC1-08002BE10318}"},
+      {"PROPERTY":"DeviceID","VALUE":"SWD\\{a}\\1"},{"PROPERTY":"Status","VALUE":"OK"}])"));
   EXPECT_TRUE(log_.contains("DEVICE MANAGER getThisDeviceDetails Exception occured ...!\n"));
   EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
   // Availability of another CIM type gives no row.
@@ -323,15 +277,9 @@ TEST_F(DeviceRequests, PropertiesByCimTypeOfTheDeviceNamedEscaped) {
   EXPECT_EQ(data_["DRIVER_INFO"][0]["PROPERTY"], "DeviceID");
 }
 
-TEST_F(DeviceRequests, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
-  const StandInRecord record;
+TEST_F(Devices, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
   const std::wstring program = kStandIns + (RunsUnderWow64() ? L"DevExe64.exe" : L"DevExe32.exe");
-  struct Row {
-    const char *action, *classGuid, *deviceId;
-    const wchar_t *status, *arguments;
-    const char* result;
-  };
-  const Row rows[] = {
+  const std::tuple<const char*, const char*, const char*, const wchar_t*, const wchar_t*, const char*> rows[] = {
       {"enable", "DEVMGR_OPENGDEVMGR_CLOSE", "RDEVMGR_SLASH0", L"OK", L" {G} R\\0 Change 1", "Success"},
       {"DISABLE", "DEVMGR_OPENGDEVMGR_CLOSE", "RDEVMGR_SLASH1", L"OK", L" {G} R\\1 Change 2", "Failed"},
       {"Disable", "G", "RDEVMGR_SLASHmy dev", L"Error", L" G \"R\\my dev\" Change 2", "Success"},
@@ -340,15 +288,16 @@ TEST_F(DeviceRequests, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
       {"reboot", "G", "RDEVMGR_SLASH4", L"OK", L" G R\\4 ", "Failed"},
   };
   size_t started = 0;
-  for (const Row& row : rows) {
-    Device(UnescapeDeviceId(hk::FromUtf8(row.deviceId)), kDisk, row.status);
-    Json::Value request = Asking("request_this_driver_action", "ACTION", row.action);
-    request["CLASS_GUID"] = row.classGuid;
-    request["DEVICE_ID"] = row.deviceId;
-    ASSERT_EQ(Request(10003, request), 1) << row.action;
-    EXPECT_EQ(data_["ACTION_NAME"], row.action);
-    EXPECT_EQ(data_["ACTION_RESULT"], row.result) << row.action;
-    EXPECT_EQ(record.Get(++started)[2], program + row.arguments) << row.action;
+  for (const auto& [action, classGuid, deviceId, status, arguments, result] : rows) {
+    Device(UnescapeDeviceId(hk::FromUtf8(deviceId)), kDisk, status);
+    Json::Value request = Asking("request_this_driver_action", "ACTION", action);
+    request["CLASS_GUID"] = classGuid;
+    request["DEVICE_ID"] = deviceId;
+    ASSERT_EQ(Request(10003, request), 1) << action;
+    EXPECT_EQ(data_["ACTION_NAME"], action);
+    EXPECT_EQ(data_["ACTION_RESULT"], result) << action;
+    const std::wstring line = record_.Line(++started);
+    EXPECT_EQ(line.substr(line.rfind(L'\t') + 1), program + arguments) << action;
   }
   EXPECT_EQ(api_.sleeps, std::vector<DWORD>(std::size(rows), 3000));
   // A program that cannot start: "Failed" without waiting.
@@ -362,68 +311,47 @@ TEST_F(DeviceRequests, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
   EXPECT_TRUE(log_.contains("InitiateDevExe : DevExe not invoked \n"));
 }
 
-class ChildProcessRunner : public ::testing::Test {
- protected:
-  static unsigned Execute(const wchar_t* directory, const std::wstring& arguments, unsigned minutes = 1) {
-    std::wstring line = kStandIns + L"DevExe32.exe " + arguments;
-    return execute(directory, line.data(), nullptr, minutes, false);
-  }
-  static std::filesystem::path Current() { return std::filesystem::current_path(); }
-
-  hk::test::LogCapture log_;
-  StandInRecord record_;
-  const std::wstring event_ = L"Local\\hk-runner-" + std::to_wstring(::GetCurrentProcessId());
-  const hk::unique_handle release_{::CreateEventW(nullptr, TRUE, FALSE, event_.c_str())};
-};
-
-TEST_F(ChildProcessRunner, ExitCodesPassAndTheFilterTurnsSuccessCodesToZero) {
-  for (const unsigned code : {0u, 1508u, 1641u, 3010u}) EXPECT_EQ(hk::FilterExecuteResult(code), 0u) << code;
-  for (const unsigned code : {5u, 258u, 3011u}) EXPECT_EQ(hk::FilterExecuteResult(code), code) << code;
-  EXPECT_EQ(Execute(nullptr, L"--exit 5"), 5u);
-  EXPECT_TRUE(log_.contains("execute : Exit code for the application : 5 \n")) << log_.text();
-  std::wstring line = kStandIns + L"DevExe32.exe --exit 1641";
-  EXPECT_EQ(hk::ExecuteFiltered(nullptr, line.data(), 1, false), 0u);
-}
-
-TEST_F(ChildProcessRunner, WithoutLimitTheChildIsNotAwaited) {
-  ASSERT_EQ(Execute(nullptr, L"--wait " + event_, 0), 0u);
-  // The child cannot end before the event is set, so execute returned first.
-  const hk::unique_handle child(::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(record_.Get(1)[0])));
-  ASSERT_TRUE(child);
-  EXPECT_EQ(::WaitForSingleObject(child.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  ::SetEvent(release_.get());
-  EXPECT_EQ(record_.Get(2)[0], L"done");
-}
-
-TEST_F(ChildProcessRunner, ChildOutlivingItsLimitIsEndedWith258) {
+TEST_F(Devices, RunnerAwaitsNoChildWithoutLimitAndEndsOneOutlivingItsLimitWith258) {
+  const std::wstring event = L"Local\\hk-runner-" + std::to_wstring(::GetCurrentProcessId());
+  const hk::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
+  ASSERT_EQ(Execute(nullptr, L"--wait " + event, 0), 0u);
+  const hk::unique_handle free(::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(record_.Line(1))));
   unsigned result = 0;
   std::thread runner([&] {
-    std::wstring line = kStandIns + L"DevExe32.exe --wait " + event_;
+    std::wstring line = kStandIns + L"DevExe32.exe --wait " + event;
     result = hk::ExecuteWithMinute(nullptr, line.data(), 1, false, 4000);
   });
-  const hk::unique_handle child(
-      ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, std::stoul(record_.Get(1)[0])));
+  const hk::unique_handle limited(
+      ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, std::stoul(record_.Line(2))));
   runner.join();
   EXPECT_EQ(result, 258u);
-  ASSERT_TRUE(child);
-  ASSERT_EQ(::WaitForSingleObject(child.get(), 20000), WAIT_OBJECT_0);
+  ASSERT_TRUE(free && limited);
+  // The child without limit cannot end before the event is set, so execute returned first.
+  EXPECT_EQ(::WaitForSingleObject(free.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_EQ(::WaitForSingleObject(limited.get(), 20000), WAIT_OBJECT_0);
   DWORD exitCode = 99;
-  ::GetExitCodeProcess(child.get(), &exitCode);
+  ::GetExitCodeProcess(limited.get(), &exitCode);
   EXPECT_EQ(exitCode, 0u);  // TerminateProcess's, not the stand-in's own 99
   EXPECT_TRUE(log_.contains("as time is exceeded 1 Minutes \n")) << log_.text();
   EXPECT_TRUE(log_.contains("execute : The process has been successfully terminated ..! \n"));
+  ::SetEvent(release.get());
+  EXPECT_EQ(record_.Line(3), L"done");
 }
 
-TEST_F(ChildProcessRunner, WorkingDirectoryIsUsedThenRestoredAndFailuresGiveTheSystemError) {
+TEST_F(Devices, RunnerPassesExitCodesAndSystemErrorsAndRestoresTheWorkingDirectory) {
+  for (const unsigned code : {0u, 1508u, 1641u, 3010u}) EXPECT_EQ(hk::FilterExecuteResult(code), 0u) << code;
+  for (const unsigned code : {5u, 258u, 3011u}) EXPECT_EQ(hk::FilterExecuteResult(code), code) << code;
+  std::wstring line = kStandIns + L"DevExe32.exe --exit 1641";
+  EXPECT_EQ(hk::ExecuteFiltered(nullptr, line.data(), 1, false), 0u);
   const hk::test::ScratchDir work;
-  const std::filesystem::path before = Current();
-  EXPECT_EQ(Execute(work.path().c_str(), L"--exit 0"), 0u);
-  EXPECT_EQ(record_.Get(1)[1], work.path().wstring());
-  EXPECT_EQ(Current(), before);
+  const std::filesystem::path before = std::filesystem::current_path();
+  EXPECT_EQ(Execute(work.path().c_str(), L"--exit 5"), 5u);
+  EXPECT_TRUE(log_.contains("execute : Exit code for the application : 5 \n")) << log_.text();
+  EXPECT_NE(record_.Line(2).find(L"\t" + work.path().wstring() + L"\t"), std::wstring::npos) << record_.Line(2);
   const std::wstring missing = (work.path() / L"missing").wstring();
   EXPECT_EQ(Execute(missing.c_str(), L"--exit 0"), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
   EXPECT_TRUE(log_.contains("execute : Failed to set the WorkingDirectory " + hk::ToUtf8(missing)));
-  EXPECT_EQ(Current(), before);
+  EXPECT_EQ(std::filesystem::current_path(), before);
   std::wstring none = (work.path() / L"none.exe").wstring();
   EXPECT_EQ(execute(nullptr, none.data(), nullptr, 0, false), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
   EXPECT_TRUE(log_.contains("execute : Failed to Create the Process for the application \n"));

@@ -1,7 +1,6 @@
 // Tool 6 through its dispatcher: groups from the fake WMI; local groups,
-// members and users kept in memory and served through the tool's NetApi table
-// (Wine keeps none of them) with NetApiBufferAllocate buffers holding the
-// texts and SIDs, ERROR_MORE_DATA paging of the users and the system's codes.
+// members and users kept in memory behind the tool's NetApi table (Wine keeps
+// none of them), handed out in NetApiBufferAllocate buffers, the users paged.
 #include <windows.h>
 #include <lm.h>
 #include <sddl.h>
@@ -14,18 +13,17 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/messages.h"
+#include "infra/win_resource.h"
 #include "support/fake_wmi.h"
-#include "groups/fake_netapi.h"
 #include "tools/groups/group_api.h"
 #include "tools/groups/groups.h"
 #include "wmi/wmi_test_support.h"
 
 namespace {
-
-using hk::test::FakeNetApi;
 
 constexpr const wchar_t* kGroupQuery = L"SELECT * FROM Win32_Group Where LocalAccount = True";
 
@@ -35,9 +33,105 @@ Json::Value Parse(const std::string& text) {
   return value;
 }
 
+// Stands in the tool's table while it lives: entries in NetApiBufferAllocate
+// buffers (their texts and SIDs stay the fake's), the system's codes.
+class FakeGroupApi {
+ public:
+  struct Account {
+    const wchar_t* sid;  // one that does not convert is handed out as a null SID
+    SID_NAME_USE usage = SidTypeUser;
+    std::optional<std::wstring> comment = {};  // set: NetUserGetInfo knows the account
+  };
+  struct User {
+    std::wstring name;
+    DWORD last_logon = 0, acct_expires = TIMEQ_FOREVER;
+  };
+  std::map<std::wstring, Account> accounts;                  // by "domain\name"
+  std::map<std::wstring, std::vector<std::wstring>> groups;  // group -> member names, in order
+  std::vector<User> users;
+  NET_API_STATUS status = NERR_Success;  // what a change answers
+  std::wstring change;                   // the last one: "add <group> <account>", "new <group> <comment>", ...
+  int failing_page = -1;                 // this user page (from 0) answers ERROR_ACCESS_DENIED
+  int user_pages = 0;                    // NetUserEnum calls served
+
+  FakeGroupApi() {
+    self_ = this;
+    hk::groups::g_groupApi = {GetMembers, GetUser, Members<true>, Members<false>, AddGroup, DelGroup, EnumUsers};
+  }
+  ~FakeGroupApi() { hk::groups::g_groupApi = hk::groups::kSystemGroupApi; }
+
+ private:
+  static inline FakeGroupApi* self_ = nullptr;
+  std::vector<hk::unique_hlocal> sids_;
+
+  template <typename Entry>
+  static Entry* Allocate(size_t count, LPBYTE* buffer) {
+    ::NetApiBufferAllocate(static_cast<DWORD>(count * sizeof(Entry)), reinterpret_cast<LPVOID*>(buffer));
+    return static_cast<Entry*>(std::memset(*buffer, 0, count * sizeof(Entry)));
+  }
+  static NET_API_STATUS WINAPI GetMembers(LPCWSTR, LPCWSTR group, DWORD level, LPBYTE* buffer, DWORD, LPDWORD read,
+                                          LPDWORD total, PDWORD_PTR) {
+    const auto found = self_->groups.find(group);
+    if (level != 2) return ERROR_INVALID_LEVEL;
+    if (found == self_->groups.end()) return NERR_GroupNotFound;
+    auto* entry = Allocate<LOCALGROUP_MEMBERS_INFO_2>(found->second.size(), buffer);
+    for (std::wstring& name : found->second) {
+      PSID sid = nullptr;
+      ::ConvertStringSidToSidW(self_->accounts[name].sid, &sid);
+      *entry++ = {self_->sids_.emplace_back(sid).get(), self_->accounts[name].usage, name.data()};
+    }
+    *read = *total = static_cast<DWORD>(found->second.size());
+    return NERR_Success;
+  }
+  static NET_API_STATUS WINAPI GetUser(LPCWSTR, LPCWSTR name, DWORD level, LPBYTE* buffer) {
+    const auto found = self_->accounts.find(name);
+    if (level != 1) return ERROR_INVALID_LEVEL;
+    if (found == self_->accounts.end() || !found->second.comment) return NERR_UserNotFound;
+    Allocate<USER_INFO_1>(1, buffer)->usri1_comment = found->second.comment->data();
+    return NERR_Success;
+  }
+  template <bool add>
+  static NET_API_STATUS WINAPI Members(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE buffer, DWORD count) {
+    if (server || level != 3 || count != 1) return ERROR_INVALID_PARAMETER;
+    const wchar_t* account = reinterpret_cast<LOCALGROUP_MEMBERS_INFO_3*>(buffer)->lgrmi3_domainandname;
+    self_->change = (add ? L"add " : L"del ") + std::wstring(group) + L" " + account;
+    return self_->status;
+  }
+  static NET_API_STATUS WINAPI AddGroup(LPCWSTR server, DWORD level, LPBYTE buffer, LPDWORD) {
+    const auto* info = reinterpret_cast<LOCALGROUP_INFO_1*>(buffer);
+    if (server || level != 1) return ERROR_INVALID_PARAMETER;
+    self_->change = L"new " + std::wstring(info->lgrpi1_name) + L" " + (info->lgrpi1_comment ?: L"(none)");
+    return self_->status;
+  }
+  static NET_API_STATUS WINAPI DelGroup(LPCWSTR server, LPCWSTR group) {
+    self_->change = L"drop " + std::wstring(group);
+    return server ? ERROR_INVALID_PARAMETER : self_->status;
+  }
+  // 100 users a page, as a small preferred length would give.
+  static NET_API_STATUS WINAPI EnumUsers(LPCWSTR, DWORD level, DWORD filter, LPBYTE* buffer, DWORD, LPDWORD read,
+                                         LPDWORD total, LPDWORD resume) {
+    static wchar_t home[] = L"C:\\Home", note[] = L"note";
+    if (level != 2 || filter != FILTER_NORMAL_ACCOUNT) return ERROR_INVALID_LEVEL;
+    if (self_->user_pages++ == self_->failing_page) return ERROR_ACCESS_DENIED;
+    const size_t first = *resume, count = std::min<size_t>(100, self_->users.size() - first);
+    auto* entry = Allocate<USER_INFO_2>(count, buffer);
+    for (size_t i = first; i < first + count; ++i, ++entry) {
+      User& user = self_->users[i];
+      entry->usri2_name = user.name.data();
+      entry->usri2_home_dir = home;
+      entry->usri2_comment = note;
+      entry->usri2_last_logon = user.last_logon;
+      entry->usri2_acct_expires = user.acct_expires;
+    }
+    *read = static_cast<DWORD>(count);
+    *total = static_cast<DWORD>(self_->users.size());
+    *resume = static_cast<DWORD>(first + count);
+    return *resume < self_->users.size() ? ERROR_MORE_DATA : NERR_Success;
+  }
+};
+
 class Groups : public hk::test::WmiLogTest {
  protected:
-  // The response the dispatcher built, or null when it built none.
   Json::Value Serve(int code, const std::string& data) {
     Json::Value request = Parse(data), response_data;
     char* text = nullptr;
@@ -48,30 +142,27 @@ class Groups : public hk::test::WmiLogTest {
     EXPECT_EQ(answer["responseData"], response_data);
     EXPECT_EQ(answer["responseCode"], code + 300) << answer;
     EXPECT_EQ(answer["toolId"], 6);
-    return answer;
+    return answer["responseData"];
   }
 
   hk::test::FakeWmi wmi_;
-  FakeNetApi net_;
+  FakeGroupApi net_;
   int result_ = -1;
 };
 
 TEST_F(Groups, ListCarriesEveryKindOfMember) {
-  net_.Account(L"HOST\\alice", L"S-1-5-21-1-2-3-1001", SidTypeUser).comment = L"Front desk";
-  net_.Account(L"HOST\\Team", L"S-1-5-21-1-2-3-1002", SidTypeGroup);
-  net_.Account(L"NT AUTHORITY\\INTERACTIVE", L"S-1-5-4", SidTypeWellKnownGroup);
-  net_.Account(L"BUILTIN\\Users", L"S-1-5-32-545", SidTypeAlias);
-  net_.Account(L"HOST\\ghost", L"S-1-5-21-1-2-3-1003", SidTypeDeletedAccount).sid[0] = 9;  // bad revision
-  net_.Account(L"HOST\\J\u00f6rg", L"S-1-5-21-1-2-3-1004", SidTypeUser).comment = L"Stra\u00dfe";
-  net_.groups[L"Administrators"] = {L"HOST\\alice", L"HOST\\Team", L"NT AUTHORITY\\INTERACTIVE", L"BUILTIN\\Users"};
+  net_.accounts = {{L"HOST\\alice", {L"S-1-5-21-1-2-3-1001", SidTypeUser, L"Front desk"}},
+                   {L"HOST\\Team", {L"S-1-5-21-1-2-3-1002", SidTypeGroup}},
+                   {L"HOST\\Helpers", {L"S-1-5-?", SidTypeAlias}},
+                   {L"HOST\\J\u00f6rg", {L"S-1-5-21-1-2-3-1004", SidTypeUser, L"Stra\u00dfe"}}};
+  net_.groups[L"Administrators"] = {L"HOST\\alice", L"HOST\\Team"};
   net_.groups[L"Empty"] = {};
-  net_.groups[L"G\u00e4ste"] = {L"HOST\\ghost", L"HOST\\J\u00f6rg"};
+  net_.groups[L"G\u00e4ste"] = {L"HOST\\Helpers", L"HOST\\J\u00f6rg"};
   auto& rows = wmi_.Results(kGroupQuery);
   rows.AddRow()
       .Text(L"Caption", L"HOST\\Administrators")
       .Text(L"Description", L"Admins")
       .Text(L"Status", L"OK")
-      .Bool(L"LocalAccount", true)
       .Text(L"SID", L"S-1-5-32-544")
       .UInt8(L"SIDType", 4)
       .Text(L"Domain", L"HOST")
@@ -79,125 +170,94 @@ TEST_F(Groups, ListCarriesEveryKindOfMember) {
   rows.AddNullObject();
   rows.AddRow().Text(L"Name", L"Empty").Null(L"Description", CIM_STRING).Int32(L"SIDType", 0x104);
   rows.AddRow().Text(L"Name", L"G\u00e4ste");
-
-  const Json::Value answer = Serve(6000, R"({"Groups":"all_groups"})");
-  EXPECT_EQ(answer["responseData"], Parse(R"({"groups":[
+  EXPECT_EQ(Serve(6000, R"({"Groups":"all_groups"})"), Parse(R"({"groups":[
     {"CAPTION":"HOST\\Administrators","DESCRIPTION":"Admins","STATUS":"OK","SID":"S-1-5-32-544","SIDType":"4",
      "DOMAIN":"HOST","NAME":"Administrators","GROUP_ID":"0","MEMBERS":[
       {"MEMBER_ID":"0","SID":"S-1-5-21-1-2-3-1001","NAME":"HOST\\alice","DESCRIPTION":"Front desk","MEMBER_TYPE":"User"},
-      {"MEMBER_ID":"1","SID":"S-1-5-21-1-2-3-1002","NAME":"HOST\\Team","DESCRIPTION":"--","MEMBER_TYPE":"Group"},
-      {"MEMBER_ID":"2","SID":"S-1-5-4","NAME":"NT AUTHORITY\\INTERACTIVE","DESCRIPTION":"--","MEMBER_TYPE":"Group"},
-      {"MEMBER_ID":"3","SID":"S-1-5-32-545","NAME":"BUILTIN\\Users","DESCRIPTION":"--","MEMBER_TYPE":"Others"}]},
+      {"MEMBER_ID":"1","SID":"S-1-5-21-1-2-3-1002","NAME":"HOST\\Team","DESCRIPTION":"--","MEMBER_TYPE":"Group"}]},
     {"NAME":"Empty","SIDType":"4","GROUP_ID":"1","MEMBERS":null},
     {"NAME":"G\u00e4ste","GROUP_ID":"2","MEMBERS":[
-      {"MEMBER_ID":"0","NAME":"HOST\\ghost","DESCRIPTION":"--","MEMBER_TYPE":"Others"},
+      {"MEMBER_ID":"0","NAME":"HOST\\Helpers","DESCRIPTION":"--","MEMBER_TYPE":"Others"},
       {"MEMBER_ID":"1","SID":"S-1-5-21-1-2-3-1004","NAME":"HOST\\J\u00f6rg","DESCRIPTION":"Stra\u00dfe",
        "MEMBER_TYPE":"User"}]}]})"));
-  EXPECT_EQ(result_, 1);
   EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
   EXPECT_TRUE(Logged("GroupDetails::GetGroupDetails() Finished....!")) << Log();
 }
 
-TEST_F(Groups, WithoutAListTheAnswerIsNoGroupsFound) {
-  wmi_.Results(kGroupQuery).AddRow().Text(L"Name", L"Administrators");
-  for (const char* data : {R"({"Groups":"Administrators"})", "{}", R"({"Groups":5})"}) {
-    EXPECT_EQ(Serve(6000, data)["responseData"], Parse(R"({"groups":"no_Groups_found"})")) << data;
+TEST_F(Groups, ListFailuresKeepTheRowsBeforeOrAnswerNoGroupsFound) {
+  wmi_.Results(kGroupQuery).AddRow().Text(L"Name", L"first");
+  wmi_.Results(kGroupQuery).AddRow().Text(L"Name", L"second").ThrowOnGet(L"Domain");
+  for (const char* data : {R"({"Groups":"Administrators"})", R"({"Groups":5})"}) {
+    EXPECT_EQ(Serve(6000, data), Parse(R"({"groups":"no_Groups_found"})")) << data;
   }
   EXPECT_TRUE(wmi_.queries().empty());
-  wmi_.Fail(hk::test::FakeWmiStep::kConnectServer);
-  EXPECT_EQ(Serve(6000, R"({"Groups":"All_Groups"})")["responseData"]["groups"], "no_Groups_found");
-}
-
-TEST_F(Groups, ExceptionInARowKeepsTheRowsBefore) {
-  auto& rows = wmi_.Results(kGroupQuery);
-  rows.AddRow().Text(L"Name", L"first");
-  rows.AddRow().Text(L"Name", L"second").ThrowOnGet(L"Domain");
-  const Json::Value groups = Serve(6000, R"({"Groups":"All_Groups"})")["responseData"]["groups"];
-  ASSERT_EQ(groups.size(), 1u);
-  EXPECT_EQ(groups[0]["NAME"], "first");
+  const Json::Value groups = Serve(6000, R"({"Groups":"All_Groups"})")["groups"];
+  EXPECT_TRUE(groups.size() == 1 && groups[0]["NAME"] == "first") << groups;
   EXPECT_TRUE(Logged("GroupDetails::getGroupDetails() Exception occured ...!")) << Log();
   EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
+  wmi_.Fail(hk::test::FakeWmiStep::kConnectServer);
+  EXPECT_EQ(Serve(6000, R"({"Groups":"All_Groups"})")["groups"], "no_Groups_found");
 }
 
-TEST_F(Groups, MemberAndGroupActionsAnswerWithTheRemarkTables) {
-  net_.Account(L"HOST\\bob", L"S-1-5-21-1-2-3-1001", SidTypeUser);
-  net_.Account(L"H\u00d6ST\\J\u00f6rg", L"S-1-5-21-1-2-3-1002", SidTypeUser);
-  net_.groups[L"Users"] = {};
-  net_.groups[L"G\u00e4ste"] = {};
+TEST_F(Groups, MemberAndGroupActionsPassTheNamesAndAnswerWithTheRemarkTables) {
   const char* kAdded = "Success fully added this group Member";
-  const char* kNoGroup = "The local group specified by the groupname parameter does not exist.";
   const char* kNoAccount = "AccountName Empty or Null";
-  struct Step {
-    int code;
-    std::string request, group, domain, user;
-    NET_API_STATUS forced;  // what the change answers, when set
-    const char *name, *result, *remarks;
-  };
-  const std::vector<Step> steps = {
-      {6001, "add", "Users", "HOST", "bob", 0, "AddMember", "Success", kAdded},
-      {6001, "Add", "Users", "HOST", "bob", 0, "AddMember", "Failed",
+  // The request's "request", "Groups", "domainName" and "userName"; what the system answers; the change it
+  // was asked for; the answer's "actionName", "actionResult" and "remarks".
+  const std::tuple<int, std::string, NET_API_STATUS, const wchar_t*, const char*, const char*, const char*> steps[] = {
+      {6001, R"("add","Users","HOST","bob")", 0, L"add Users HOST\\bob", "AddMember", "Success", kAdded},
+      {6001, R"("Add","Users","HOST","bob")", 1378, L"add Users HOST\\bob", "AddMember", "Failed",
        "One or more of the members specified were already members of the local group. No new members were added."},
-      {6001, "Delete", "Users", "HOST", "bob", 0, "DelMember", "Success", "Success fully deleted this group Member"},
-      {6001, "del", "Users", "HOST", "nobody", 0, "DelMember", "Failed",
-       "One or more of the members specified do not exist. Therefore, no new members were deleted."},
-      {6001, "ADD", "Nowhere", "HOST", "bob", 0, "AddMember", "Failed", kNoGroup},
-      {6001, "add", "Users", "", "bob", 0, "AddMember", "Failed", kNoAccount},
-      {6001, "", "Users", "HOST", "", 0, "DelMember", "Failed", kNoAccount},
-      {6001, "add", "G\xC3\xA4ste", "H\xC3\x96ST", "J\xC3\xB6rg", 0, "AddMember", "Success", kAdded},
-      {6001, "add", "Users", "HOST", "bob", 5, "AddMember", "Failed",
-       "The user does not have access to the requested information."},
-      {6002, "add", "Helpers", "", "", 0, "AddGroup", "Success", "Success fully added this group"},
-      {6002, "Add", "Helpers", "", "", 0, "AddGroup", "Failed", "The specified local group already exists."},
-      {6002, "Delete", "Helpers", "", "", 0, "DelGroup", "Success", "Success fully deleted this group"},
-      {6002, "del", "Helpers", "", "", 0, "DelGroup", "Failed", kNoGroup},
-      {6002, "", "Helpers", "", "", 1376, "DelGroup", "Failed", "The specified local group does not exist."},
-      {6002, "add", "Helpers", "", "", 5, "AddGroup", "Failed",
-       "The caller does not have the appropriate access to complete the operation."},
+      {6001, R"("del","Users","HOST","bob")", 1378, L"del Users HOST\\bob", "DelMember", "Failed",
+       "One or more of the members specified were already members of the local group. No new members were deleted."},
+      {6001, R"("add","Users","","bob")", 0, L"", "AddMember", "Failed", kNoAccount},
+      {6001, R"("","Users","HOST","")", 0, L"", "DelMember", "Failed", kNoAccount},
+      {6001, R"("add","G\u00e4ste","H\u00d6ST","J\u00f6rg")", 0, L"add G\u00e4ste H\u00d6ST\\J\u00f6rg", "AddMember",
+       "Success", kAdded},
+      {6002, R"("add","Helpers","","")", 0, L"new Helpers Help desk", "AddGroup", "Success",
+       "Success fully added this group"},
+      {6002, R"("Add","Helpers","","")", 1379, L"new Helpers Help desk", "AddGroup", "Failed",
+       "The specified local group already exists."},
+      {6002, R"("del","Helpers","","")", 2220, L"drop Helpers", "DelGroup", "Failed",
+       "The local group specified by the groupname parameter does not exist."},
   };
-  for (const Step& s : steps) {
-    net_.forced = s.forced;
-    const std::string data = R"({"Description":"Help desk","request":")" + s.request + R"(","Groups":")" + s.group +
-                             R"(","domainName":")" + s.domain + R"(","userName":")" + s.user + "\"}";
-    EXPECT_EQ(Serve(s.code, data)["responseData"],
-              Parse(std::string(R"({"actionName":")") + s.name + R"(","actionResult":")" + s.result +
-                    R"(","remarks":")" + s.remarks + "\"}"))
-        << s.code << " " << data;
+  for (const auto& [code, fields, status, change, name, result, remarks] : steps) {
+    const Json::Value values = Parse("[" + fields + "]");
+    Json::Value request;
+    request["Description"] = "Help desk";
+    int i = 0;
+    for (const char* key : {"request", "Groups", "domainName", "userName"}) request[key] = values[i++];
+    net_.status = status;
+    net_.change.clear();
+    EXPECT_EQ(Serve(code, request.toStyledString()),
+              Parse(std::string(R"({"actionName":")") + name + R"(","actionResult":")" + result + R"(","remarks":")" +
+                    remarks + "\"}"))
+        << fields;
+    EXPECT_EQ(net_.change, change) << fields;
   }
-  EXPECT_EQ(net_.groups[L"G\u00e4ste"], std::vector<std::wstring>{L"H\u00d6ST\\J\u00f6rg"});
-  EXPECT_EQ(net_.comments[L"Helpers"], L"Help desk");
 }
 
-TEST_F(Groups, UsersArePagedAndNumberedAcrossPages) {
-  for (int i = 0; i < 250; ++i)
-    net_.users.push_back({L"user" + std::to_wstring(i), L"C:\\Users\\u" + std::to_wstring(i), L"", 1700000000u + i});
-  net_.users[1].last_logon = 0;
-  net_.users[1].acct_expires = 0x80000000u;
-  net_.users[249].name = L"J\u00f6rg";
-  const Json::Value answer = Serve(6003, R"({"request":"GETUSERS"})")["responseData"];
+TEST_F(Groups, UsersArePagedAFailingPageKeepsThePagesBeforeAndOtherRequestsBuildNothing) {
+  for (int i = 0; i < 250; ++i) net_.users.push_back({L"user" + std::to_wstring(i), 1700000000u + i});
+  net_.users[1] = {L"J\u00f6rg", 0, 0x80000000u};
+  const Json::Value answer = Serve(6003, R"({"request":"GETUSERS"})");
   EXPECT_EQ(net_.user_pages, 3);
   EXPECT_EQ(answer["actionName"], "getUsers");
   const Json::Value& users = answer["users"];
   ASSERT_EQ(users.size(), 250u);
   EXPECT_EQ(users[100]["USER_NAME"], "user100");  // the second page's first
-  EXPECT_EQ(users[0], Parse(R"({"USER_NAME":"user0","HOME_DIRECTORY":"C:\\Users\\u0","DESCRIPTION":"",
+  EXPECT_EQ(users[0], Parse(R"({"USER_NAME":"user0","HOME_DIRECTORY":"C:\\Home","DESCRIPTION":"note",
                                 "LAST_LOGON":"1700000000","ACCT_EXPIRES":"-1"})"));
-  EXPECT_EQ(users[1]["LAST_LOGON"], "0");
-  EXPECT_EQ(users[1]["ACCT_EXPIRES"], "-2147483648");
-  EXPECT_EQ(users[249]["USER_NAME"], "J\u00f6rg");
-
-  // A failing page ends the list with what the pages before it gave.
+  EXPECT_EQ(users[1], Parse(R"({"USER_NAME":"J\u00f6rg","HOME_DIRECTORY":"C:\\Home","DESCRIPTION":"note",
+                                "LAST_LOGON":"0","ACCT_EXPIRES":"-2147483648"})"));
   net_.user_pages = 0;
   net_.failing_page = 1;
-  EXPECT_EQ(Serve(6003, R"({"request":"getUsers"})")["responseData"]["users"].size(), 100u);
-}
-
-TEST_F(Groups, CodesWithoutWorkBuildNothing) {
-  for (const auto& [code, data] : std::vector<std::pair<int, const char*>>{
-           {6003, R"({"request":"list"})"}, {6003, "null"}, {6004, "{}"}, {6299, R"({"request":"getUsers"})"}}) {
-    EXPECT_TRUE(Serve(code, data).isNull()) << code << " " << data;
+  EXPECT_EQ(Serve(6003, R"({"request":"getUsers"})")["users"].size(), 100u);
+  for (const auto& [code, data] : {std::pair{6003, R"({"request":"list"})"}, {6003, "null"}, {6004, "{}"}}) {
+    EXPECT_TRUE(Serve(code, data).isNull()) << code << " " << data;  // nothing to do: nothing built
     EXPECT_EQ(result_, 1) << code;
   }
-  EXPECT_EQ(net_.user_pages, 0);
+  EXPECT_EQ(net_.user_pages, 2);
 }
 
 }  // namespace
