@@ -52,28 +52,6 @@ bool RunsUnderWow64() {  // asked without the code under test: a 32-bit program 
   return sizeof(void*) == 4 && native.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
 }
 
-// What the stand-in appends while this lives: "<pid>\t<directory>\t<command line>" lines.
-class StandInRecord {
- public:
-  StandInRecord() { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", path_.c_str()); }
-  ~StandInRecord() { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", nullptr); }
-  // The count-th line (from 1), once there is one (waits up to 30 s).
-  std::wstring Line(size_t count) const {
-    std::vector<std::wstring> lines;
-    for (int i = 0; i < 300 && lines.size() < count; ++i, ::Sleep(lines.size() < count ? 100 : 0)) {
-      lines.clear();
-      std::ifstream in(path_, std::ios::binary);
-      for (std::string line; std::getline(in, line);) lines.push_back(hk::FromUtf8(line));
-    }
-    EXPECT_GE(lines.size(), count) << "the stand-in did not record";
-    return lines.size() < count ? std::wstring() : lines[count - 1];
-  }
-
- private:
-  hk::test::ScratchDir dir_;
-  std::filesystem::path path_ = dir_.path() / L"record.txt";
-};
-
 // SetupAPI's class list (Wine has no class image list), classes told apart by
 // their GUID's first field, put in the tool's table while the fake lives. The
 // pause after a device action is recorded, not slept.
@@ -161,6 +139,19 @@ TEST(DeviceRender, EscapedIdentifiersAndTheProgramFolder) {
 
 class Devices : public ::testing::Test {
  protected:
+  Devices() { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", record_.c_str()); }
+  ~Devices() override { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", nullptr); }
+  // The count-th line (from 1) the stand-in appended, once there is one (waits up to 30 s).
+  std::wstring Recorded(size_t count) const {
+    std::vector<std::wstring> lines;
+    for (int i = 0; i < 300 && lines.size() < count; ++i, ::Sleep(lines.size() < count ? 100 : 0)) {
+      lines.clear();
+      std::ifstream in(record_, std::ios::binary);
+      for (std::string line; std::getline(in, line);) lines.push_back(hk::FromUtf8(line));
+    }
+    EXPECT_GE(lines.size(), count) << "the stand-in did not record";
+    return lines.size() < count ? std::wstring() : lines[count - 1];
+  }
   int Request(int code, Json::Value request) {
     Json::Value response;
     char* text = nullptr;
@@ -180,15 +171,16 @@ class Devices : public ::testing::Test {
   hk::test::FakeRow& Device(const std::wstring& id, const wchar_t* classGuid, const wchar_t* status) {
     return wmi_.Results(kQuery).AddRow().Text(L"DeviceID", id).Text(L"ClassGuid", classGuid).Text(L"Status", status);
   }
-  static unsigned Execute(const wchar_t* directory, const std::wstring& arguments, unsigned minutes = 1) {
+  static unsigned Execute(const std::wstring& arguments, unsigned minutes = 1) {
     std::wstring line = kStandIns + L"DevExe32.exe " + arguments;
-    return execute(directory, line.data(), nullptr, minutes, false);
+    return execute(nullptr, line.data(), nullptr, minutes, false);
   }
 
   hk::test::LogCapture log_;
   hk::test::FakeWmi wmi_;
   FakeDeviceApi api_;
-  StandInRecord record_;
+  hk::test::ScratchDir scratch_;
+  std::filesystem::path record_ = scratch_.path() / L"record.txt";
   Json::Value answer_, data_;
 };
 
@@ -296,7 +288,7 @@ TEST_F(Devices, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
     ASSERT_EQ(Request(10003, request), 1) << action;
     EXPECT_EQ(data_["ACTION_NAME"], action);
     EXPECT_EQ(data_["ACTION_RESULT"], result) << action;
-    const std::wstring line = record_.Line(++started);
+    const std::wstring line = Recorded(++started);
     EXPECT_EQ(line.substr(line.rfind(L'\t') + 1), program + arguments) << action;
   }
   EXPECT_EQ(api_.sleeps, std::vector<DWORD>(std::size(rows), 3000));
@@ -311,18 +303,28 @@ TEST_F(Devices, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
   EXPECT_TRUE(log_.contains("InitiateDevExe : DevExe not invoked \n"));
 }
 
-TEST_F(Devices, RunnerAwaitsNoChildWithoutLimitAndEndsOneOutlivingItsLimitWith258) {
+TEST_F(Devices, RunnerPassesExitCodesAwaitsNoChildWithoutLimitAndEndsOneOutlivingItsLimitWith258) {
+  for (const unsigned code : {0u, 1508u, 1641u, 3010u}) EXPECT_EQ(hk::FilterExecuteResult(code), 0u) << code;
+  for (const unsigned code : {5u, 258u, 3011u}) EXPECT_EQ(hk::FilterExecuteResult(code), code) << code;
+  std::wstring line = kStandIns + L"DevExe32.exe --exit 1641";
+  EXPECT_EQ(hk::ExecuteFiltered(nullptr, line.data(), 1, false), 0u);
+  EXPECT_EQ(Execute(L"--exit 5"), 5u);
+  EXPECT_TRUE(log_.contains("execute : Exit code for the application : 5 \n")) << log_.text();
+  std::wstring none = kStandIns + L"none.exe";
+  EXPECT_EQ(execute(nullptr, none.data(), nullptr, 0, false), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(log_.contains("execute : Failed to Create the Process for the application \n"));
+
   const std::wstring event = L"Local\\hk-runner-" + std::to_wstring(::GetCurrentProcessId());
   const hk::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
-  ASSERT_EQ(Execute(nullptr, L"--wait " + event, 0), 0u);
-  const hk::unique_handle free(::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(record_.Line(1))));
+  ASSERT_EQ(Execute(L"--wait " + event, 0), 0u);
+  const hk::unique_handle free(::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(Recorded(3))));
   unsigned result = 0;
   std::thread runner([&] {
-    std::wstring line = kStandIns + L"DevExe32.exe --wait " + event;
+    line = kStandIns + L"DevExe32.exe --wait " + event;
     result = hk::ExecuteWithMinute(nullptr, line.data(), 1, false, 4000);
   });
   const hk::unique_handle limited(
-      ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, std::stoul(record_.Line(2))));
+      ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, std::stoul(Recorded(4))));
   runner.join();
   EXPECT_EQ(result, 258u);
   ASSERT_TRUE(free && limited);
@@ -335,27 +337,7 @@ TEST_F(Devices, RunnerAwaitsNoChildWithoutLimitAndEndsOneOutlivingItsLimitWith25
   EXPECT_TRUE(log_.contains("as time is exceeded 1 Minutes \n")) << log_.text();
   EXPECT_TRUE(log_.contains("execute : The process has been successfully terminated ..! \n"));
   ::SetEvent(release.get());
-  EXPECT_EQ(record_.Line(3), L"done");
-}
-
-TEST_F(Devices, RunnerPassesExitCodesAndSystemErrorsAndRestoresTheWorkingDirectory) {
-  for (const unsigned code : {0u, 1508u, 1641u, 3010u}) EXPECT_EQ(hk::FilterExecuteResult(code), 0u) << code;
-  for (const unsigned code : {5u, 258u, 3011u}) EXPECT_EQ(hk::FilterExecuteResult(code), code) << code;
-  std::wstring line = kStandIns + L"DevExe32.exe --exit 1641";
-  EXPECT_EQ(hk::ExecuteFiltered(nullptr, line.data(), 1, false), 0u);
-  const hk::test::ScratchDir work;
-  const std::filesystem::path before = std::filesystem::current_path();
-  EXPECT_EQ(Execute(work.path().c_str(), L"--exit 5"), 5u);
-  EXPECT_TRUE(log_.contains("execute : Exit code for the application : 5 \n")) << log_.text();
-  EXPECT_NE(record_.Line(2).find(L"\t" + work.path().wstring() + L"\t"), std::wstring::npos) << record_.Line(2);
-  const std::wstring missing = (work.path() / L"missing").wstring();
-  EXPECT_EQ(Execute(missing.c_str(), L"--exit 0"), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
-  EXPECT_TRUE(log_.contains("execute : Failed to set the WorkingDirectory " + hk::ToUtf8(missing)));
-  EXPECT_EQ(std::filesystem::current_path(), before);
-  std::wstring none = (work.path() / L"none.exe").wstring();
-  EXPECT_EQ(execute(nullptr, none.data(), nullptr, 0, false), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
-  EXPECT_TRUE(log_.contains("execute : Failed to Create the Process for the application \n"));
-  EXPECT_EQ(hk::IsWow64(), RunsUnderWow64());
+  EXPECT_EQ(Recorded(5), L"done");
 }
 
 // The build's real device action program of the machine's own architecture,
