@@ -1,6 +1,5 @@
-// Tool 10 inside the library (the dispatcher over the fake WMI and SetupAPI,
-// Wine's real class list), the child process runner with the stand-in as the
-// device action program, and the real device action programs under Wine.
+// Tool 10 inside the library (the dispatcher over the fake WMI and SetupAPI),
+// and the child process runner with the stand-in as the device action program.
 #include <windows.h>
 #include <setupapi.h>
 
@@ -38,13 +37,12 @@ Json::Value Parse(const std::string& text) {
   return value;
 }
 
-std::filesystem::path TestFolder() {
+// Where the folder rule looks from this program: the stand-ins.
+const std::wstring kStandIns = [] {
   std::wstring path(MAX_PATH, L'\0');
   path.resize(::GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
-  return std::filesystem::path(path).parent_path();
-}
-// Where the folder rule looks from this program: the stand-ins.
-const std::wstring kStandIns = (TestFolder().parent_path() / L"bin").wstring() + L"\\";
+  return (std::filesystem::path(path).parent_path().parent_path() / L"bin").wstring() + L"\\";
+}();
 
 bool RunsUnderWow64() {  // asked without the code under test: a 32-bit program on a 64-bit system
   SYSTEM_INFO native{};
@@ -338,25 +336,6 @@ TEST_F(Devices, RunnerPassesExitCodesAwaitsNoChildWithoutLimitAndEndsOneOutlivin
   EXPECT_TRUE(log_.contains("execute : The process has been successfully terminated ..! \n"));
   ::SetEvent(release.get());
   EXPECT_EQ(Recorded(5), L"done");
-}
-
-// The build's real device action program of the machine's own architecture,
-// through the runner: bad arguments give 87, a device that is not there 1600.
-TEST(DevExeProgram, BadArgumentsAndAMissingDevice) {
-  const std::wstring program =
-      (TestFolder().parent_path().parent_path() / L"bin" / (RunsUnderWow64() ? L"DevExe64.exe" : L"DevExe32.exe"))
-          .wstring();
-  const std::pair<const wchar_t*, DWORD> cases[] = {
-      {L"", ERROR_INVALID_PARAMETER},
-      {L"{4D36E967-E325-11CE-BFC1-08002BE10318} ROOT\\X\\0 Change 3", ERROR_INVALID_PARAMETER},
-      {L"{4D36E967-E325-11CE-BFC1-08002BE1031} ROOT\\X\\0 Update", ERROR_INVALID_PARAMETER},
-      {L"{4D36E967-E325-11CE-BFC1-08002BE10318} ROOT\\X\\0 Uninstall now", ERROR_INVALID_PARAMETER},
-      {L"4d36e967-e325-11ce-bfc1-08002be10318 ROOT\\HK_NO_SUCH\\0 change 2", ERROR_NO_SUCH_DEVINST},
-  };
-  for (const auto& [arguments, code] : cases) {
-    std::wstring line = program + L" " + arguments;
-    EXPECT_EQ(execute(nullptr, line.data(), nullptr, 1, false), code) << hk::ToUtf8(arguments);
-  }
 }
 
 }  // namespace

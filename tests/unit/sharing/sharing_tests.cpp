@@ -56,19 +56,18 @@ class FakeSharingApi {
   std::vector<std::wstring> calls;         // the acting calls: "NetShareDel Docs", ...
   std::set<void*> live;                    // buffers handed out, not yet freed through the table
 
-  FakeSharingApi() : previous_(g_sharingApi) {
+  FakeSharingApi() {
     self_ = this;
     g_sharingApi = {ShareEnum, ShareSetInfo, ShareDel,   SessionEnum,  SessionDel,
                     FileEnum,  FileClose,    BufferFree, SecurityInfo, ExplicitEntries};
   }
   ~FakeSharingApi() {
-    g_sharingApi = previous_;
+    g_sharingApi = RealSharingApi();
     for (void* buffer : live) ::NetApiBufferFree(buffer);
   }
 
  private:
   static inline FakeSharingApi* self_ = nullptr;
-  SharingApi previous_;
   std::vector<SHARE_INFO_502> shareInfos_;
   DWORD entriesFailure_ = 0;
 
