@@ -150,21 +150,15 @@ class Devices : public ::testing::Test {
     EXPECT_GE(lines.size(), count) << "the stand-in did not record";
     return lines.size() < count ? std::wstring() : lines[count - 1];
   }
-  int Request(int code, Json::Value request) {
-    Json::Value response;
+  // The dispatcher takes every request (1); answer_ is its answer (null: none), data_ the answer's data.
+  void Request(int code, const std::string& request) {
+    Json::Value data = Parse(request), response;
     char* text = nullptr;
-    const int result = DeviceManagerDispatch(code, &request, &response, &text);
+    EXPECT_EQ(DeviceManagerDispatch(code, &data, &response, &text), 1) << request;
     answer_ = Json::Value();
     if (text && (!Json::Reader().parse(text, answer_) || answer_["responseCode"] != code + 300)) ADD_FAILURE() << text;
     hk::FreeText(text);
     data_ = answer_.get("responseData", Json::Value());
-    return result;
-  }
-  static Json::Value Asking(const char* keyword, const char* key = nullptr, const char* value = nullptr) {
-    Json::Value request;
-    request["REQUEST"] = keyword;
-    if (key) request[key] = value;
-    return request;
   }
   hk::test::FakeRow& Device(const std::wstring& id, const wchar_t* classGuid, const wchar_t* status) {
     return wmi_.Results(kQuery).AddRow().Text(L"DeviceID", id).Text(L"ClassGuid", classGuid).Text(L"Status", status);
@@ -210,9 +204,9 @@ TEST_F(Devices, AllDevicesListsClassesAndCounts) {
   Device(L"B", kDisk, L"ok");
   Device(L"C", kDisk, L"Error");
   wmi_.Results(kQuery).AddRow().Text(L"DeviceID", L"D").Null(L"Status", CIM_STRING);
-  EXPECT_EQ(Request(10000, Asking("ALL_DEVICES")), 1);
+  Request(10000, R"({"REQUEST":"ALL_DEVICES"})");
   EXPECT_TRUE(answer_.isNull());
-  ASSERT_EQ(Request(10000, Asking("all_device", "WebClientID", "web-1")), 1);
+  Request(10000, R"({"REQUEST":"all_device","WebClientID":"web-1"})");
   EXPECT_EQ(answer_["toolId"], 10);
   EXPECT_EQ(data_, Parse(R"({"DEVICE_LIST":[{"DEVICE_NAME":"Disk drives","DEVICE_GUID":
       "{00000007-0000-0000-0000-000000000000}"}],"DRIVERS_COUNT":4,"DRIVERS_ENABLE_COUNT":2,"WebClientID":"web-1"})"));
@@ -221,25 +215,26 @@ TEST_F(Devices, AllDevicesListsClassesAndCounts) {
 
 TEST_F(Devices, FailuresGiveMarkersAndNothingForOtherRequests) {
   wmi_.Results(kQuery).FailExecQuery();
-  ASSERT_EQ(Request(10000, Asking("ALL_DEVICE")), 1);
+  Request(10000, R"({"REQUEST":"ALL_DEVICE"})");
   EXPECT_EQ(data_, Parse(R"({"DEVICE_LIST":"NO_DEVICES_FOUND","WebClientID":""})"));
   EXPECT_TRUE(log_.contains("DEVICE MANAGER getThisDeviceList() Failed to Enumerate...!\n"));
-  ASSERT_EQ(Request(10002, Asking("GET_THS_DRIVER_INFO", "DEVICE_ID", "X")), 1);
+  Request(10002, R"({"REQUEST":"GET_THS_DRIVER_INFO","DEVICE_ID":"X"})");
   EXPECT_EQ(data_["DRIVER_INFO"], "NO_DRIVER_INFO_FOUND");
-  for (const Json::Value& bad : {Json::Value("GET_THS_DRIVER_INFO"), Json::Value(7), Asking("GET_THS_DEVICE")}) {
-    EXPECT_EQ(Request(10002, bad), 1);
-    EXPECT_TRUE(answer_.isNull());
+  for (const auto& [code, bad] : {std::pair{10002, R"("GET_THS_DRIVER_INFO")"},
+                                  {10002, "7"},
+                                  {10002, R"({"REQUEST":"GET_THS_DEVICE"})"},
+                                  {10004, R"({"REQUEST":"ALL_DEVICE"})"}}) {
+    Request(code, bad);
+    EXPECT_TRUE(answer_.isNull()) << bad;
   }
-  EXPECT_EQ(Request(10004, Asking("ALL_DEVICE")), 1);
-  EXPECT_TRUE(answer_.isNull());
 }
 
 TEST_F(Devices, MembersOfOneClass) {
   Device(L"USB\\HUB\\1", L"{36fc9e60-c465-11cf-8056-444553540000}", L"OK").Text(L"Name", L"Concentrateur \u00e9");
   Device(L"ACPI\\PNP0303\\0", kDisk, L"OK").Text(L"Name", L"Disk");
-  ASSERT_EQ(Request(10001, Asking("Get_Ths_Device", "DEVICE_GUID", "36FC9E60-C465-11CF-8056-444553540000")), 1);
+  Request(10001, R"({"REQUEST":"Get_Ths_Device","DEVICE_GUID":"36FC9E60-C465-11CF-8056-444553540000"})");
   EXPECT_EQ(data_["DRIVER_LIST"], Parse(R"([{"DEVICE_ID":"USB\\HUB\\1","NAME":"Concentrateur \u00e9"}])"));
-  ASSERT_EQ(Request(10001, Asking("GET_THS_DEVICE", "DEVICE_GUID", "")), 1);
+  Request(10001, R"({"REQUEST":"GET_THS_DEVICE","DEVICE_GUID":""})");
   EXPECT_EQ(data_["DRIVER_LIST"], "NO_DEVICES_FOUND");
 }
 
@@ -253,9 +248,8 @@ TEST_F(Devices, PropertiesByCimTypeOfTheDeviceNamedEscaped) {
       .Null(L"Description", CIM_STRING)
       .ThrowOnGet(L"SystemName");
   wmi_.Results(kQuery).AddRow().Text(L"DeviceID", L"X").Int32(L"Availability", 3, CIM_UINT32);
-  ASSERT_EQ(Request(10002,
-                    Asking("GET_THS_DRIVER_INFO", "DEVICE_ID", "swdDEVMGR_SLASHDEVMGR_OPENADEVMGR_CLOSEDEVMGR_SLASH1")),
-            1);
+  Request(10002,
+          R"({"REQUEST":"GET_THS_DRIVER_INFO","DEVICE_ID":"swdDEVMGR_SLASHDEVMGR_OPENADEVMGR_CLOSEDEVMGR_SLASH1"})");
   // SystemName throws, after the others were read: what was gathered stays.
   EXPECT_EQ(data_["DRIVER_INFO"], Parse(R"([{"PROPERTY":"Availability","VALUE":"Running/Full Power"},
       {"PROPERTY":"Caption","VALUE":"Lecteur \u00e9"},{"PROPERTY":"ClassGuid","VALUE":"{4D36E967-E325-11CE-BFC1-08002BE10318}"},
@@ -263,7 +257,7 @@ TEST_F(Devices, PropertiesByCimTypeOfTheDeviceNamedEscaped) {
   EXPECT_TRUE(log_.contains("DEVICE MANAGER getThisDeviceDetails Exception occured ...!\n"));
   EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
   // Availability of another CIM type gives no row.
-  ASSERT_EQ(Request(10002, Asking("GET_THS_DRIVER_INFO", "DEVICE_ID", "X")), 1);
+  Request(10002, R"({"REQUEST":"GET_THS_DRIVER_INFO","DEVICE_ID":"X"})");
   EXPECT_EQ(data_["DRIVER_INFO"][0]["PROPERTY"], "DeviceID");
 }
 
@@ -280,10 +274,8 @@ TEST_F(Devices, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
   size_t started = 0;
   for (const auto& [action, classGuid, deviceId, status, arguments, result] : rows) {
     Device(UnescapeDeviceId(hk::FromUtf8(deviceId)), kDisk, status);
-    Json::Value request = Asking("request_this_driver_action", "ACTION", action);
-    request["CLASS_GUID"] = classGuid;
-    request["DEVICE_ID"] = deviceId;
-    ASSERT_EQ(Request(10003, request), 1) << action;
+    Request(10003, R"({"REQUEST":"request_this_driver_action","ACTION":")" + std::string(action) +
+                       R"(","CLASS_GUID":")" + classGuid + R"(","DEVICE_ID":")" + deviceId + "\"}");
     EXPECT_EQ(data_["ACTION_NAME"], action);
     EXPECT_EQ(data_["ACTION_RESULT"], result) << action;
     const std::wstring line = Recorded(++started);
@@ -293,9 +285,8 @@ TEST_F(Devices, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
   // A program that cannot start: "Failed" without waiting.
   const std::wstring parked = program + L".parked";
   ASSERT_TRUE(::MoveFileW(program.c_str(), parked.c_str()));
-  const int result = Request(10003, Asking("REQUEST_THIS_DRIVER_ACTION", "ACTION", "ENABLE"));
+  Request(10003, R"({"REQUEST":"REQUEST_THIS_DRIVER_ACTION","ACTION":"ENABLE"})");
   ::MoveFileW(parked.c_str(), program.c_str());
-  ASSERT_EQ(result, 1);
   EXPECT_EQ(data_["ACTION_RESULT"], "Failed");
   EXPECT_EQ(api_.sleeps.size(), std::size(rows));
   EXPECT_TRUE(log_.contains("InitiateDevExe : DevExe not invoked \n"));

@@ -85,10 +85,11 @@ class FakeSharingApi {
     return found->second;
   }
   template <typename Entry, typename Resume>
-  static NET_API_STATUS Serve(const wchar_t* function, const std::vector<Entry>& items, LPBYTE* buffer, DWORD* read,
-                              DWORD* total, Resume* resume) {
+  static NET_API_STATUS Serve(const wchar_t* function, bool valid, const std::vector<Entry>& items, LPBYTE* buffer,
+                              DWORD* read, DWORD* total, Resume* resume) {
     *buffer = nullptr;
     *read = *total = 0;
+    if (!valid) return ERROR_INVALID_PARAMETER;
     if (const DWORD failure = Failure(function)) return failure;
     const size_t first = *resume, left = items.size() - first;
     const size_t count = self_->pageSize && left > self_->pageSize ? self_->pageSize : left;
@@ -104,13 +105,12 @@ class FakeSharingApi {
   static NET_API_STATUS WINAPI ShareEnum(LMSTR server, DWORD level, LPBYTE* buffer, DWORD, LPDWORD read, LPDWORD total,
                                          LPDWORD resume) {
     static wchar_t remark[] = L"", path[] = L"C:\\Shared";
-    if (server || level != 502) return ERROR_INVALID_PARAMETER;
     self_->shareInfos_.clear();
     for (FakeShare& s : self_->shares) {
       self_->shareInfos_.push_back({s.name.data(), s.type, remark, s.permissions, s.maxUses, s.currentUses, path,
                                     nullptr, 0, s.descriptor.empty() ? nullptr : s.descriptor.data()});
     }
-    return Serve(L"NetShareEnum", self_->shareInfos_, buffer, read, total, resume);
+    return Serve(L"NetShareEnum", !server && level == 502, self_->shareInfos_, buffer, read, total, resume);
   }
   static NET_API_STATUS WINAPI ShareSetInfo(LMSTR server, LMSTR name, DWORD level, LPBYTE buffer, LPDWORD) {
     const DWORD result = Failure(L"NetShareSetInfo");
@@ -126,8 +126,8 @@ class FakeSharingApi {
   }
   static NET_API_STATUS WINAPI SessionEnum(LMSTR server, LMSTR client, LMSTR user, DWORD level, LPBYTE* buffer, DWORD,
                                            LPDWORD read, LPDWORD total, LPDWORD resume) {
-    if (server || client || user || level != 502) return ERROR_INVALID_PARAMETER;
-    return Serve(L"NetSessionEnum", self_->sessions, buffer, read, total, resume);
+    return Serve(L"NetSessionEnum", !server && !client && !user && level == 502, self_->sessions, buffer, read, total,
+                 resume);
   }
   static NET_API_STATUS WINAPI SessionDel(LMSTR server, LMSTR client, LMSTR user) {
     const NET_API_STATUS result = Failure(L"NetSessionDel");
@@ -136,8 +136,7 @@ class FakeSharingApi {
   }
   static NET_API_STATUS WINAPI FileEnum(LMSTR server, LMSTR base, LMSTR user, DWORD level, LPBYTE* buffer, DWORD,
                                         LPDWORD read, LPDWORD total, PDWORD_PTR resume) {
-    if (server || base || user || level != 3) return ERROR_INVALID_PARAMETER;
-    return Serve(L"NetFileEnum", self_->files, buffer, read, total, resume);
+    return Serve(L"NetFileEnum", !server && !base && !user && level == 3, self_->files, buffer, read, total, resume);
   }
   static NET_API_STATUS WINAPI FileClose(LMSTR server, DWORD id) {
     const DWORD result = Failure(L"NetFileClose");
