@@ -117,11 +117,11 @@ class FakeGroupApi {
     auto* entry = Allocate<USER_INFO_2>(count, buffer);
     for (size_t i = first; i < first + count; ++i, ++entry) {
       User& user = self_->users[i];
-      *entry = {.usri2_name = user.name.data(),
-                .usri2_home_dir = home,
-                .usri2_comment = note,
-                .usri2_last_logon = user.last_logon,
-                .usri2_acct_expires = user.acct_expires};
+      entry->usri2_name = user.name.data();
+      entry->usri2_home_dir = home;
+      entry->usri2_comment = note;
+      entry->usri2_last_logon = user.last_logon;
+      entry->usri2_acct_expires = user.acct_expires;
     }
     *read = static_cast<DWORD>(count);
     *total = static_cast<DWORD>(self_->users.size());
