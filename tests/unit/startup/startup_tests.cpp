@@ -111,11 +111,8 @@ class Startup : public WmiLogTest {
     char* text = nullptr;
     data["REQUEST"] = request;
     data["WebClientID"] = "web-" + std::to_string(code);
-    com_ = RunOnComThread([&] {
-      Json::Value response;
-      Startup_Process::ServerToAgentHandler(code, &data, &response, &text);
-    });
-    Json::Value answer;
+    Json::Value response, answer;
+    com_ = RunOnComThread([&] { Startup_Process::ServerToAgentHandler(code, &data, &response, &text); });
     if (text && !Json::Reader().parse(text, answer)) ADD_FAILURE() << text;
     hk::FreeText(text);
     return answer;
