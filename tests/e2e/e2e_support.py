@@ -27,3 +27,10 @@ def serves(conn):
     """One quick request answered on this agent's connection."""
     answer = conn.request(2, 2007, data={"cmd": "hk-no-such-service"}, timeout=20)
     return answer["responseMessage"] == {"errorCode": "2106", "errorOutput": "Unable to open Service"}
+
+
+def formatter_data(answer, tool, code):
+    """The data of a tool's success answer, its envelope checked."""
+    assert (answer["toolId"], answer["responseId"], answer["isSuccess"], answer["responseCode"],
+            answer["isPagedResponse"]) == (tool, 0, "true", code, "false"), answer
+    return answer["responseData"]

@@ -46,10 +46,7 @@ class Connection:
         self.close_code = None  # the agent's, or 1006 when the connection ended without a close frame
 
     def _run(self, function):
-        async def call():
-            function()
-
-        self._server._call(call())
+        self._server._loop.call_soon_threadsafe(function)
 
     def send(self, text):
         """Sends one text frame (a request) to the agent."""
@@ -96,13 +93,6 @@ class Connection:
             message["webClientId"] = web_client_id
         self.send(json.dumps(message))
         return json.loads(self.recv(timeout=timeout))
-
-    def drain(self):
-        """Every (text, time) received so far, keep-alives included."""
-        out = []
-        while not self.messages.empty():
-            out.append(self.messages.get_nowait())
-        return out
 
 
 class ProductServer:

@@ -57,10 +57,10 @@ def test_relay_mode_keepalives_only_towards_the_relay_and_reconnection(agent):
         assert relay_conn.path == "/tools/HK_NATIVE"
         assert dict(parse_qsl(relay_conn.query_string))["clientId"] == "cli-1"
         time.sleep(24)
-        keepalives = [t for data, t in relay_conn.drain() if data == "-"]
+        keepalives = [t for data, t in list(relay_conn.messages.queue) if data == "-"]
         assert len(keepalives) == 2, keepalives
         assert 10.0 < keepalives[1] - keepalives[0] < 12.5
-        assert product_conn.drain() == []
+        assert product_conn.messages.empty()
 
         relay_conn.reset()
         relay_conn = relay.wait_connection(timeout=10)

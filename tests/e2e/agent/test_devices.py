@@ -2,7 +2,7 @@
 
 import subprocess
 
-from e2e_support import WINE_RUN
+from e2e_support import WINE_RUN, formatter_data
 
 
 def escaped(text):
@@ -10,11 +10,9 @@ def escaped(text):
 
 
 def devices(conn, code, **data):
-    answer = conn.request(10, code, data=data, timeout=60)
-    assert (answer["toolId"], answer["responseId"], answer["isSuccess"], answer["responseCode"]) == (
-        10, 0, "true", code + 300), answer
-    assert answer["responseData"]["WebClientID"] == data.get("WebClientID", "")
-    return answer["responseData"]
+    answer = formatter_data(conn.request(10, code, data=data, timeout=60), 10, code + 300)
+    assert answer["WebClientID"] == data.get("WebClientID", "")
+    return answer
 
 
 def test_classes_members_properties_and_an_action(served):

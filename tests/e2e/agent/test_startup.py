@@ -4,7 +4,7 @@
 import os
 import subprocess
 
-from e2e_support import WINE_RUN
+from e2e_support import WINE_RUN, formatter_data
 
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 VALUE = "hk-e2e-startup"
@@ -24,20 +24,18 @@ def test_lists_and_removes_a_run_value(wine, served):
     added = reg("add", RUN_KEY, "/v", VALUE, "/t", "REG_SZ", "/d", f'"{path}" -min', "/f")
     assert added.returncode == 0, added.stdout + added.stderr
     try:
-        answer = served.request(15, 15000, data={"REQUEST": "ALL_APPS", "WebClientID": "web-9"}, timeout=90)
-        assert (answer["toolId"], answer["responseId"], answer["isSuccess"], answer["responseCode"]) == (
-            15, 0, "true", 15300)
-        assert answer["responseData"]["WebClientID"] == "web-9"
+        data = formatter_data(served.request(15, 15000, data={"REQUEST": "ALL_APPS", "WebClientID": "web-9"},
+                                             timeout=90), 15, 15300)
+        assert data["WebClientID"] == "web-9"
         if wow64:
-            assert [row for row in answer["responseData"]["APPS_LIST"] if row["NAME"] == VALUE] == [
+            assert [row for row in data["APPS_LIST"] if row["NAME"] == VALUE] == [
                 {"NAME": VALUE, "DESCRIPTION": "Startup test described", "LOCATION": path, "USER": "Public",
                  "STATUS": "Enabled", "STARTUP_TYPE": "Registry"}]
 
         action = {"REQUEST": "REQUEST_THIS_APP_ACTION", "WebClientID": "web-9", "ACTION": "Remove", "APP_NAME": VALUE,
                   "USER": "Public"}
-        answer = served.request(15, 15001, data=action, timeout=90)
-        assert (answer["responseCode"], answer["responseData"]) == (
-            15301, {"WebClientID": "web-9", "ACTION_NAME": "Remove", "ERROR_CODE": "0", "ACTION_RESULT": "Success"})
+        assert formatter_data(served.request(15, 15001, data=action, timeout=90), 15, 15301) == {
+            "WebClientID": "web-9", "ACTION_NAME": "Remove", "ERROR_CODE": "0", "ACTION_RESULT": "Success"}
         assert reg("query", RUN_KEY, "/v", VALUE).returncode != 0, "the Run value is still there"
     finally:
         reg("delete", RUN_KEY, "/v", VALUE, "/f")
