@@ -1,6 +1,7 @@
 """Small helpers shared by the end-to-end fixtures and suites."""
 
 import json
+import socket
 import subprocess
 from pathlib import Path
 
@@ -10,6 +11,12 @@ WINE_RUN = ROOT / "scripts" / "wine-run"
 AGENT_IDS = ["--client-id", "cli-1", "--client-name", "Front Desk", "--resource-id", "res-2",
              "--session-id", "ses-3", "--customer-id", "cus-4", "--device-id", "dev-5"]
 EXIT = json.dumps({"toolId": 0, "requestId": 1, "requestMessage": {"requestCode": 0}})
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 def stop_process(process, grace=5):

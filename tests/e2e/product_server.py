@@ -101,15 +101,14 @@ class ProductServer:
     post_status is the HTTP status posts are answered with; echo=True sends
     every message back as it came."""
 
-    def __init__(self, host="127.0.0.1", port=0, certfile=None, keyfile=None, accept_websocket=True,
-                 post_status=200, echo=False):
+    def __init__(self, host="127.0.0.1", port=0, tls=None, accept_websocket=True, post_status=200, echo=False):
         self.host, self.port, self.echo = host, port, echo
         self.accept_websocket, self.post_status = accept_websocket, post_status
         self.refused_upgrades = 0
         self._ssl = None
-        if certfile:
+        if tls:  # (certificate, key)
             self._ssl = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-            self._ssl.load_cert_chain(certfile, keyfile)
+            self._ssl.load_cert_chain(*tls)
         self.connections = queue.Queue()
         self.all_connections = []
         self.posts = queue.Queue()  # (path, parsed JSON or raw text, headers)
@@ -159,7 +158,7 @@ class ProductServer:
         app.router.add_route("POST", "/{tail:.*}", self._post)
         self._runner = web.AppRunner(app, access_log=None)
         await self._runner.setup()
-        site = web.TCPSite(self._runner, self.host, self.port, ssl_context=self._ssl)
+        site = web.TCPSite(self._runner, self.host, self.port, ssl_context=self._ssl, shutdown_timeout=1)
         await site.start()
         self.port = site._server.sockets[0].getsockname()[1]
 

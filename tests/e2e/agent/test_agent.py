@@ -84,7 +84,7 @@ def test_port_443_gives_tls_for_the_session_and_the_reports(test_ca, agent):
     # Relay mode on 443, with the gateway pointed at the same server: the
     # WebSocket and the gateway notification both go over TLS.
     try:
-        server = ProductServer(port=443, certfile=test_ca.localhost_cert, keyfile=test_ca.localhost_key).start()
+        server = ProductServer(port=443, tls=test_ca["localhost"]).start()
     except OSError as exc:
         pytest.skip(f"port 443 is not available here: {exc}")
     try:

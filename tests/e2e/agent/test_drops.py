@@ -61,7 +61,7 @@ def test_a_hundred_drops_give_one_reconnection_each_and_leave_threads_and_descri
     # brings its own TLS session along with its socket and thread.
     marker = uuid.uuid4().hex
     kinds = ["close frame", "reset", "reset in the middle of an answer"]
-    with ProductServer(certfile=test_ca.localhost_cert, keyfile=test_ca.localhost_key) as server:
+    with ProductServer(tls=test_ca["localhost"]) as server:
         host = agent("--host", "localhost", "--port", str(server.port), "--secure", "--product-server", *IDS,
                      env={"HK_DROPS_RUN": marker})
         conn = first_conn = server.wait_connection(timeout=60)

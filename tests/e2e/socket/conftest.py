@@ -79,8 +79,8 @@ def ws_server():
     Stopped after the test."""
     started = []
 
-    def start(tls=(None, None)):
-        started.append(ProductServer(echo=True, certfile=tls[0], keyfile=tls[1]).start())
+    def start(tls=None):
+        started.append(ProductServer(tls=tls, echo=True).start())
         return started[-1]
 
     yield start

@@ -60,8 +60,7 @@ def test_round_trips_callbacks_pings_and_request_path(driver, ws_server):
 
 @pytest.mark.parametrize("secure", [False, True], ids=["ws", "wss"])
 def test_four_threads_send_while_messages_arrive(driver, ws_server, request, secure):
-    ca = request.getfixturevalue("test_ca") if secure else None
-    server = ws_server(tls=(ca.localhost_cert, ca.localhost_key) if secure else (None, None))
+    server = ws_server(tls=request.getfixturevalue("test_ca")["localhost"] if secure else None)
     d, conn = connected(driver, server, secure=secure, host="localhost" if secure else "127.0.0.1")
     d.send("threads", 4, 50, 3000)
     flood = [generate(500 + (i % 13) * 700, 900000 + i) for i in range(300)]
@@ -133,31 +132,30 @@ def test_local_close_graceful_dropped_and_last_release(driver, ws_server):
 
 
 def test_proxy_with_basic_auth_and_tls_inside_after_failed_attempts(driver, ws_server, tinyproxy, test_ca):
-    server = ws_server(tls=(test_ca.localhost_cert, test_ca.localhost_key))
-    proxy = tinyproxy(user="alice", password="s3cret-pw")
+    server = ws_server(tls=test_ca["localhost"])
     d = driver()
     d.create(server.port, PATH, secure=True, host="localhost")
-    d.call("proxy", "127.0.0.1", proxy.port, "alice", "wrong-pw", ev="proxy_set")
+    d.call("proxy", "127.0.0.1", tinyproxy.port, "alice", "wrong-pw", ev="proxy_set")
     assert d.connect()["ok"] is False
     # Asked for a proxy without naming one: no second direct attempt.
     d.call("proxy", "", 0, "", "", ev="proxy_set")
     assert d.connect()["ok"] is False
     # A failed attempt delivers no callback; the same socket can try again.
     assert not server.all_connections and not d.all("on_connect") and not d.all("on_close")
-    d.call("proxy", "127.0.0.1", proxy.port, "alice", "s3cret-pw", ev="proxy_set")
+    d.call("proxy", "127.0.0.1", tinyproxy.port, "alice", "s3cret-pw", ev="proxy_set")
     assert d.connect()["ok"] is True
     d.send("text", "via proxy, encrypted")
     assert d.wait_for("on_text")["head"] == "via proxy, encrypted"
-    assert f"CONNECT localhost:{server.port}" in proxy.log_text()
+    assert f"CONNECT localhost:{server.port}" in tinyproxy.log_text()
     log = d.log_text()
-    assert f"through proxy 127.0.0.1:{proxy.port} as user 'alice'" in log
+    assert f"through proxy 127.0.0.1:{tinyproxy.port} as user 'alice'" in log
     # tinyproxy refuses with 407, or 401 once credentials were sent.
     assert "proxy answered 40" in log and "no proxy host or port given" in log
     assert "s3cret-pw" not in log and "wrong-pw" not in log
 
 
 def test_tls_carries_a_mib_each_way_refuses_more_and_checks_the_certificate(driver, ws_server, test_ca):
-    good = ws_server(tls=(test_ca.localhost_cert, test_ca.localhost_key))
+    good = ws_server(tls=test_ca["localhost"])
     d, conn = connected(driver, good, secure=True, host="localhost")
     # The largest message that may come back, many TLS records long.
     d.send("textgen", MIB - len(f"G{MIB}:4:"), 4)
@@ -174,8 +172,7 @@ def test_tls_carries_a_mib_each_way_refuses_more_and_checks_the_certificate(driv
 
     # An unknown authority, another host name, and a plain ws:// socket to a
     # TLS port never get through.
-    for tls in ((test_ca.untrusted_cert, test_ca.untrusted_key), (test_ca.wrong_host_cert, test_ca.wrong_host_key),
-                None):
+    for tls in (test_ca["untrusted"], test_ca["wrong_host"], None):
         server = ws_server(tls=tls) if tls else good
         d.create(server.port, PATH, secure=bool(tls), host="localhost")
         assert d.connect()["ok"] is False, tls
