@@ -1,6 +1,7 @@
 """The socket component's test harness: socket_driver.exe under Wine, read
 as a stream of JSON events, against echoing product servers."""
 
+import contextlib
 import json
 import subprocess
 import threading
@@ -41,11 +42,11 @@ class Driver:
         with self._changed:
             return [e for e in self.events[since:] if e["ev"] == ev]
 
-    def wait_for(self, ev, timeout=30.0, since=0, where=lambda e: True, count=1):
-        """The first event ev (where holds) since the mark, once count of them have come."""
+    def wait_for(self, ev, timeout=30.0, since=0, count=1):
+        """The first event ev since the mark, once count of them have come."""
         deadline = time.monotonic() + timeout
         with self._changed:
-            while len(found := [e for e in self.all(ev, since) if where(e)]) < count:
+            while len(found := self.all(ev, since)) < count:
                 if time.monotonic() > deadline:
                     raise AssertionError(f"{len(found)} {ev!r} events, not {count}, within {timeout} s; last events:\n"
                                          + "\n".join(map(json.dumps, self.events[-15:])))
@@ -72,36 +73,29 @@ class Driver:
     def log_text(self):
         return self.log.read_text(errors="replace") if self.log.exists() else ""
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        try:
+            self.send("quit")
+            self.process.wait(30)
+        except (OSError, subprocess.TimeoutExpired):
+            pass
+        stop_process(self.process)
+
 
 @pytest.fixture
 def ws_server():
     """ws_server(tls=None) starts an echoing product server; tls is (cert, key).
     Stopped after the test."""
-    started = []
-
-    def start(tls=None):
-        started.append(ProductServer(tls=tls, echo=True).start())
-        return started[-1]
-
-    yield start
-    for server in started:
-        server.stop()
+    with contextlib.ExitStack() as stack:
+        yield lambda tls=None: stack.enter_context(ProductServer(tls=tls, echo=True))
 
 
 @pytest.fixture
 def driver(wine, tmp_path):
-    """driver() starts socket_driver.exe with the test's folder as its working directory."""
-    started = []
-
-    def start():
-        started.append(Driver(wine, tmp_path))
-        return started[-1]
-
-    yield start
-    for d in started:
-        try:
-            d.send("quit")
-            d.process.wait(30)
-        except (OSError, subprocess.TimeoutExpired):
-            pass
-        stop_process(d.process)
+    """driver() starts socket_driver.exe with the test's folder as its working
+    directory; it is told to quit after the test."""
+    with contextlib.ExitStack() as stack:
+        yield lambda: stack.enter_context(Driver(wine, tmp_path))
