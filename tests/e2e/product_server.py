@@ -1,5 +1,5 @@
 """A small stand-in for the product's server, on loopback: the agent's
-WebSocket (any path ending in "HK_NATIVE") and the HTTP posts on one port.
+WebSocket and the HTTP posts on one port.
 It records what arrives and lets a test or the demo send requests and read
 the answers, or echoes every message for the socket component's tests; its
 event loop runs on a thread of its own, and every public method is safe to
@@ -105,9 +105,8 @@ class ProductServer:
         self.host, self.port, self.echo = host, port, echo
         self.accept_websocket, self.post_status = accept_websocket, post_status
         self.refused_upgrades = 0
-        self._ssl = None
+        self._ssl = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH) if tls else None
         if tls:  # (certificate, key)
-            self._ssl = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
             self._ssl.load_cert_chain(*tls)
         self.connections = queue.Queue()
         self.all_connections = []
@@ -128,10 +127,8 @@ class ProductServer:
     def stop(self):
         if not self._loop:
             return
-        try:
+        with contextlib.suppress(Exception):
             self._call(self._runner.cleanup(), timeout=10)
-        except Exception:
-            pass
         self._loop.call_soon_threadsafe(self._loop.stop)
         self._thread.join(10)
         self._loop = None
@@ -163,8 +160,6 @@ class ProductServer:
         self.port = site._server.sockets[0].getsockname()[1]
 
     async def _websocket(self, request):
-        if not request.path.endswith("HK_NATIVE"):
-            return web.Response(status=404, text="no such endpoint")
         if not self.accept_websocket:
             self.refused_upgrades += 1
             return web.Response(status=503, text="not accepting agents")
