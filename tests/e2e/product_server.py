@@ -77,13 +77,12 @@ class Connection:
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self._transport.abort()
 
-    def recv(self, timeout=10.0, skip_keepalive=True):
-        """The next text from the agent; raises queue.Empty on time-out."""
+    def recv(self, timeout=10.0):
+        """The next message from the agent, keep-alives skipped; raises queue.Empty on time-out."""
         deadline = time.monotonic() + timeout
-        while True:
-            data, _ = self.messages.get(timeout=max(deadline - time.monotonic(), 0.001))
-            if not (skip_keepalive and data == "-"):
-                return data
+        while (data := self.messages.get(timeout=max(deadline - time.monotonic(), 0.001))[0]) == "-":
+            pass
+        return data
 
     def request(self, tool, code, data=None, request_id=1, web_client_id=None, timeout=30.0):
         """Sends a request and returns the answer parsed as JSON."""
