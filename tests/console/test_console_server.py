@@ -131,8 +131,8 @@ async def test_answers_find_their_requests(h):
     sent = {r["toolId"]: r for r in (await next_request(ws), await next_request(ws))}
     assert sent.keys() == {1, 6} and sent[1]["requestId"] != sent[6]["requestId"]
     await ws.send_str("-")  # a relay keep-alive answers nothing
-    await ws.send_str(legacy(1, "1301", [{"pid": "4", "name": "a.exe"}]))
     await ws.send_str("")  # the empty text: only the groups request can own it
+    await ws.send_str(legacy(1, "1301", [{"pid": "4", "name": "a.exe"}]))
     status, body = await processes
     assert (status, body["state"], body["summary"]["data"]) == (200, "answered", [{"pid": "4", "name": "a.exe"}])
     assert body["request"] == sent[1]
