@@ -21,33 +21,30 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from e2e_support import ROOT, WINE_RUN, free_port, stop_process  # noqa: E402
 
 
-class Wine:
-    """Runs programs of the build under Wine in the run's prefix."""
-
-    def __init__(self, bin_dir):
-        self.bin_dir = bin_dir
-
-    def program(self, name):
-        exe = self.bin_dir / name
-        if not exe.exists():
-            pytest.fail(f"{exe} is missing: build the test programs first")
-        return exe
-
-    def start(self, name, *args, **popen_args):
-        return subprocess.Popen([str(WINE_RUN), str(self.program(name)), *map(str, args)], **popen_args)
-
-
 @pytest.fixture(scope="session")
 def wine():
+    """Runs programs of the build under Wine in the run's prefix: wine.start(name, *args, **popen_args),
+    wine.program(name) (its path)."""
     if not os.environ.get("HK_BUILD_DIR"):
         pytest.skip("HK_BUILD_DIR is not set (the bin folder of the build under test)")
     if not shutil.which("wine") and not os.path.exists("/usr/lib/wine/wine64"):
         pytest.skip("Wine is not installed")
     subprocess.run([str(WINE_RUN), "--init"], check=True, timeout=300)
-    # One wineserver for the run (it leaves 30 s after its last client).
+    # One wineserver for the run (it leaves 30 s after its last client). Not
+    # its output: a server started here keeps it open for as long as it runs.
     subprocess.run(["wineserver", "-p30"], env={**os.environ, "WINEPREFIX": os.environ.get(
-        "HK_WINEPREFIX", str(ROOT / "build" / "wine64"))}, capture_output=True, check=False)
-    return Wine(Path(os.environ["HK_BUILD_DIR"]))
+        "HK_WINEPREFIX", str(ROOT / "build" / "wine64"))}, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def program(name):
+        exe = Path(os.environ["HK_BUILD_DIR"]) / name
+        if not exe.exists():
+            pytest.fail(f"{exe} is missing: build the test programs first")
+        return exe
+
+    def start(name, *args, **popen_args):
+        return subprocess.Popen([str(WINE_RUN), str(program(name)), *map(str, args)], **popen_args)
+
+    return SimpleNamespace(program=program, start=start)
 
 
 @pytest.fixture(scope="session")

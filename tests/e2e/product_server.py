@@ -84,9 +84,9 @@ class Connection:
             pass
         return data
 
-    def request(self, tool, code, data=None, request_id=1, web_client_id=None, timeout=30.0):
+    def request(self, tool, code, data=None, web_client_id=None, timeout=30.0):
         """Sends a request and returns the answer parsed as JSON."""
-        message = {"toolId": tool, "requestId": request_id,
+        message = {"toolId": tool, "requestId": 1,
                    "requestMessage": {"requestCode": code, "requestData": data if data is not None else {}}}
         if web_client_id is not None:
             message["webClientId"] = web_client_id
