@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ws_protocol.h"
@@ -15,6 +15,7 @@ namespace clientsocket {
 namespace {
 
 using Kind = MessageReader::Kind;
+using Read = std::tuple<Kind, std::string, int>;  // kind, payload, code
 
 // A frame header as a server sends it (unmasked), and a whole frame.
 std::string Header(uint8_t opcode, uint64_t n, bool fin = true, uint8_t extraBits = 0) {
@@ -28,12 +29,13 @@ std::string Frame(uint8_t opcode, const std::string& payload, bool fin = true, u
   return Header(opcode, payload.size(), fin, extraBits) + payload;
 }
 
-std::vector<MessageReader::Event> ReadAll(MessageReader& reader, const std::string& bytes, size_t piece) {
-  std::vector<MessageReader::Event> events;
+std::vector<Read> ReadAll(size_t maxMessage, const std::string& bytes, size_t piece) {
+  MessageReader reader(maxMessage);
+  std::vector<Read> events;
   for (size_t at = 0; at < bytes.size(); at += piece) {
     reader.Append(bytes.data() + at, std::min(piece, bytes.size() - at));
     MessageReader::Event event;
-    while (reader.Next(&event)) events.push_back(event);
+    while (reader.Next(&event)) events.emplace_back(event.kind, event.payload, event.code);
   }
   return events;
 }
@@ -41,53 +43,32 @@ std::vector<MessageReader::Event> ReadAll(MessageReader& reader, const std::stri
 TEST(MessageReader, WholeMessagesWhateverTheReadSizesFragmentsAndControlFrames) {
   // Around the 7-bit, 16-bit and 64-bit length encodings, text and binary.
   std::string stream;
-  std::vector<std::string> sent;
+  std::vector<Read> expected;
   for (const size_t size : {size_t{0}, size_t{125}, size_t{126}, size_t{65535}, size_t{65536}}) {
-    sent.push_back(std::string(size, static_cast<char>('a' + size % 26)));
-    stream += Frame(size % 2 ? kOpBinary : kOpText, sent.back());
+    const std::string payload(size, static_cast<char>('a' + size % 26));
+    stream += Frame(size % 2 ? kOpBinary : kOpText, payload);
+    expected.emplace_back(size % 2 ? Kind::kBinary : Kind::kText, payload, 0);
   }
   stream += Frame(kOpText, "frag", false) + Frame(kOpPing, "p1") + Frame(kOpContinuation, "mented", false) +
             Frame(kOpContinuation, "") + Frame(kOpBinary, "a", false) + Frame(kOpContinuation, "b") +
-            Frame(kOpClose,
-                  "\x0F\xA1"
-                  "bye") +
-            Frame(kOpText, "after the close");
-  for (size_t piece : {size_t{1}, size_t{3}, size_t{1000}, stream.size()}) {
-    MessageReader reader(1 << 20);
-    const auto events = ReadAll(reader, stream, piece);
-    ASSERT_EQ(events.size(), sent.size() + 4) << "piece " << piece;
-    for (size_t i = 0; i < sent.size(); ++i) {
-      EXPECT_EQ(events[i].kind, sent[i].size() % 2 ? Kind::kBinary : Kind::kText) << sent[i].size();
-      EXPECT_EQ(events[i].payload, sent[i]) << sent[i].size();
-    }
-    const size_t n = sent.size();
-    EXPECT_EQ(events[n].kind, Kind::kPing);
-    EXPECT_EQ(events[n].payload, "p1");
-    EXPECT_EQ(events[n + 1].kind, Kind::kText);
-    EXPECT_EQ(events[n + 1].payload, "fragmented");
-    EXPECT_EQ(events[n + 2].kind, Kind::kBinary);
-    EXPECT_EQ(events[n + 2].payload, "ab");
-    EXPECT_EQ(events[n + 3].kind, Kind::kClose);
-    EXPECT_EQ(events[n + 3].code, 4001);
-    EXPECT_EQ(events[n + 3].payload, "bye");
-  }
-  MessageReader empty(1 << 20);
-  const auto bare = ReadAll(empty, Frame(kOpClose, ""), 64);
-  ASSERT_EQ(bare.size(), 1u);
-  EXPECT_EQ(bare[0].code, kCloseNoStatus);
+            Frame(kOpClose, std::string("\x0F\xA1") + "bye") + Frame(kOpText, "after the close");
+  expected.insert(
+      expected.end(),
+      {{Kind::kPing, "p1", 0}, {Kind::kText, "fragmented", 0}, {Kind::kBinary, "ab", 0}, {Kind::kClose, "bye", 4001}});
+  for (size_t piece : {size_t{1}, size_t{3}, size_t{1000}, stream.size()})
+    EXPECT_TRUE(ReadAll(1 << 20, stream, piece) == expected) << "piece " << piece;
+  EXPECT_EQ(ReadAll(1 << 20, Frame(kOpClose, ""), 64), std::vector<Read>{Read(Kind::kClose, "", kCloseNoStatus)});
 }
-
-struct BadStream {
-  const char* name;
-  std::string bytes;
-  int code;
-};
 
 TEST(MessageReader, ProtocolErrorsEndTheStreamWithTheirCloseCode) {
   std::string masked = Frame(kOpText, "abcd");
   masked[1] = static_cast<char>(masked[1] | 0x80);
   masked.insert(2, "\0\0\0\0", 4);
-  const BadStream cases[] = {
+  const struct {
+    const char* name;
+    std::string bytes;
+    int code;
+  } cases[] = {
       {"masked frame", masked, kCloseProtocolError},
       {"reserved bit", Frame(kOpText, "x", true, 0x40), kCloseProtocolError},
       {"unknown data opcode", Frame(0x3, "x"), kCloseProtocolError},
@@ -97,29 +78,30 @@ TEST(MessageReader, ProtocolErrorsEndTheStreamWithTheirCloseCode) {
       {"continuation first", Frame(kOpContinuation, "x"), kCloseProtocolError},
       {"message inside a message", Frame(kOpText, "a", false) + Frame(kOpText, "b"), kCloseProtocolError},
       {"one-byte close", Frame(kOpClose, "x"), kCloseProtocolError},
-      {"too big", Frame(kOpBinary, std::string(2000, 'z')), kCloseMessageTooBig},
+      {"too big", Frame(kOpBinary, std::string(1001, 'z')), kCloseMessageTooBig},
       {"too big in pieces",
-       Frame(kOpText, std::string(600, 'a'), false) + Frame(kOpContinuation, std::string(600, 'b')),
+       Frame(kOpText, std::string(600, 'a'), false) + Frame(kOpContinuation, std::string(401, 'b')),
        kCloseMessageTooBig},
       {"too big before the payload arrives", Header(kOpBinary, 1ull << 40), kCloseMessageTooBig},
   };
-  for (const BadStream& c : cases) {
-    MessageReader reader(1000);
-    const auto events = ReadAll(reader, c.bytes + Frame(kOpText, "after"), 4096);
+  for (const auto& c : cases) {
+    const auto events = ReadAll(1000, c.bytes + Frame(kOpText, "after"), 4096);
     ASSERT_EQ(events.size(), 1u) << c.name;
-    EXPECT_EQ(events[0].kind, Kind::kError) << c.name;
-    EXPECT_EQ(events[0].code, c.code) << c.name;
-    EXPECT_FALSE(events[0].payload.empty()) << c.name;
+    EXPECT_EQ(std::get<0>(events[0]), Kind::kError) << c.name;
+    EXPECT_EQ(std::get<2>(events[0]), c.code) << c.name;
+    EXPECT_FALSE(std::get<1>(events[0]).empty()) << c.name;
   }
+  // The limit itself is allowed.
+  const std::string most(1000, 'm');
+  EXPECT_EQ(ReadAll(1000, Frame(kOpText, most), 4096), std::vector<Read>{Read(Kind::kText, most, 0)});
 }
 
 TEST(FrameWriter, HeaderLengthEncodingsAndMask) {
   const uint8_t mask[4] = {0x12, 0x34, 0x56, 0x78};
-  const std::string maskBytes(reinterpret_cast<const char*>(mask), 4);
   for (const uint64_t size : {0ull, 125ull, 126ull, 65535ull, 65536ull, (1ull << 32) + 1}) {
     uint8_t header[kMaxFrameHeader];
     const size_t written = EncodeFrameHeader(header, kOpText, true, size, mask);
-    std::string expected = Header(kOpText, size) + maskBytes;
+    std::string expected = Header(kOpText, size) + "\x12\x34\x56\x78";
     expected[1] = static_cast<char>(expected[1] | 0x80);  // masked
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(header), written), expected) << size;
   }
@@ -128,15 +110,13 @@ TEST(FrameWriter, HeaderLengthEncodingsAndMask) {
   EXPECT_EQ(header[0], 0x02);  // no FIN
 
   // Masked in two pieces (at any offset) as in one.
-  std::string payload(1001, '\0');
-  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 31);
-  const auto* src = reinterpret_cast<const uint8_t*>(payload.data());
-  std::vector<uint8_t> whole(payload.size()), pieces(payload.size());
-  MaskPayload(whole.data(), src, payload.size(), mask, 0);
-  MaskPayload(pieces.data(), src, 333, mask, 0);
-  MaskPayload(pieces.data() + 333, src + 333, payload.size() - 333, mask, 333);
+  std::vector<uint8_t> src(1001), whole(src.size()), pieces(src.size());
+  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i * 31);
+  MaskPayload(whole.data(), src.data(), src.size(), mask, 0);
+  MaskPayload(pieces.data(), src.data(), 333, mask, 0);
+  MaskPayload(pieces.data() + 333, src.data() + 333, src.size() - 333, mask, 333);
   EXPECT_EQ(whole, pieces);
-  for (size_t i = 0; i < payload.size(); ++i) ASSERT_EQ(whole[i], src[i] ^ mask[i % 4]) << i;
+  for (size_t i = 0; i < src.size(); ++i) ASSERT_EQ(whole[i], src[i] ^ mask[i % 4]) << i;
 }
 
 TEST(Handshake, RequestLineHostAndKey) {
@@ -161,48 +141,37 @@ TEST(Handshake, AnswerChecks) {
   // The example of RFC 6455, section 1.3.
   const std::string key = "dGhlIHNhbXBsZSBub25jZQ==";
   EXPECT_EQ(ExpectedAccept(key), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
-  const std::string good =
-      "HTTP/1.1 101 Switching Protocols\r\nupgrade: WebSocket\r\nConnection: keep-alive, Upgrade\r\n"
-      "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
+  const std::string accept = "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
   int status = 0;
   std::string why;
-  EXPECT_TRUE(CheckHandshakeResponse(good, key, &status, &why)) << why;
+  EXPECT_TRUE(CheckHandshakeResponse(
+      "HTTP/1.1 101 Switching Protocols\r\nupgrade: WebSocket\r\nConnection: keep-alive, Upgrade\r\n" + accept, key,
+      &status, &why))
+      << why;
   EXPECT_EQ(status, 101);
 
-  struct Bad {
+  const std::string upgrade = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n";
+  const struct {
     std::string answer;
     std::string why;
-  };
-  const Bad bad[] = {
+  } bad[] = {
       {"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n", "server answered HTTP/1.1 403 Forbidden"},
-      {"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-       "Sec-WebSocket-Accept: AAAAAAAAAAAAAAAAAAAAAAAAAAA=\r\n\r\n",
-       "wrong or missing Sec-WebSocket-Accept"},
-      {"HTTP/1.1 101 Switching Protocols\r\nSec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n",
-       "101 answer without the websocket upgrade headers"},
-      {"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-       "Sec-WebSocket-Extensions: permessage-deflate\r\n"
-       "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n",
+      {upgrade + "Sec-WebSocket-Accept: AAAAAAAAAAAAAAAAAAAAAAAAAAA=\r\n\r\n", "wrong or missing Sec-WebSocket-Accept"},
+      {"HTTP/1.1 101 Switching Protocols\r\n" + accept, "101 answer without the websocket upgrade headers"},
+      {upgrade + "Sec-WebSocket-Extensions: permessage-deflate\r\n" + accept,
        "server chose an extension that was not offered: permessage-deflate"},
       {"SSH-2.0-OpenSSH_9.2\r\n\r\n", "not an HTTP answer"},
   };
-  for (const Bad& b : bad) {
+  for (const auto& b : bad) {
     EXPECT_FALSE(CheckHandshakeResponse(b.answer, key, &status, &why)) << b.answer;
     EXPECT_EQ(why, b.why);
   }
 }
 
-TEST(Protocol, ClosePayloadAndBase64) {
-  EXPECT_EQ(ClosePayload(1000, ""), std::string("\x03\xE8", 2));
-  EXPECT_EQ(ClosePayload(4001, "bye"), std::string("\x0F\xA1"
-                                                   "bye",
-                                                   5));
+TEST(Protocol, ClosePayloadAndBase64Padding) {
+  EXPECT_EQ(ClosePayload(4001, "bye"), std::string("\x0F\xA1") + "bye");
   EXPECT_EQ(ClosePayload(1000, std::string(300, 'r')).size(), kMaxControlPayload);
-  EXPECT_EQ(Base64("", 0), "");
-  EXPECT_EQ(Base64("f", 1), "Zg==");
-  EXPECT_EQ(Base64("fo", 2), "Zm8=");
-  EXPECT_EQ(Base64("foo", 3), "Zm9v");
-  EXPECT_EQ(Base64("foobar", 6), "Zm9vYmFy");
+  EXPECT_EQ(Base64("f", 1) + Base64("fo", 2) + Base64("foo", 3), "Zg==Zm8=Zm9v");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// Drives ClientSocket.dll for the end-to-end tests: reads one command per
-// line on stdin and prints what it did and what the socket called back, one
-// JSON object per line on stdout. Arguments are separated by blanks and
-// percent-decoded ("%20" a blank, "%00" a NUL); "~" is the empty text.
+// Drives ClientSocket.dll for the end-to-end tests: one command per line on
+// stdin (blank-separated, percent-encoded, "~" the empty text), and what it
+// did and what the socket called back as one JSON object per line on stdout.
 //
 //   create HOST PORT SECURE PATH LOGPATH [CONTEXT]   proxy HOST PORT USER PASSWORD
 //   connect | close FLAG | release | release_on_text | is_connected
@@ -9,23 +8,22 @@
 //   threads COUNT MESSAGES SIZE          (COUNT threads send at once)
 //   bench MESSAGES SIZE                  (round trips through an echo server)
 //   http HOST PORT SECURE PATH BODY TYPE [PROXYHOST PROXYPORT USER PASSWORD]
-//   mark LABEL | quit
+//   quit
 //
-// Generated messages are "G<size>:<salt>:" followed by size letters that
-// depend on the salt, so either side can check one arrived intact.
+// Generated messages ("G<size>:<salt>:" and size letters that depend on the
+// salt) can be checked by either side.
+#include <json/json.h>
 #include <windows.h>
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
-#include <condition_variable>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <semaphore>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -42,21 +40,9 @@ namespace {
 std::mutex g_printLock;
 SmartPtr<AsyncSocket> g_socket;
 std::atomic<AsyncSocket*> g_releaseOnText{nullptr};
-// Texts received; while a benchmark runs they are only counted.
+// While a benchmark runs, texts are only counted.
 std::atomic<bool> g_quiet{false};
-std::mutex g_textsLock;
-std::condition_variable g_textArrived;
-uint64_t g_texts = 0;
-
-uint32_t Crc32(const void* data, size_t size) {
-  uint32_t crc = 0xFFFFFFFFu;
-  const auto* p = static_cast<const uint8_t*>(data);
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= p[i];
-    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
-  }
-  return crc ^ 0xFFFFFFFFu;
-}
+std::counting_semaphore<> g_textArrived{0};
 
 std::string Generate(size_t size, unsigned long salt) {
   std::string out = "G" + std::to_string(size) + ":" + std::to_string(salt) + ":";
@@ -64,85 +50,67 @@ std::string Generate(size_t size, unsigned long salt) {
   return out;
 }
 
-// "true"/"false" when the text is a generated message, "null" otherwise.
-const char* CheckGenerated(const std::string& text) {
-  if (text.empty() || text[0] != 'G') return "null";
+// true/false when the data is a generated message, null otherwise.
+Json::Value CheckGenerated(const std::string& data) {
   unsigned long size = 0, salt = 0;
-  if (std::sscanf(text.c_str(), "G%lu:%lu:", &size, &salt) != 2) return "false";
-  return text == Generate(size, salt) ? "true" : "false";
+  if (data.empty() || data[0] != 'G') return {};
+  return std::sscanf(data.c_str(), "G%lu:%lu:", &size, &salt) == 2 && data == Generate(size, salt);
 }
 
-std::string Json(const char* data, size_t size) {
-  std::string out = "\"";
-  for (size_t i = 0; i < size; ++i) {
-    const auto c = static_cast<unsigned char>(data[i]);
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-    out += c == '"' || c == '\\'   ? std::string{'\\', static_cast<char>(c)}
-           : c < 0x20 || c >= 0x7F ? escaped
-                                   : std::string(1, static_cast<char>(c));
-  }
-  return out + "\"";
-}
-std::string Json(const std::string& s) { return Json(s.data(), s.size()); }
-std::string Bool(bool b) { return b ? "true" : "false"; }
+Json::UInt Tid() { return GetCurrentThreadId(); }
 
-// One event line; the values are JSON already.
-void Print(const char* ev, std::initializer_list<std::pair<const char*, std::string>> fields = {}) {
-  std::string line = std::string("{\"ev\":\"") + ev + "\"";
-  for (const auto& [key, value] : fields) line += std::string(",\"") + key + "\":" + value;
+// One event line.
+void Print(const char* ev, std::initializer_list<std::pair<const char*, Json::Value>> fields = {}) {
+  Json::Value event;
+  event["ev"] = ev;
+  for (const auto& [key, value] : fields) event[key] = value;
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  const std::string line = Json::writeString(builder, event);
   std::lock_guard lock(g_printLock);
-  std::printf("%s}\n", line.c_str());
+  std::printf("%s\n", line.c_str());
   std::fflush(stdout);
 }
 
-std::string Tid() { return std::to_string(GetCurrentThreadId()); }
-
-void OnConnect(unsigned long context) { Print("on_connect", {{"ctx", std::to_string(context)}, {"tid", Tid()}}); }
+void OnConnect(unsigned long context) { Print("on_connect", {{"ctx", Json::UInt(context)}, {"tid", Tid()}}); }
 
 void OnText(char* text, int length, unsigned long) {
-  {
-    std::lock_guard lock(g_textsLock);
-    ++g_texts;
+  if (g_quiet) {
+    g_textArrived.release();
+    return;
   }
-  g_textArrived.notify_all();
-  if (g_quiet) return;
-  const std::string whole(text, length);
   const size_t cut = std::strlen(text);  // what a C-string reader sees
-  Print("on_text", {{"len", std::to_string(length)},
-                    {"strlen", std::to_string(cut)},
-                    {"terminated", Bool(text[length] == '\0')},
-                    {"crc", std::to_string(Crc32(text, length))},
-                    {"valid", CheckGenerated(whole)},
-                    {"head", Json(text, cut < 60 ? cut : 60)},
+  Print("on_text", {{"len", length},
+                    {"strlen", Json::UInt(cut)},
+                    {"terminated", text[length] == '\0'},
+                    {"valid", CheckGenerated(std::string(text, length))},
+                    {"head", Json::Value(text, text + (cut < 60 ? cut : 60))},
                     {"tid", Tid()}});
   if (AsyncSocket* socket = g_releaseOnText.exchange(nullptr)) {
     socket->Release();
-    Print("released_in_callback", {{"tid", Tid()}});
+    Print("released_in_callback");
   }
 }
 
 void OnBinary(unsigned char* data, int length, unsigned long) {
-  Print("on_binary", {{"len", std::to_string(length)}, {"crc", std::to_string(Crc32(data, length))}, {"tid", Tid()}});
+  const std::string whole(reinterpret_cast<char*>(data), length);
+  Print("on_binary", {{"len", length}, {"valid", CheckGenerated(whole)}, {"tid", Tid()}});
 }
 
-void OnSendComplete(void*, int length, unsigned long) { Print("on_send_complete", {{"len", std::to_string(length)}}); }
+void OnSendComplete(void*, int length, unsigned long) { Print("on_send_complete", {{"len", length}}); }
 
-void OnClose(int code, char* reason, unsigned long) {
-  Print("on_close", {{"code", std::to_string(code)}, {"reason", Json(reason)}, {"tid", Tid()}});
-}
+void OnClose(int code, char* reason, unsigned long) { Print("on_close", {{"code", code}, {"reason", reason}}); }
 
 std::string Decode(const std::string& token) {
   if (token == "~") return {};
   std::string out;
   for (size_t i = 0; i < token.size(); ++i) {
-    if (token[i] == '%' && i + 2 < token.size() && std::isxdigit(static_cast<unsigned char>(token[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(token[i + 2]))) {
-      out += static_cast<char>(std::stoi(token.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
+    if (token[i] != '%') {
       out += token[i];
+      continue;
     }
+    out += static_cast<char>(std::stoi(token.substr(i + 1, 2), nullptr, 16));
+    i += 2;
   }
   return out;
 }
@@ -161,7 +129,7 @@ void Threads(int count, int messages, size_t size) {
     });
   }
   for (auto& thread : threads) thread.join();
-  Print("threads_done", {{"failures", std::to_string(failures)}, {"sent", std::to_string(count * messages)}});
+  Print("threads_done", {{"failures", failures.load()}, {"sent", count * messages}});
 }
 
 void Bench(int messages, size_t size) {
@@ -169,18 +137,12 @@ void Bench(int messages, size_t size) {
   g_quiet = true;
   const auto start = std::chrono::steady_clock::now();
   int done = 0;
-  for (std::unique_lock lock(g_textsLock); done < messages; ++done) {
-    const uint64_t before = g_texts;
-    lock.unlock();
-    if (g_socket->SendTextFrame(message.data(), static_cast<int>(message.size()), false) < 0) break;
-    lock.lock();
-    if (!g_textArrived.wait_for(lock, std::chrono::seconds(10), [&] { return g_texts > before; })) break;
-  }
+  while (done < messages && g_socket->SendTextFrame(message.data(), static_cast<int>(message.size()), false) >= 0 &&
+         g_textArrived.try_acquire_for(std::chrono::seconds(10)))
+    ++done;
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   g_quiet = false;
-  Print("bench", {{"messages", std::to_string(done)},
-                  {"bytes", std::to_string(message.size())},
-                  {"ms", std::to_string(ms.count())}});
+  Print("bench", {{"messages", done}, {"bytes", Json::UInt(message.size())}, {"ms", Json::Int64(ms.count())}});
 }
 
 void Http(const std::vector<std::string>& a) {
@@ -195,10 +157,7 @@ void Http(const std::vector<std::string>& a) {
   std::string response, error;
   client->GetResponse(response);
   client->GetLastErrorText(error);
-  Print("http", {{"ok", Bool(ok)},
-                 {"code", std::to_string(client->GetLastErrorCode())},
-                 {"error", Json(error)},
-                 {"response", Json(response)}});
+  Print("http", {{"ok", ok}, {"code", client->GetLastErrorCode()}, {"error", error}, {"response", response}});
 }
 
 }  // namespace
@@ -207,12 +166,11 @@ int main() {
   Print("ready", {{"tid", Tid()}});
   std::string line;
   while (std::getline(std::cin, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     std::istringstream in(line);
     std::vector<std::string> a;
     for (std::string token; in >> token;) a.push_back(Decode(token));
-    if (a.empty()) continue;
-    const std::string& cmd = a[0];
+    const std::string cmd = a.empty() ? "" : a[0];
+    if (cmd == "quit") break;
     // The socket held, or the one whose last reference the text callback is about to drop.
     AsyncSocket* socket = g_socket ? g_socket.get() : g_releaseOnText.load();
     try {
@@ -226,33 +184,27 @@ int main() {
           g_socket->registerSendCompleteHandler(&OnSendComplete);
           g_socket->registerCloseHandler(&OnClose);
         }
-        Print("created", {{"ok", Bool(static_cast<bool>(g_socket))}});
+        Print("created", {{"ok", static_cast<bool>(g_socket)}});
       } else if (cmd == "http" && a.size() >= 7) {
         Http(a);
-      } else if (cmd == "mark" && a.size() >= 2) {
-        Print("mark", {{"label", Json(a[1])}});
-      } else if (cmd == "quit") {
-        break;
       } else if (!socket) {
-        Print("error", {{"text", Json("no socket")}});
+        Print("error", {{"text", "no socket"}});
       } else if (cmd == "proxy" && a.size() >= 5) {
         socket->SetProxyDetails(a[1], std::stoi(a[2]), a[3], a[4]);
         Print("proxy_set");
       } else if (cmd == "connect") {
         const bool ok = socket->Connect(true);
-        Print("connect_result", {{"ok", Bool(ok)}, {"connected", Bool(socket->IsConnected())}});
+        Print("connect_result", {{"ok", ok}, {"connected", socket->IsConnected()}});
       } else if (cmd == "is_connected") {
-        Print("is_connected", {{"value", Bool(socket->IsConnected())}});
+        Print("is_connected", {{"value", socket->IsConnected()}});
       } else if (cmd == "text" && a.size() >= 2) {
-        const int result =
-            socket->SendTextFrame(a[1].data(), static_cast<int>(a[1].size()), a.size() > 2 && a[2] == "1");
-        Print("sent", {{"kind", "\"text\""}, {"result", std::to_string(result)}});
+        const int size = static_cast<int>(a[1].size());
+        Print("sent", {{"result", socket->SendTextFrame(a[1].data(), size, a.size() > 2 && a[2] == "1")}});
       } else if ((cmd == "textgen" || cmd == "bingen") && a.size() >= 3) {
         const std::string m = Generate(std::stoul(a[1]), std::stoul(a[2]));
         const int size = static_cast<int>(m.size());
-        const int result = cmd == "textgen" ? socket->SendTextFrame(m.data(), size, false)
-                                            : socket->SendBinaryFrame(m.data(), size, false);
-        Print("sent", {{"kind", cmd == "textgen" ? "\"text\"" : "\"binary\""}, {"result", std::to_string(result)}});
+        Print("sent", {{"result", cmd == "textgen" ? socket->SendTextFrame(m.data(), size, false)
+                                                   : socket->SendBinaryFrame(m.data(), size, false)}});
       } else if (cmd == "threads" && a.size() >= 4 && g_socket) {
         Threads(std::stoi(a[1]), std::stoi(a[2]), std::stoul(a[3]));
       } else if (cmd == "bench" && a.size() >= 3 && g_socket) {
@@ -264,16 +216,15 @@ int main() {
         g_socket.reset();
         Print("released");
       } else if (cmd == "release_on_text" && g_socket) {
-        // The text callback then drops the last reference from the receive thread.
         socket->AddRef();
         g_socket.reset();
         g_releaseOnText = socket;
         Print("armed");
       } else {
-        Print("error", {{"text", Json("bad command: " + line)}});
+        Print("error", {{"text", "bad command: " + line}});
       }
     } catch (const std::exception& e) {
-      Print("error", {{"text", Json(std::string("exception: ") + e.what())}});
+      Print("error", {{"text", std::string("exception: ") + e.what()}});
     }
   }
   g_socket.reset();

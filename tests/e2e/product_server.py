@@ -1,10 +1,12 @@
 """A small stand-in for the product's server, on loopback: the agent's
-WebSocket (any path ending in "HK_NATIVE") and the HTTP posts on one port.
+WebSocket and the HTTP posts on one port.
 It records what arrives and lets a test or the demo send requests and read
-the answers; its event loop runs on a thread of its own, and every public
-method is safe to call from the caller's thread."""
+the answers, or echoes every message for the socket component's tests; its
+event loop runs on a thread of its own, and every public method is safe to
+call from the caller's thread."""
 
 import asyncio
+import contextlib
 import json
 import queue
 import socket
@@ -22,7 +24,7 @@ class _ResetOnData:
 
     def __init__(self, connection):
         self._connection = connection
-        self._inner = connection._protocol
+        self._inner = connection._transport.get_protocol()
 
     def data_received(self, data):
         self._connection._transport.set_protocol(self._inner)
@@ -36,91 +38,75 @@ class Connection:
     """One WebSocket connection from the agent."""
 
     def __init__(self, server, ws, request):
-        self._server = server
-        self.ws = ws
-        self.path = request.path
-        self.query_string = request.query_string
-        self.raw_path = request.raw_path
-        self.messages = queue.Queue()  # (kind, data, monotonic time)
-        self._transport = request.transport
-        self._protocol = request.protocol
+        self._server, self.ws, self._transport = server, ws, request.transport
+        self.path, self.query_string, self.raw_path = request.path, request.query_string, request.raw_path
+        self.headers = dict(request.headers)
+        self.messages = queue.Queue()  # (text, or bytes of a binary message; monotonic time)
+        self.pong, self.closed = threading.Event(), threading.Event()
+        self.close_code = None  # the agent's, or 1006 when the connection ended without a close frame
+
+    def _run(self, function):
+        self._server._loop.call_soon_threadsafe(function)
 
     def send(self, text):
         """Sends one text frame (a request) to the agent."""
         self._server._call(self.ws.send_str(text))
 
-    def close(self, code=1000):
-        self._server._call(self.ws.close(code=code))
+    def close(self, code=1000, reason=""):
+        self._server._call(self.ws.close(code=code, message=reason.encode()))
+
+    def ping(self):
+        self._server._call(self.ws.ping(b"are you there"))
+
+    def hang_up(self):
+        """Ends the TCP connection without a close frame."""
+        self._run(self._transport.close)
 
     def reset(self):
         """Drops the TCP connection with a reset: no close frame, no FIN."""
-        self._server._call(self._run(self._abort))
+        self._run(self._abort)
 
     def reset_on_next_data(self):
         """Resets the connection as soon as the agent's next bytes arrive, so
         an answer on its way is cut off after its first piece."""
-        self._server._call(self._run(lambda: self._transport.set_protocol(_ResetOnData(self))))
-
-    def pause_reading(self):
-        """A silent server: nothing more is read, so nothing is answered."""
-        self._server._call(self._run(self._transport.pause_reading))
-
-    def resume_reading(self):
-        self._server._call(self._run(self._transport.resume_reading))
-
-    @staticmethod
-    async def _run(function):
-        function()
+        self._run(lambda: self._transport.set_protocol(_ResetOnData(self)))
 
     def _abort(self):
-        if self._transport is None or self._transport.is_closing():
-            return
-        sock = self._transport.get_extra_info("socket")
-        if sock is not None:
+        if not self._transport.is_closing():
+            sock = self._transport.get_extra_info("socket")
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        self._transport.abort()
+            self._transport.abort()
 
-    def recv(self, timeout=10.0, skip_keepalive=True):
-        """The next text from the agent; raises queue.Empty on time-out."""
+    def recv(self, timeout=10.0):
+        """The next message from the agent, keep-alives skipped; raises queue.Empty on time-out."""
         deadline = time.monotonic() + timeout
-        while True:
-            _, data, _ = self.messages.get(timeout=max(deadline - time.monotonic(), 0.001))
-            if not (skip_keepalive and data == "-"):
-                return data
+        while (data := self.messages.get(timeout=max(deadline - time.monotonic(), 0.001))[0]) == "-":
+            pass
+        return data
 
-    def request(self, tool, code, data=None, request_id=1, web_client_id=None, timeout=30.0):
+    def request(self, tool, code, data=None, web_client_id=None, timeout=30.0):
         """Sends a request and returns the answer parsed as JSON."""
-        message = {"toolId": tool, "requestId": request_id,
+        message = {"toolId": tool, "requestId": 1,
                    "requestMessage": {"requestCode": code, "requestData": data if data is not None else {}}}
         if web_client_id is not None:
             message["webClientId"] = web_client_id
         self.send(json.dumps(message))
         return json.loads(self.recv(timeout=timeout))
 
-    def drain(self):
-        """Every (text, time) received so far, keep-alives included."""
-        out = []
-        while not self.messages.empty():
-            out.append(self.messages.get_nowait())
-        return out
-
 
 class ProductServer:
     """Start with start(); stop with stop() (or use it as a context manager).
     accept_websocket=False refuses every upgrade (counted in refused_upgrades);
-    post_status is the HTTP status posts are answered with."""
+    post_status is the HTTP status posts are answered with; echo=True sends
+    every message back as it came."""
 
-    def __init__(self, host="127.0.0.1", port=0, certfile=None, keyfile=None, accept_websocket=True,
-                 post_status=200):
-        self.host, self.port = host, port
+    def __init__(self, host="127.0.0.1", port=0, tls=None, accept_websocket=True, post_status=200, echo=False):
+        self.host, self.port, self.echo = host, port, echo
         self.accept_websocket, self.post_status = accept_websocket, post_status
         self.refused_upgrades = 0
-        self._ssl = None
-        self.tls_hellos = 0  # TLS handshakes begun by a client
-        if certfile:
-            self._ssl = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-            self._ssl.load_cert_chain(certfile, keyfile)
-            self._ssl.sni_callback = self._hello
+        self._ssl = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH) if tls else None
+        if tls:  # (certificate, key)
+            self._ssl.load_cert_chain(*tls)
         self.connections = queue.Queue()
         self.all_connections = []
         self.posts = queue.Queue()  # (path, parsed JSON or raw text, headers)
@@ -140,10 +126,8 @@ class ProductServer:
     def stop(self):
         if not self._loop:
             return
-        try:
+        with contextlib.suppress(Exception):
             self._call(self._runner.cleanup(), timeout=10)
-        except Exception:
-            pass
         self._loop.call_soon_threadsafe(self._loop.stop)
         self._thread.join(10)
         self._loop = None
@@ -161,11 +145,6 @@ class ProductServer:
     def wait_post(self, timeout=30.0):
         return self.posts.get(timeout=timeout)
 
-    # --- inside ----------------------------------------------------------------
-    def _hello(self, ssl_object, server_name, context):
-        self.tls_hellos += 1
-        return None
-
     def _call(self, coroutine, timeout=30.0):
         return asyncio.run_coroutine_threadsafe(coroutine, self._loop).result(timeout)
 
@@ -175,24 +154,33 @@ class ProductServer:
         app.router.add_route("POST", "/{tail:.*}", self._post)
         self._runner = web.AppRunner(app, access_log=None)
         await self._runner.setup()
-        site = web.TCPSite(self._runner, self.host, self.port, ssl_context=self._ssl)
+        site = web.TCPSite(self._runner, self.host, self.port, ssl_context=self._ssl, shutdown_timeout=1)
         await site.start()
         self.port = site._server.sockets[0].getsockname()[1]
 
     async def _websocket(self, request):
-        if not request.path.endswith("HK_NATIVE"):
-            return web.Response(status=404, text="no such endpoint")
         if not self.accept_websocket:
             self.refused_upgrades += 1
             return web.Response(status=503, text="not accepting agents")
-        ws = web.WebSocketResponse(max_msg_size=0, autoping=True)
+        ws = web.WebSocketResponse(max_msg_size=0, autoping=False)
         await ws.prepare(request)
         connection = Connection(self, ws, request)
         self.all_connections.append(connection)
         self.connections.put(connection)
-        async for msg in ws:
-            if msg.type == WSMsgType.TEXT:
-                connection.messages.put(("text", msg.data, time.monotonic()))
+        try:
+            while (msg := await ws.receive()).type in (WSMsgType.TEXT, WSMsgType.BINARY, WSMsgType.PONG):
+                if msg.type == WSMsgType.PONG:
+                    connection.pong.set()
+                    continue
+                connection.messages.put((msg.data, time.monotonic()))
+                if self.echo:
+                    with contextlib.suppress(ConnectionError):  # the peer may refuse it and hang up
+                        await (ws.send_str if msg.type == WSMsgType.TEXT else ws.send_bytes)(msg.data)
+            while msg.type == WSMsgType.CLOSING and not ws.closed:  # our own close is under way
+                await asyncio.sleep(0.01)
+            connection.close_code = {WSMsgType.CLOSE: msg.data, WSMsgType.CLOSING: ws.close_code}.get(msg.type, 1006)
+        finally:
+            connection.closed.set()
         return ws
 
     async def _post(self, request):
