@@ -25,29 +25,33 @@ inline void stop_and_delete(SC_HANDLE service) {
   ::DeleteService(service);
 }
 
-// The test services of programs that are gone (another test program may be
-// using the prefix right now).
-inline void remove_leftover_test_services(SC_HANDLE manager) {
+// Calls f with the name of each Win32 service, in the manager's order.
+template <typename F>
+void ForEachWin32Service(SC_HANDLE manager, F f) {
   std::vector<BYTE> buffer(1 << 20);
   auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSW*>(buffer.data());
   DWORD needed = 0, count = 0, resume = 0;
   ::EnumServicesStatusW(manager, SERVICE_WIN32, SERVICE_STATE_ALL, entries, static_cast<DWORD>(buffer.size()), &needed,
                         &count, &resume);
-  for (DWORD i = 0; i < count; ++i) {
-    const std::wstring name(entries[i].lpServiceName);
-    if (name.rfind(kTestServicePrefix, 0) != 0) continue;
+  for (DWORD i = 0; i < count; ++i) f(entries[i].lpServiceName);
+}
+
+// The test services of programs that are gone (another test program may be
+// using the prefix right now).
+inline void remove_leftover_test_services(SC_HANDLE manager) {
+  ForEachWin32Service(manager, [&](const std::wstring& name) {
+    if (name.rfind(kTestServicePrefix, 0) != 0) return;
     const DWORD owner = std::wcstoul(name.c_str() + std::wcslen(kTestServicePrefix), nullptr, 10);
     hk::unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, owner));
-    if (process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) continue;
+    if (process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) return;
     hk::unique_schandle service(::OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
     if (service) stop_and_delete(service.get());
-  }
+  });
 }
 
 class RegisteredService {
  public:
-  // arguments: appended to the quoted program path in the configured command
-  // line; nameSuffix: appended to the service's generated name.
+  // arguments follow the quoted program path; nameSuffix ends the generated name.
   explicit RegisteredService(const std::wstring& arguments = L"", const std::wstring& nameSuffix = L"") {
     static std::atomic<int> counter{0};
     manager_.reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -61,9 +65,9 @@ class RegisteredService {
     description_ = L"Runs until stopped \u2013 " + name_;
     wchar_t program[MAX_PATH] = L"";
     ::GetModuleFileNameW(nullptr, program, MAX_PATH);
-    binaryPath_ = program;
-    binaryPath_ = L"\"" + binaryPath_.substr(0, binaryPath_.find_last_of(L'\\')) + L"\\hk_test_service.exe\"";
-    if (!arguments.empty()) binaryPath_ += L" " + arguments;
+    *std::wcsrchr(program, L'\\') = L'\0';
+    binaryPath_ =
+        L"\"" + std::wstring(program) + L"\\hk_test_service.exe\"" + (arguments.empty() ? L"" : L" " + arguments);
     service_.reset(::CreateServiceW(manager_.get(), name_.c_str(), displayName_.c_str(), SERVICE_ALL_ACCESS,
                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                     binaryPath_.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
@@ -104,8 +108,7 @@ class RegisteredService {
     std::vector<BYTE> buffer(8192);
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
     DWORD needed = 0;
-    if (!::QueryServiceConfigW(service_.get(), config, static_cast<DWORD>(buffer.size()), &needed))
-      return {MAXDWORD, L""};
+    if (!::QueryServiceConfigW(service_.get(), config, 8192, &needed)) return {MAXDWORD, L""};
     return {config->dwStartType, config->lpServiceStartName ? config->lpServiceStartName : L""};
   }
   DWORD start_type() const { return config().first; }
