@@ -19,21 +19,12 @@ bool SameName(std::wstring_view a, std::wstring_view b) {
 
 }  // namespace
 
-FakeRow& FakeRow::Set(std::wstring_view name, CIMTYPE type, VARTYPE vt, LONGLONG bits, std::wstring_view text,
-                      bool throws) {
-  std::erase_if(properties_, [&](const Property& p) { return SameName(p.name, name); });
-  properties_.push_back(Property{std::wstring(name), type, vt, bits, std::wstring(text), throws});
-  return *this;
-}
-
 const FakeRow::Property* FakeRow::Find(std::wstring_view name) const {
-  for (const Property& p : properties_) {
-    if (SameName(p.name, name)) return &p;
+  for (auto p = properties_.rbegin(); p != properties_.rend(); ++p) {
+    if (SameName(p->name, name)) return &*p;
   }
   return nullptr;
 }
-
-// ---- COM objects --------------------------------------------------------------
 
 // Reference counting shared by the fakes. An object is never freed before its
 // FakeWmi, so a release too many or a call after the last release is counted
@@ -60,10 +51,8 @@ class FakeObject {
   // The interfaces of self; the first one also answers for IUnknown.
   template <typename First, typename... More, typename Self>
   HRESULT DoQueryInterface(Self* self, REFIID riid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
     if (!Touch()) return E_UNEXPECTED;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(First)) *out = static_cast<First*>(self);
+    *out = riid == __uuidof(IUnknown) || riid == __uuidof(First) ? static_cast<First*>(self) : nullptr;
     ((*out = riid == __uuidof(More) ? static_cast<More*>(self) : *out), ...);
     if (!*out) return E_NOINTERFACE;
     DoAddRef();
@@ -243,11 +232,6 @@ class FakeLocator final : public IWbemLocator, public FakeObject {
   }
 };
 
-#undef HK_FAKE_IUNKNOWN
-#undef HK_NOT_IMPLEMENTED
-
-// ---- the fake WMI ---------------------------------------------------------------
-
 template <typename T, typename... Args>
 T* FakeWmi::Make(Args&&... args) {
   return static_cast<T*>(objects_.emplace_back(std::make_unique<T>(*this, std::forward<Args>(args)...)).get());
@@ -266,7 +250,6 @@ FakeWmi::~FakeWmi() {
 HRESULT FakeWmi::MakeLocator(IWbemLocator** locator) {
   if (!locator) return E_POINTER;
   *locator = nullptr;
-  if (!g_current) return E_UNEXPECTED;
   const HRESULT failure = g_current->FailureAt(FakeWmiStep::kCreateLocator);
   if (FAILED(failure)) return failure;
   *locator = g_current->Make<FakeLocator>();

@@ -20,7 +20,7 @@
 namespace hk::test {
 
 // One row object's properties, found by name without regard to case as WMI
-// does. Each setter replaces a property of the same name.
+// does; the last one set of a name counts.
 class FakeRow {
  public:
   FakeRow& Text(std::wstring_view name, std::wstring_view value) { return Set(name, CIM_STRING, VT_BSTR, 0, value); }
@@ -49,7 +49,10 @@ class FakeRow {
 
  private:
   FakeRow& Set(std::wstring_view name, CIMTYPE type, VARTYPE vt, LONGLONG bits, std::wstring_view text = {},
-               bool throws = false);
+               bool throws = false) {
+    properties_.push_back(Property{std::wstring(name), type, vt, bits, std::wstring(text), throws});
+    return *this;
+  }
   std::vector<Property> properties_;
 };
 
