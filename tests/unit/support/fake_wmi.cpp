@@ -20,10 +20,9 @@ bool SameName(std::wstring_view a, std::wstring_view b) {
 }  // namespace
 
 const FakeRow::Property* FakeRow::Find(std::wstring_view name) const {
-  for (auto p = properties_.rbegin(); p != properties_.rend(); ++p) {
-    if (SameName(p->name, name)) return &*p;
-  }
-  return nullptr;
+  const auto p =
+      std::find_if(properties_.rbegin(), properties_.rend(), [&](auto& p) { return SameName(p.name, name); });
+  return p == properties_.rend() ? nullptr : &*p;
 }
 
 // Reference counting shared by the fakes. An object is never freed before its
@@ -256,10 +255,7 @@ HRESULT FakeWmi::MakeLocator(IWbemLocator** locator) {
   return S_OK;
 }
 
-HRESULT FakeWmi::FailureAt(FakeWmiStep step) const {
-  const auto it = failures_.find(step);
-  return it == failures_.end() ? S_OK : it->second;
-}
+HRESULT FakeWmi::FailureAt(FakeWmiStep step) const { return failures_.contains(step) ? failures_.at(step) : S_OK; }
 
 int FakeWmi::ObjectsAlive() const {
   return static_cast<int>(std::count_if(objects_.begin(), objects_.end(), [](auto& o) { return o->refs() > 0; }));

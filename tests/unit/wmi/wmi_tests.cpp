@@ -39,8 +39,7 @@ FakeRow Named(const wchar_t* name) { return FakeRow().Text(L"Name", name); }
 // A scalar variant: the members of its value all start at the same byte, so
 // on this little-endian machine the narrow ones read the low bytes of bits.
 VARIANT V(VARTYPE type, LONGLONG bits) {
-  VARIANT v;
-  ::VariantInit(&v);
+  VARIANT v{};
   v.vt = type;
   v.llVal = bits;
   return v;
