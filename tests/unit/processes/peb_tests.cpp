@@ -24,10 +24,9 @@ constexpr uint64_t kPeb = 0x7FF6'0000'1000ull;
 constexpr uint64_t kParameters = 0x0000'0201'0002'0000ull;
 constexpr uint64_t kText = 0x0000'0302'0003'0000ull;
 
-// A target whose PEB, parameters and command line sit at the addresses above
-// (cut to 32 bits for the 32-bit layout), as regions of memory by base
-// address. A read that runs past its region fails, as ReadProcessMemory does,
-// or with shortReads brings the bytes that are there.
+// A target's PEB, parameters and command line at the addresses above (cut to
+// 32 bits for the 32-bit layout). A read past its region fails, as
+// ReadProcessMemory does, or with shortReads brings the bytes that are there.
 struct Target {
   const PebLayout& layout;
   bool shortReads = false;

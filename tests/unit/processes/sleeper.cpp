@@ -1,7 +1,6 @@
-// An idle child for the process tool tests, started as
-// "sleeper <extra threads> <ready event> <parent id> [ignored...]": starts the
-// extra threads, signals the event, and sleeps until it is ended or its
-// parent ends (so a crashed test leaves nothing behind).
+// An idle child: "sleeper <extra threads> <ready event> <parent id> ...".
+// Signals the event, then sleeps until ended or until its parent ends (so a
+// crashed test leaves nothing behind).
 #include <windows.h>
 #include <shellapi.h>
 

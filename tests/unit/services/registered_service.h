@@ -1,6 +1,5 @@
-// hk_test_service.exe registered as a real service in the test prefix under a
-// name of its own, stopped and deleted again when the object goes. Leftovers
-// of an earlier run that died halfway are removed when the first one is made.
+// hk_test_service.exe registered under a name of its own while the object
+// lives; the first one made removes leftovers of runs that died halfway.
 #pragma once
 #include <windows.h>
 
@@ -16,7 +15,6 @@ namespace hk::test {
 
 inline constexpr wchar_t kTestServicePrefix[] = L"hk-svc-test-";
 
-// Asks a service to stop and waits up to 10 s until it has, then deletes it.
 inline void stop_and_delete(SC_HANDLE service) {
   SERVICE_STATUS status{};
   ::ControlService(service, SERVICE_CONTROL_STOP, &status);
@@ -99,11 +97,9 @@ class RegisteredService {
       if (::GetTickCount() - start > timeoutMs) return false;
     return true;
   }
-  // Starts it without the tool under test and waits until it runs.
   bool start_directly() const { return ::StartServiceW(service_.get(), 0, nullptr) && wait_for(SERVICE_RUNNING); }
 
-  // The start type as the manager keeps it (MAXDWORD when it cannot be
-  // read), and the account the service runs as.
+  // The start type (MAXDWORD when unreadable) and the account it runs as.
   std::pair<DWORD, std::wstring> config() const {
     std::vector<BYTE> buffer(8192);
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());

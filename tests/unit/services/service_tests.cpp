@@ -1,6 +1,5 @@
-// The service tool: the row of one service from what the three queries said,
-// and the tool against the real Service Control Manager of the test prefix,
-// with hk_test_service.exe registered as a service.
+// The service tool: one row from what the three queries said, and the tool
+// against the test prefix's real manager with hk_test_service.exe registered.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -106,9 +105,8 @@ TEST(ServiceRow, MembersFromTheQueriesThatAnswered) {
   EXPECT_TRUE(log.logged("invalid flag in  Service::service_start_type()")) << log.text();
 }
 
-// Start and stop each answer once (a second time fails with the system's
-// error and a log line); the listing shows the service running, then
-// stopped and disabled.
+// Start and stop each answer once (again: the system's error and a log line);
+// the listing shows the service running, then stopped and disabled.
 TEST_F(ServiceControl, StartStopAndTheListingOfTheServiceRunningAndDisabled) {
   hk::test::LogCapture log;
   EXPECT_EQ(Service::Start(handle_.get()), 1);

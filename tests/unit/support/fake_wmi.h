@@ -1,8 +1,6 @@
-// A hand-written WMI for tests, since Wine's has no rows for most classes the
-// tools read. While a FakeWmi lives, wmi::create_instance gets its locator;
-// the objects behind it serve the rows a test declares per query text (an
-// empty text answers every other query), fail where asked and count every
-// reference. Methods no code under test calls answer E_NOTIMPL.
+// A WMI for tests (Wine's has no rows for most classes the tools read): while
+// a FakeWmi lives, wmi::create_instance gets its locator, whose objects serve
+// the rows declared per query text, fail where asked and count references.
 #pragma once
 #include <windows.h>
 #include <objbase.h>
@@ -110,15 +108,13 @@ class FakeWmi {
   FakeResults& Results(const std::wstring& query = std::wstring()) { return results_[query]; }
   void Fail(FakeWmiStep step, HRESULT hr = WBEM_E_FAILED) { failures_[step] = hr; }
 
-  // What the code asked for.
   struct Query {
     std::wstring language, text;
     LONG flags;
   };
   const std::vector<Query>& queries() const { return queries_; }
-  // Namespace of each ConnectServer; authentication service, authorization
-  // service, level, impersonation, capabilities, and whether a principal or
-  // identity was given, of each SetBlanket; timeout of each Next.
+  // Per call: ConnectServer's namespace, SetBlanket's arguments (principal
+  // and identity as given or not), Next's timeout.
   const std::vector<std::wstring>& connects() const { return connects_; }
   const std::vector<std::vector<DWORD>>& blankets() const { return blankets_; }
   const std::vector<LONG>& next_timeouts() const { return next_timeouts_; }
@@ -128,7 +124,6 @@ class FakeWmi {
   bool AllReleasedOnce() const { return ObjectsAlive() == 0 && over_releases_ == 0 && calls_after_release_ == 0; }
   // Get into a VARIANT that still held a value (WMI would leak it).
   int DirtyVariants() const { return dirty_variants_; }
-  // The counters, for failure messages.
   std::string Accounting() const;
 
  private:

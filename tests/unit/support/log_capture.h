@@ -42,8 +42,7 @@ class LogCapture {
     for (size_t pos = t.find("\r\n"); pos != std::string::npos; pos = t.find("\r\n", pos)) t.erase(pos, 1);
     return t;
   }
-  // An entry with exactly this text: after a time stamp's two blanks, to the
-  // end of its line.
+  // An entry of exactly this text (after a time stamp's two blanks).
   bool logged(const std::string& entry) const { return contains("  " + entry + "\n"); }
   bool contains(const std::string& part) const { return (text() + "\n").find(part) != std::string::npos; }
 

@@ -140,8 +140,7 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
   SocketUtils::ClientSocket::stProxyDetails proxy_;
 };
 
-// Makes every handler built while it lives get a recording socket; restores
-// ClientSocket's own sockets and the default Connect() result afterwards.
+// Every handler built while it lives gets a recording socket.
 class ScopedRecordingFactory {
  public:
   explicit ScopedRecordingFactory(bool connectResult = true) {
@@ -159,8 +158,7 @@ class ScopedRecordingFactory {
   }
 };
 
-// Puts a handler with a recording socket into g_wsHandler, as a successful
-// connection attempt would, and puts the previous handler back at the end.
+// A handler with a recording socket in g_wsHandler while it lives.
 class RecordingWsSession {
  public:
   RecordingWsSession() : saved_(g_wsHandler) {

@@ -35,9 +35,8 @@ FakeRow FullAccount(const wchar_t* name) {
 
 class UserAccounts : public hk::test::WmiLogTest {
  protected:
-  // Runs request 3101's WMI part on a thread of its own: the response,
-  // parsed, or null with the outcome word in outcome_. Ends with the fake
-  // and COM left as they were found.
+  // Request 3101's WMI part on a thread of its own: the response parsed, or
+  // null with the outcome word in outcome_; fake and COM must end as found.
   Json::Value Request(const FakeWmi& fake) {
     char* status = nullptr;
     const auto com = hk::test::RunOnComThread([&] { result_ = hk::users::RunAccountRequest(&status); });

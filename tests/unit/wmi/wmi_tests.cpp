@@ -56,9 +56,8 @@ auto WithText(const wchar_t* text, Read read) {
 
 class WmiSequence : public hk::test::WmiLogTest {
  protected:
-  // The whole sequence on a local wmi, as the inventory tools run it, on a
-  // thread of its own; the names of the rows read are collected. Ends with
-  // every fake object released once and COM left as it was found.
+  // The sequence as the tools run it, on a thread of its own, collecting the
+  // names read; every fake object must end released once, COM as found.
   hk::wbem::QueryResult Run(const FakeWmi& fake, const hk::wbem::QueryOptions& options = {}) {
     hk::wbem::QueryResult result;
     names_.clear();
