@@ -94,24 +94,23 @@ DWORD WINAPI Watchdog(void*) {
 
 // The acting NetApi calls of the groups and sharing tools, answered as for a
 // caller without the right: nothing is changed. The listings stay the system's.
-NET_API_STATUS WINAPI Refuse(LPCWSTR, LPCWSTR, DWORD, LPBYTE, DWORD) { return ERROR_ACCESS_DENIED; }
-NET_API_STATUS WINAPI RefuseAddGroup(LPCWSTR, DWORD, LPBYTE, LPDWORD) { return ERROR_ACCESS_DENIED; }
-NET_API_STATUS WINAPI RefuseDelGroup(LPCWSTR, LPCWSTR) { return ERROR_ACCESS_DENIED; }
-NET_API_STATUS WINAPI RefuseSetInfo(LMSTR, LMSTR, DWORD, LPBYTE, LPDWORD) { return ERROR_ACCESS_DENIED; }
-NET_API_STATUS WINAPI RefuseShareDel(LMSTR, LMSTR, DWORD) { return ERROR_ACCESS_DENIED; }
-NET_API_STATUS WINAPI RefuseSessionDel(LMSTR, LMSTR, LMSTR) { return ERROR_ACCESS_DENIED; }
-NET_API_STATUS WINAPI RefuseFileClose(LMSTR, DWORD) { return ERROR_ACCESS_DENIED; }
+template <typename... Args>
+NET_API_STATUS WINAPI Refused(Args...) {
+  return ERROR_ACCESS_DENIED;
+}
+
+template <typename... Args>
+void Refuse(NET_API_STATUS(WINAPI*& call)(Args...)) {
+  call = &Refused<Args...>;
+}
 
 class RefusedActions {
  public:
-  RefusedActions() : groups_(hk::groups::g_groupApi), sharing_(hk::sharing::g_sharingApi) {
-    hk::groups::g_groupApi.add_members = hk::groups::g_groupApi.del_members = &Refuse;
-    hk::groups::g_groupApi.add_group = &RefuseAddGroup;
-    hk::groups::g_groupApi.del_group = &RefuseDelGroup;
-    hk::sharing::g_sharingApi.NetShareSetInfo = &RefuseSetInfo;
-    hk::sharing::g_sharingApi.NetShareDel = &RefuseShareDel;
-    hk::sharing::g_sharingApi.NetSessionDel = &RefuseSessionDel;
-    hk::sharing::g_sharingApi.NetFileClose = &RefuseFileClose;
+  RefusedActions() {
+    Refuse(hk::groups::g_groupApi.add_members), Refuse(hk::groups::g_groupApi.del_members);
+    Refuse(hk::groups::g_groupApi.add_group), Refuse(hk::groups::g_groupApi.del_group);
+    Refuse(hk::sharing::g_sharingApi.NetShareSetInfo), Refuse(hk::sharing::g_sharingApi.NetShareDel);
+    Refuse(hk::sharing::g_sharingApi.NetSessionDel), Refuse(hk::sharing::g_sharingApi.NetFileClose);
   }
   RefusedActions(const RefusedActions&) = delete;
   RefusedActions& operator=(const RefusedActions&) = delete;
@@ -121,8 +120,8 @@ class RefusedActions {
   }
 
  private:
-  hk::groups::GroupApi groups_;
-  hk::sharing::SharingApi sharing_;
+  const hk::groups::GroupApi groups_ = hk::groups::g_groupApi;
+  const hk::sharing::SharingApi sharing_ = hk::sharing::g_sharingApi;
 };
 
 class Targets {
@@ -195,21 +194,8 @@ Prepared Prepare(const std::string& seen, Targets& targets) {
 // ---- what the answers must be ---------------------------------------------------------
 
 bool ValidUtf8(const std::string& s) {
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    uint32_t cp = n == 1 ? c : c & (0x7F >> n);
-    for (size_t k = 1; k < n; ++k) {
-      const unsigned char cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc >> 6) != 2) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    static const uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += n;
-  }
-  return true;
+  return s.empty() ||
+         ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()), nullptr, 0) > 0;
 }
 
 bool ParseStrict(const std::string& text, Json::Value& out) {

@@ -1,8 +1,8 @@
 // Stands in for the device action program (and any child of the runner
 // tests). When HK_STANDIN_RECORD names a file, appends to it the line
-// "<pid>\t<working directory>\t<whole command line>". Then "--exit N" exits
-// with N, "--wait EVENT" waits (at most 60 s) for the named event and appends
-// "done", and anything else exits with 0.
+// "<pid>\t<whole command line>". Then "--exit N" exits with N, "--wait EVENT"
+// waits (at most 60 s) for the named event and appends "done", and anything
+// else exits with 0.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -23,9 +23,8 @@ void Append(const wchar_t* line) {
 }  // namespace
 
 int main() {
-  wchar_t directory[MAX_PATH] = {}, line[4096];
-  ::GetCurrentDirectoryW(MAX_PATH, directory);
-  std::swprintf(line, 4096, L"%lu\t%ls\t%ls\n", ::GetCurrentProcessId(), directory, ::GetCommandLineW());
+  wchar_t line[4096];
+  std::swprintf(line, 4096, L"%lu\t%ls\n", ::GetCurrentProcessId(), ::GetCommandLineW());
   Append(line);
   int argc = 0;
   LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);

@@ -148,7 +148,7 @@ TEST_F(PrinterInventory, WmiPropertiesAsText) {
   fake_->Results(kQuery).AddRow();
   Request();
   Json::Value expected;
-  ASSERT_TRUE(Json::Reader().parse(R"({"PRINTER_ID":"1","PRINTER_AVAILABILITY":"Running/Full Power",
+  Json::Reader().parse(R"({"PRINTER_ID":"1","PRINTER_AVAILABILITY":"Running/Full Power",
       "PRINTER_CAPTION":"Caption","PRINTER_COMMENT":"Comment","PRINTER_DESCRIPTION":"Description",
       "PRINTER_DEVICE_ID":"DeviceID","PRINTER_DRIVER_NAME":"DriverName","EXTENDED_PRINTER_STATUS":"Manual Feed",
       "PRINTER_LOCATION":"Location","MAX_COPIES":"4294967295","PRINTER_NAME":"Name","PRINTER_NETWORK":"Yes",
@@ -157,7 +157,7 @@ TEST_F(PrinterInventory, WmiPropertiesAsText) {
       "PRINTER_STATUS_VALUE":"Status","PRINTER_SYSTEM_NAME":"SystemName",
       "WORK_OFFLINE":"you can queue print jobs on the computer when the printer is offline",
       "PRINT_PROCESSOR_NAME":"PrintProcessor"})",
-                                   expected));
+                       expected);
   EXPECT_EQ(rows_[0], expected);
   EXPECT_EQ(rows_[1]["WORK_OFFLINE"], "No,you cannot queue print jobs on the computer when the printer is offline");
 }
@@ -188,8 +188,7 @@ TEST_F(PrinterInventory, OnlyAllPrintersInAnyCaseRunsTheInventory) {
     EXPECT_EQ(fake_->queries().size(), 1u) << name;
   }
   Json::Value held;  // another name answers with what the response data holds
-  held["printers"][0]["PRINTER_ID"] = "1";
-  held["printers"][0]["PRINTER_NAME"] = "held";
+  Json::Reader().parse(R"({"printers":[{"PRINTER_ID":"1","PRINTER_NAME":"held"}]})", held);
   EXPECT_EQ(Request("x", held), Names{"held"});
 }
 

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -44,12 +43,6 @@ struct FakeShare {
   DWORD securityFailure = 0, entriesFailure = 0;  // answers of GetNamedSecurityInfoW, GetExplicitEntriesFromAclW
 };
 
-// Raises what Wine raises for a call into a function its DLL lacks.
-void RaiseUnimplemented(const char* function) {
-  const ULONG_PTR names[] = {reinterpret_cast<ULONG_PTR>("netapi32.dll"), reinterpret_cast<ULONG_PTR>(function)};
-  ::RaiseException(kUnimplementedFunction, EXCEPTION_NONCONTINUABLE, 2, names);
-}
-
 // Stands in the tool's table while it lives: entries in NetApiBufferAllocate
 // buffers, ERROR_MORE_DATA paging, real self-relative descriptors read by the
 // real GetExplicitEntriesFromAclW, real error codes.
@@ -63,19 +56,18 @@ class FakeSharingApi {
   std::vector<std::wstring> calls;         // the acting calls: "NetShareDel Docs", ...
   std::set<void*> live;                    // buffers handed out, not yet freed through the table
 
-  FakeSharingApi() : previous_(g_sharingApi) {
+  FakeSharingApi() {
     self_ = this;
     g_sharingApi = {ShareEnum, ShareSetInfo, ShareDel,   SessionEnum,  SessionDel,
                     FileEnum,  FileClose,    BufferFree, SecurityInfo, ExplicitEntries};
   }
   ~FakeSharingApi() {
-    g_sharingApi = previous_;
+    g_sharingApi = RealSharingApi();
     for (void* buffer : live) ::NetApiBufferFree(buffer);
   }
 
  private:
   static inline FakeSharingApi* self_ = nullptr;
-  SharingApi previous_;
   std::vector<SHARE_INFO_502> shareInfos_;
   DWORD entriesFailure_ = 0;
 
@@ -83,22 +75,21 @@ class FakeSharingApi {
   static DWORD Failure(const wchar_t* function) {
     const auto found = self_->failures.find(function);
     if (found == self_->failures.end()) return 0;
-    if (found->second == kUnimplementedFunction) {
-      static std::string name;  // outlives the abandoned call, as Wine's names do
+    if (found->second == kUnimplementedFunction) {  // raised as Wine raises it for a function its DLL lacks
+      static std::string name;                      // outlives the abandoned call, as Wine's names do
       name.assign(found->first.begin(), found->first.end());
-      RaiseUnimplemented(name.c_str());
+      const ULONG_PTR names[] = {reinterpret_cast<ULONG_PTR>("netapi32.dll"),
+                                 reinterpret_cast<ULONG_PTR>(name.c_str())};
+      ::RaiseException(kUnimplementedFunction, EXCEPTION_NONCONTINUABLE, 2, names);
     }
     return found->second;
   }
-  static FakeShare* Find(const std::wstring& name) {
-    const auto found = std::ranges::find(self_->shares, name, &FakeShare::name);
-    return found == self_->shares.end() ? nullptr : &*found;
-  }
   template <typename Entry, typename Resume>
-  static NET_API_STATUS Serve(const wchar_t* function, const std::vector<Entry>& items, LPBYTE* buffer, DWORD* read,
-                              DWORD* total, Resume* resume) {
+  static NET_API_STATUS Serve(const wchar_t* function, bool valid, const std::vector<Entry>& items, LPBYTE* buffer,
+                              DWORD* read, DWORD* total, Resume* resume) {
     *buffer = nullptr;
     *read = *total = 0;
+    if (!valid) return ERROR_INVALID_PARAMETER;
     if (const DWORD failure = Failure(function)) return failure;
     const size_t first = *resume, left = items.size() - first;
     const size_t count = self_->pageSize && left > self_->pageSize ? self_->pageSize : left;
@@ -114,13 +105,12 @@ class FakeSharingApi {
   static NET_API_STATUS WINAPI ShareEnum(LMSTR server, DWORD level, LPBYTE* buffer, DWORD, LPDWORD read, LPDWORD total,
                                          LPDWORD resume) {
     static wchar_t remark[] = L"", path[] = L"C:\\Shared";
-    if (server || level != 502) return ERROR_INVALID_PARAMETER;
     self_->shareInfos_.clear();
     for (FakeShare& s : self_->shares) {
       self_->shareInfos_.push_back({s.name.data(), s.type, remark, s.permissions, s.maxUses, s.currentUses, path,
                                     nullptr, 0, s.descriptor.empty() ? nullptr : s.descriptor.data()});
     }
-    return Serve(L"NetShareEnum", self_->shareInfos_, buffer, read, total, resume);
+    return Serve(L"NetShareEnum", !server && level == 502, self_->shareInfos_, buffer, read, total, resume);
   }
   static NET_API_STATUS WINAPI ShareSetInfo(LMSTR server, LMSTR name, DWORD level, LPBYTE buffer, LPDWORD) {
     const DWORD result = Failure(L"NetShareSetInfo");
@@ -136,8 +126,8 @@ class FakeSharingApi {
   }
   static NET_API_STATUS WINAPI SessionEnum(LMSTR server, LMSTR client, LMSTR user, DWORD level, LPBYTE* buffer, DWORD,
                                            LPDWORD read, LPDWORD total, LPDWORD resume) {
-    if (server || client || user || level != 502) return ERROR_INVALID_PARAMETER;
-    return Serve(L"NetSessionEnum", self_->sessions, buffer, read, total, resume);
+    return Serve(L"NetSessionEnum", !server && !client && !user && level == 502, self_->sessions, buffer, read, total,
+                 resume);
   }
   static NET_API_STATUS WINAPI SessionDel(LMSTR server, LMSTR client, LMSTR user) {
     const NET_API_STATUS result = Failure(L"NetSessionDel");
@@ -146,8 +136,7 @@ class FakeSharingApi {
   }
   static NET_API_STATUS WINAPI FileEnum(LMSTR server, LMSTR base, LMSTR user, DWORD level, LPBYTE* buffer, DWORD,
                                         LPDWORD read, LPDWORD total, PDWORD_PTR resume) {
-    if (server || base || user || level != 3) return ERROR_INVALID_PARAMETER;
-    return Serve(L"NetFileEnum", self_->files, buffer, read, total, resume);
+    return Serve(L"NetFileEnum", !server && !base && !user && level == 3, self_->files, buffer, read, total, resume);
   }
   static NET_API_STATUS WINAPI FileClose(LMSTR server, DWORD id) {
     const DWORD result = Failure(L"NetFileClose");
@@ -161,8 +150,9 @@ class FakeSharingApi {
                                    PACL* dacl, PACL*, PSECURITY_DESCRIPTOR* descriptor) {
     if (type != SE_LMSHARE || info != DACL_SECURITY_INFORMATION || !dacl || !descriptor) return ERROR_INVALID_PARAMETER;
     const std::wstring name = object;
-    const FakeShare* share = Find(name.starts_with(L"\\\\.\\") ? name.substr(4) : name);
-    if (!share) return NERR_NetNameNotFound;
+    const auto share =
+        std::ranges::find(self_->shares, name.starts_with(L"\\\\.\\") ? name.substr(4) : name, &FakeShare::name);
+    if (share == self_->shares.end()) return NERR_NetNameNotFound;
     if (share->securityFailure) return share->securityFailure;
     // In LocalAlloc memory, as the security calls hand it out.
     *descriptor = std::memcpy(::LocalAlloc(LMEM_FIXED, share->descriptor.size()), share->descriptor.data(),
@@ -203,7 +193,7 @@ class Sharing : public hk::test::WmiLogTest {
   }
 
   FakeSharingApi fake_;
-  std::optional<hk::test::FakeWmi> wmi_{std::in_place};
+  hk::test::FakeWmi wmi_;
 };
 
 TEST_F(Sharing, ListsAreCountedWholeAndCutAtAHundredRows) {
@@ -342,15 +332,10 @@ TEST_F(Sharing, FailedListsAreAnsweredAsDataAndOtherCodesNotAtAll) {
 }
 
 TEST_F(Sharing, AccountsFromWin32Account) {
-  auto& results = wmi_->Results(L"select * from Win32_Account");
-  results.AddRow()
-      .Text(L"Description", L"Built-in account")
-      .Text(L"Domain", L"HOST")
-      .Bool(L"LocalAccount", true)
-      .Text(L"Name", L"Administrat\u00f6r")
-      .Text(L"SID", L"S-1-5-21-1-2-3-500")
-      .UInt8(L"SIDType", 1)
-      .Text(L"Status", L"OK");
+  auto& results = wmi_.Results(L"select * from Win32_Account");
+  auto& row = results.AddRow().Text(L"Description", L"Built-in account").Text(L"Domain", L"HOST");
+  row.Bool(L"LocalAccount", true).Text(L"Name", L"Administrat\u00f6r").Text(L"SID", L"S-1-5-21-1-2-3-500");
+  row.UInt8(L"SIDType", 1).Text(L"Status", L"OK");
   results.AddNullObject();
   results.AddRow().Null(L"Description", CIM_STRING).Text(L"Name", L"Users").Null(L"SIDType", CIM_UINT8);
   EXPECT_EQ(Dispatch(8003), Parse(R"({"Accounts":[
@@ -358,36 +343,11 @@ TEST_F(Sharing, AccountsFromWin32Account) {
        "DOMAIN":"HOST","NAME":"Administrat\u00f6r"},
       {"INDEX":"1","DESCRIPTION":"","STATUS":"","SID":"","SIDType":"0","DOMAIN":"","NAME":"Users"}]})"));
   EXPECT_TRUE(Logged("AcctDetails::GetGroupDetails() Finished....!")) << Log();
-  EXPECT_TRUE(wmi_->AllReleasedOnce()) << wmi_->Accounting();
-  wmi_.reset();
-  wmi_.emplace().Results(L"select * from Win32_Account").FailExecQuery();
+  results.FailExecQuery();
   EXPECT_EQ(Dispatch(8003), Parse(R"({"Accounts":"no_Accounts_found"})"));
   EXPECT_TRUE(Logged("AcctDetails::GetAccctDetails() Failed to Enumerate...!")) << Log();
+  EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
 }
-
-#if defined(__i386__)  // frame-based handlers are the x86 kind
-EXCEPTION_DISPOSITION NTAPI PassOn(EXCEPTION_RECORD*, void*, CONTEXT*, void*) { return ExceptionContinueSearch; }
-EXCEPTION_REGISTRATION_RECORD* ChainHead() {
-  EXCEPTION_REGISTRATION_RECORD* head;
-  __asm__ __volatile__("movl %%fs:0, %0" : "=r"(head));
-  return head;
-}
-
-TEST(GuardedCall, AnAbandonedCallLeavesTheThreadsHandlersWorking) {
-  const auto missing = [](void*) -> DWORD {
-    EXCEPTION_REGISTRATION_RECORD record{ChainHead(), PassOn};  // a handler of the call's own, which dies with it
-    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(&record) : "memory");
-    RaiseUnimplemented("NetFileClose");
-    return 7;
-  };
-  EXCEPTION_REGISTRATION_RECORD* const before = ChainHead();
-  bool raised = false;
-  EXPECT_EQ(CallGuarded(missing, nullptr, &raised), 0u);
-  EXPECT_TRUE(raised);
-  EXPECT_EQ(ChainHead(), before);
-  EXPECT_TRUE(::IsBadReadPtr(nullptr, 4));  // the system's own frame-based handlers still work
-}
-#endif
 
 // The texts and numbers the operation tests do not already show.
 TEST(SharingTexts, WholeValuesEdgesAndRequestNumbers) {

@@ -90,11 +90,10 @@ class Startup : public WmiLogTest {
     values_.emplace_back(key, name);
     EXPECT_EQ(::RegSetValueExW(key, name.c_str(), 0, type, data.data(), DWORD(data.size())), ERROR_SUCCESS);
   }
-  void File(const std::filesystem::path& path, const std::filesystem::path& from = {}) {
+  void File(const std::filesystem::path& path, const std::filesystem::path& from) {  // a copy of from
     std::filesystem::create_directories(path.parent_path());
     files_.push_back(path);
-    if (from.empty()) std::ofstream(path) << "shortcut";
-    if (!from.empty()) std::filesystem::copy_file(from, path, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(from, path, std::filesystem::copy_options::overwrite_existing);
   }
   // A new fake WMI that knows the test user's loaded profile.
   FakeWmi& FreshWmi() {
@@ -112,11 +111,8 @@ class Startup : public WmiLogTest {
     char* text = nullptr;
     data["REQUEST"] = request;
     data["WebClientID"] = "web-" + std::to_string(code);
-    com_ = RunOnComThread([&] {
-      Json::Value response;
-      Startup_Process::ServerToAgentHandler(code, &data, &response, &text);
-    });
-    Json::Value answer;
+    Json::Value response, answer;
+    com_ = RunOnComThread([&] { Startup_Process::ServerToAgentHandler(code, &data, &response, &text); });
     if (text && !Json::Reader().parse(text, answer)) ADD_FAILURE() << text;
     hk::FreeText(text);
     return answer;
@@ -270,7 +266,7 @@ TEST_F(Startup, RemoveTakesTheShortcutElseTheRunValue) {
   for (const auto& [name, before, result, after] : cases) {
     if (!wow64_ && before.find('3') != std::string::npos) continue;  // without WOW64 there is one view
     const std::wstring shortcut = std::wstring(kCommonStartupFolder) + name + L".lnk";
-    if (before.find('s') != std::string::npos) File(shortcut);
+    if (before.find('s') != std::string::npos) File(shortcut, ProbePath(L"startup_bare.exe"));
     for (const auto& [view, mark] : {std::pair{KEY_WOW64_64KEY, '6'}, {KEY_WOW64_32KEY, '3'}}) {
       if (before.find(mark) != std::string::npos) Set(HKEY_LOCAL_MACHINE, view, kRunKey, name, TextBytes(L"x"), REG_SZ);
     }
