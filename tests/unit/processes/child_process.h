@@ -1,12 +1,11 @@
 // Idle child processes (process_sleeper.exe) for the process tool tests and
-// benchmark, ended when their owner goes out of scope.
+// benchmark, ended when their owner goes.
 #pragma once
 #include <windows.h>
 
 #include <atomic>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "infra/win_resource.h"
@@ -24,30 +23,26 @@ inline std::filesystem::path SleeperPath() { return ExecutableFolder() / L"proce
 
 class ChildProcess {
  public:
-  // Starts image with the command line "\"image\" arguments", plus extra
-  // threads, and waits until the child says it is up. Nothing on failure.
+  // Starts image with the command line "\"image\" <sleeper's own arguments>
+  // arguments" and waits until the child says it is up. Nothing on failure.
   static std::unique_ptr<ChildProcess> Start(const std::filesystem::path& image, const std::wstring& arguments,
                                              int extraThreads = 0) {
     static std::atomic<int> counter{0};
     const std::wstring readyName =
         L"Local\\hk-proc-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
     hk::unique_handle ready(::CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
-    if (!ready) return nullptr;
-
     auto child = std::unique_ptr<ChildProcess>(new ChildProcess);
-    child->commandLine_ = L"\"" + image.wstring() + L"\" " + arguments + L" --threads " +
-                          std::to_wstring(extraThreads) + L" --ready " + readyName + L" --parent " +
-                          std::to_wstring(::GetCurrentProcessId());
+    child->commandLine_ = L"\"" + image.wstring() + L"\" " + std::to_wstring(extraThreads) + L" " + readyName + L" " +
+                          std::to_wstring(::GetCurrentProcessId()) + L" " + arguments;
     std::wstring line = child->commandLine_;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(image.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                          &startup, &info))
+    if (!ready || !::CreateProcessW(image.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                    nullptr, &startup, &info))
       return nullptr;
     child->process_.reset(info.hProcess);
     ::CloseHandle(info.hThread);
-    child->pid_ = info.dwProcessId;
     HANDLE waits[] = {ready.get(), info.hProcess};
     if (::WaitForMultipleObjects(2, waits, FALSE, 20000) != WAIT_OBJECT_0) return nullptr;
     return child;
@@ -56,21 +51,19 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess() {
-    if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+    if (::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
       ::TerminateProcess(process_.get(), 1);
       ::WaitForSingleObject(process_.get(), 5000);
     }
   }
 
-  DWORD pid() const { return pid_; }
+  DWORD pid() const { return ::GetProcessId(process_.get()); }
   HANDLE handle() const { return process_.get(); }
-  // The whole command line the child was started with.
   const std::wstring& command_line() const { return commandLine_; }
 
  private:
   ChildProcess() = default;
   hk::unique_handle process_;
-  DWORD pid_ = 0;
   std::wstring commandLine_;
 };
 

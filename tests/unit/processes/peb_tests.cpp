@@ -24,49 +24,47 @@ constexpr uint64_t kPeb = 0x7FF6'0000'1000ull;
 constexpr uint64_t kParameters = 0x0000'0201'0002'0000ull;
 constexpr uint64_t kText = 0x0000'0302'0003'0000ull;
 
-// Regions of a target's memory by base address. A read that runs past its
-// region fails, as ReadProcessMemory does, or with shortReads brings the
-// bytes that are there.
-struct FakeMemory {
-  std::map<uint64_t, std::vector<BYTE>> regions;
+// A target's PEB, parameters and command line at the addresses above (cut to
+// 32 bits for the 32-bit layout). A read past its region fails, as
+// ReadProcessMemory does, or with shortReads brings the bytes that are there.
+struct Target {
+  const PebLayout& layout;
   bool shortReads = false;
+  std::map<uint64_t, std::vector<BYTE>> regions;
 
-  std::optional<std::wstring> CommandLine(const PebLayout& layout) const {
-    const uint64_t peb = layout.pointerSize == 4 ? (kPeb & 0xFFFFFFFF) : kPeb;
-    return ReadCommandLineFromPeb(layout, peb, [this](uint64_t address, void* buffer, size_t size, size_t* got) {
-      *got = 0;
-      for (const auto& [base, bytes] : regions) {
-        if (address < base || address >= base + bytes.size()) continue;
-        *got = std::min(size, static_cast<size_t>(base + bytes.size() - address));
-        if (*got < size && !shortReads) return false;
-        std::memcpy(buffer, bytes.data() + (address - base), *got);
-        return true;
-      }
-      return false;
-    });
+  Target(const PebLayout& l, bool shortReads, uint16_t length, uint16_t maximumLength, const std::wstring& text,
+         uint64_t textAddress)
+      : layout(l), shortReads(shortReads) {
+    const auto put = [](std::vector<BYTE>& bytes, size_t offset, uint64_t value, size_t size) {
+      std::memcpy(bytes.data() + offset, &value, size);
+    };
+    std::vector<BYTE>& peb = regions[kPeb & mask()];
+    peb.resize(layout.pebBytes);
+    put(peb, layout.parametersOffset, kParameters & mask(), layout.pointerSize);
+    std::vector<BYTE>& parameters = regions[kParameters & mask()];
+    parameters.resize(layout.parametersBytes);
+    put(parameters, layout.commandLineOffset, length | (maximumLength << 16), 4);
+    put(parameters, layout.commandLineOffset + layout.pointerSize, textAddress & mask(), layout.pointerSize);
+    const auto* bytes = reinterpret_cast<const BYTE*>(text.data());
+    regions[textAddress & mask()].assign(bytes, bytes + text.size() * sizeof(wchar_t));
+  }
+  uint64_t mask() const { return layout.pointerSize == 4 ? 0xFFFFFFFFull : ~0ull; }
+
+  std::optional<std::wstring> CommandLine() const {
+    return ReadCommandLineFromPeb(layout, kPeb & mask(),
+                                  [this](uint64_t address, void* buffer, size_t size, size_t* got) {
+                                    *got = 0;
+                                    for (const auto& [base, bytes] : regions) {
+                                      if (address < base || address >= base + bytes.size()) continue;
+                                      *got = std::min(size, static_cast<size_t>(base + bytes.size() - address));
+                                      if (*got < size && !shortReads) return false;
+                                      std::memcpy(buffer, bytes.data() + (address - base), *got);
+                                      return true;
+                                    }
+                                    return false;
+                                  });
   }
 };
-
-// A target whose PEB, parameters and command line sit at the addresses above
-// (cut to 32 bits for the 32-bit layout).
-FakeMemory Target(const PebLayout& layout, uint16_t length, uint16_t maximumLength, const std::wstring& text,
-                  uint64_t textAddress) {
-  const uint64_t mask = layout.pointerSize == 4 ? 0xFFFFFFFFull : ~0ull;
-  const auto put = [](std::vector<BYTE>& bytes, size_t offset, uint64_t value, size_t size) {
-    std::memcpy(bytes.data() + offset, &value, size);
-  };
-  FakeMemory memory;
-  std::vector<BYTE>& peb = memory.regions[kPeb & mask];
-  peb.resize(layout.pebBytes);
-  put(peb, layout.parametersOffset, kParameters & mask, layout.pointerSize);
-  std::vector<BYTE>& parameters = memory.regions[kParameters & mask];
-  parameters.resize(layout.parametersBytes);
-  put(parameters, layout.commandLineOffset, length | (maximumLength << 16), 4);
-  put(parameters, layout.commandLineOffset + layout.pointerSize, textAddress & mask, layout.pointerSize);
-  const auto* bytes = reinterpret_cast<const BYTE*>(text.data());
-  memory.regions[textAddress & mask].assign(bytes, bytes + text.size() * sizeof(wchar_t));
-  return memory;
-}
 
 }  // namespace
 
@@ -94,19 +92,18 @@ TEST(PebWalk, WhatATargetCanLieAbout) {
       {"a buffer pointer that leads nowhere", &kPeb64Layout, false, 6, 8, L"", 0xDEAD0000ull, std::nullopt},
   };
   for (const auto& t : targets) {
-    FakeMemory memory = Target(*t.layout, t.length, t.maximumLength, t.text, t.textAddress);
-    memory.shortReads = t.shortReads;
-    EXPECT_EQ(memory.CommandLine(*t.layout), t.expected) << t.name;
+    EXPECT_EQ(Target(*t.layout, t.shortReads, t.length, t.maximumLength, t.text, t.textAddress).CommandLine(),
+              t.expected)
+        << t.name;
   }
 
-  FakeMemory memory = Target(kPeb64Layout, 6, 8, L"abc", kText);
-  memory.regions[kPeb].assign(kPeb64Layout.pebBytes, 0);
-  EXPECT_EQ(memory.CommandLine(kPeb64Layout), std::nullopt) << "null ProcessParameters";
+  Target nullParameters(kPeb64Layout, false, 6, 8, L"abc", kText);
+  nullParameters.regions[kPeb].assign(kPeb64Layout.pebBytes, 0);
+  EXPECT_EQ(nullParameters.CommandLine(), std::nullopt) << "null ProcessParameters";
   // Only the low half of the pointer arrives; parameters sit where that half
   // alone would lead.
-  memory = Target(kPeb64Layout, 6, 8, L"abc", kText);
-  memory.regions[kParameters & 0xFFFFFFFF] = memory.regions[kParameters];
-  memory.regions[kPeb].resize(kPeb64Layout.parametersOffset + 4);
-  memory.shortReads = true;
-  EXPECT_EQ(memory.CommandLine(kPeb64Layout), std::nullopt) << "the PEB ends inside its ProcessParameters pointer";
+  Target cut(kPeb64Layout, true, 6, 8, L"abc", kText);
+  cut.regions[kParameters & 0xFFFFFFFF] = cut.regions[kParameters];
+  cut.regions[kPeb].resize(kPeb64Layout.parametersOffset + 4);
+  EXPECT_EQ(cut.CommandLine(), std::nullopt) << "the PEB ends inside its ProcessParameters pointer";
 }

@@ -164,8 +164,6 @@ TEST_F(ProcessListing, EveryProcessOnceAndItsOwnSpinningThreadSampled) {
   EXPECT_NEAR((*self)["cpu"].asInt(), l_->spinnerPercent, std::max(8.0, l_->spinnerPercent * 0.6));
 }
 
-// ---- pieces of the listing on their own --------------------------------------
-
 TEST(ProcessPieces, DescriptionIsRememberedOnlyWhileTheFileStaysTheSame) {
   hk::test::ScratchDir scratch;
   const fs::path image = scratch.path() / L"tool.exe";

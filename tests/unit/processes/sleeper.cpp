@@ -1,7 +1,6 @@
-// An idle child for the process tool tests: starts the number of extra
-// threads given after --threads, signals the event named after --ready, and
-// sleeps until it is ended or the process whose id follows --parent ends (so
-// a crashed test leaves nothing behind). Every other argument is ignored.
+// An idle child: "sleeper <extra threads> <ready event> <parent id> ...".
+// Signals the event, then sleeps until ended or until its parent ends (so a
+// crashed test leaves nothing behind).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -19,31 +18,13 @@ DWORD WINAPI sleep_forever(LPVOID) {
 int main() {
   int argc = 0;
   LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-  int threads = 0;
-  const wchar_t* ready = nullptr;
-  DWORD parent = 0;
-  for (int i = 1; argv && i + 1 < argc; ++i) {
-    if (std::wcscmp(argv[i], L"--threads") == 0) {
-      threads = _wtoi(argv[++i]);
-    } else if (std::wcscmp(argv[i], L"--ready") == 0) {
-      ready = argv[++i];
-    } else if (std::wcscmp(argv[i], L"--parent") == 0) {
-      parent = static_cast<DWORD>(_wtoi(argv[++i]));
-    }
-  }
-  for (int i = 0; i < threads; ++i) {
-    if (HANDLE thread = ::CreateThread(nullptr, 0, sleep_forever, nullptr, 0, nullptr)) ::CloseHandle(thread);
-  }
-  if (ready) {
-    if (HANDLE event = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, ready)) {
-      ::SetEvent(event);
-      ::CloseHandle(event);
-    }
-  }
-  if (HANDLE parentProcess = parent ? ::OpenProcess(SYNCHRONIZE, FALSE, parent) : nullptr) {
-    ::WaitForSingleObject(parentProcess, INFINITE);
-  } else {
+  if (!argv || argc < 4) return 1;
+  for (int i = _wtoi(argv[1]); i > 0; --i)
+    ::CloseHandle(::CreateThread(nullptr, 0, sleep_forever, nullptr, 0, nullptr));
+  if (HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2])) ::SetEvent(ready);
+  if (HANDLE parent = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(_wtoi(argv[3]))))
+    ::WaitForSingleObject(parent, INFINITE);
+  else
     ::Sleep(INFINITE);
-  }
   return 0;
 }

@@ -1,6 +1,5 @@
-// hk_test_service.exe registered as a real service in the test prefix under a
-// name of its own, stopped and deleted again when the object goes. Leftovers
-// of an earlier run that died halfway are removed when the first one is made.
+// hk_test_service.exe registered under a name of its own while the object
+// lives; the first one made removes leftovers of runs that died halfway.
 #pragma once
 #include <windows.h>
 
@@ -16,7 +15,6 @@ namespace hk::test {
 
 inline constexpr wchar_t kTestServicePrefix[] = L"hk-svc-test-";
 
-// Asks a service to stop and waits up to 10 s until it has, then deletes it.
 inline void stop_and_delete(SC_HANDLE service) {
   SERVICE_STATUS status{};
   ::ControlService(service, SERVICE_CONTROL_STOP, &status);
@@ -25,29 +23,33 @@ inline void stop_and_delete(SC_HANDLE service) {
   ::DeleteService(service);
 }
 
-// The test services of programs that are gone (another test program may be
-// using the prefix right now).
-inline void remove_leftover_test_services(SC_HANDLE manager) {
+// Calls f with the name of each Win32 service, in the manager's order.
+template <typename F>
+void ForEachWin32Service(SC_HANDLE manager, F f) {
   std::vector<BYTE> buffer(1 << 20);
   auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSW*>(buffer.data());
   DWORD needed = 0, count = 0, resume = 0;
   ::EnumServicesStatusW(manager, SERVICE_WIN32, SERVICE_STATE_ALL, entries, static_cast<DWORD>(buffer.size()), &needed,
                         &count, &resume);
-  for (DWORD i = 0; i < count; ++i) {
-    const std::wstring name(entries[i].lpServiceName);
-    if (name.rfind(kTestServicePrefix, 0) != 0) continue;
+  for (DWORD i = 0; i < count; ++i) f(entries[i].lpServiceName);
+}
+
+// The test services of programs that are gone (another test program may be
+// using the prefix right now).
+inline void remove_leftover_test_services(SC_HANDLE manager) {
+  ForEachWin32Service(manager, [&](const std::wstring& name) {
+    if (name.rfind(kTestServicePrefix, 0) != 0) return;
     const DWORD owner = std::wcstoul(name.c_str() + std::wcslen(kTestServicePrefix), nullptr, 10);
     hk::unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, owner));
-    if (process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) continue;
+    if (process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) return;
     hk::unique_schandle service(::OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
     if (service) stop_and_delete(service.get());
-  }
+  });
 }
 
 class RegisteredService {
  public:
-  // arguments: appended to the quoted program path in the configured command
-  // line; nameSuffix: appended to the service's generated name.
+  // arguments follow the quoted program path; nameSuffix ends the generated name.
   explicit RegisteredService(const std::wstring& arguments = L"", const std::wstring& nameSuffix = L"") {
     static std::atomic<int> counter{0};
     manager_.reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -61,9 +63,9 @@ class RegisteredService {
     description_ = L"Runs until stopped \u2013 " + name_;
     wchar_t program[MAX_PATH] = L"";
     ::GetModuleFileNameW(nullptr, program, MAX_PATH);
-    binaryPath_ = program;
-    binaryPath_ = L"\"" + binaryPath_.substr(0, binaryPath_.find_last_of(L'\\')) + L"\\hk_test_service.exe\"";
-    if (!arguments.empty()) binaryPath_ += L" " + arguments;
+    *std::wcsrchr(program, L'\\') = L'\0';
+    binaryPath_ =
+        L"\"" + std::wstring(program) + L"\\hk_test_service.exe\"" + (arguments.empty() ? L"" : L" " + arguments);
     service_.reset(::CreateServiceW(manager_.get(), name_.c_str(), displayName_.c_str(), SERVICE_ALL_ACCESS,
                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                     binaryPath_.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
@@ -95,17 +97,14 @@ class RegisteredService {
       if (::GetTickCount() - start > timeoutMs) return false;
     return true;
   }
-  // Starts it without the tool under test and waits until it runs.
   bool start_directly() const { return ::StartServiceW(service_.get(), 0, nullptr) && wait_for(SERVICE_RUNNING); }
 
-  // The start type as the manager keeps it (MAXDWORD when it cannot be
-  // read), and the account the service runs as.
+  // The start type (MAXDWORD when unreadable) and the account it runs as.
   std::pair<DWORD, std::wstring> config() const {
     std::vector<BYTE> buffer(8192);
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
     DWORD needed = 0;
-    if (!::QueryServiceConfigW(service_.get(), config, static_cast<DWORD>(buffer.size()), &needed))
-      return {MAXDWORD, L""};
+    if (!::QueryServiceConfigW(service_.get(), config, 8192, &needed)) return {MAXDWORD, L""};
     return {config->dwStartType, config->lpServiceStartName ? config->lpServiceStartName : L""};
   }
   DWORD start_type() const { return config().first; }

@@ -1,12 +1,10 @@
-// A Windows service for the service tool's tests. It runs until it is told
-// to stop, and then takes about 300 ms with a wait hint of 100 ms, so a stop
-// that does not wait is noticed. With --slow-stop in its configured command
-// line it behaves like a careless service: it reports a stop pending with a
-// wait hint of 0 and takes about two seconds to stop; with --huge-hint it
-// takes as long but claims a wait hint of 0xFFFFFFFF.
+// A Windows service for the service tool's tests. Told to stop, it takes
+// about 300 ms with a wait hint of 100 ms, so a stop that does not wait is
+// noticed. With a number in its configured command line it is careless: it
+// takes about two seconds and reports that number as its wait hint.
 #include <windows.h>
 
-#include <cstring>
+#include <cstdlib>
 
 namespace {
 
@@ -47,10 +45,7 @@ void WINAPI service_main(DWORD argc, wchar_t** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--slow-stop") == 0) g_stopSteps = 20, g_stopHint = 0;
-    if (std::strcmp(argv[i], "--huge-hint") == 0) g_stopSteps = 20, g_stopHint = 0xFFFFFFFF;
-  }
+  if (argc > 1) g_stopSteps = 20, g_stopHint = std::strtoul(argv[1], nullptr, 0);
   wchar_t name[] = L"hk_test_service";  // ignored for a service in its own process
   SERVICE_TABLE_ENTRYW table[] = {{name, service_main}, {nullptr, nullptr}};
   return ::StartServiceCtrlDispatcherW(table) ? 0 : 1;

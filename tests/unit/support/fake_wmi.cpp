@@ -1,7 +1,7 @@
 #include "support/fake_wmi.h"
 
+#include <algorithm>
 #include <stdexcept>
-#include <sstream>
 #include <utility>
 
 #include "infra/wmi.h"
@@ -12,8 +12,6 @@ namespace {
 
 FakeWmi* g_current = nullptr;
 
-std::wstring FromBstr(const BSTR text) { return text ? std::wstring(text, ::SysStringLen(text)) : std::wstring(); }
-
 bool SameName(std::wstring_view a, std::wstring_view b) {
   return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
          CSTR_EQUAL;
@@ -21,99 +19,20 @@ bool SameName(std::wstring_view a, std::wstring_view b) {
 
 }  // namespace
 
-// ---- values and rows --------------------------------------------------------
-
-// Replaces a property of the same name with a variant of type vt that fill
-// completes.
-template <typename Fill>
-FakeRow& FakeRow::Set(std::wstring_view name, CIMTYPE type, VARTYPE vt, Fill fill) {
-  for (auto it = properties_.begin(); it != properties_.end();) {
-    it = SameName(it->name, name) ? properties_.erase(it) : it + 1;
-  }
-  std::shared_ptr<VARIANT> value(new VARIANT, [](VARIANT* v) {
-    ::VariantClear(v);
-    delete v;
-  });
-  ::VariantInit(value.get());
-  value->vt = vt;
-  fill(*value);
-  properties_.push_back(Property{std::wstring(name), std::move(value), type});
-  return *this;
-}
-
-FakeRow& FakeRow::Text(std::wstring_view name, std::wstring_view value) {
-  const auto text = [&](VARIANT& v) { v.bstrVal = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size())); };
-  return Set(name, CIM_STRING, VT_BSTR, text);
-}
-
-FakeRow& FakeRow::Int32(std::wstring_view name, int32_t value, CIMTYPE type) {
-  return Set(name, type, VT_I4, [&](VARIANT& v) { v.lVal = value; });
-}
-
-FakeRow& FakeRow::UInt8(std::wstring_view name, uint8_t value) {
-  return Set(name, CIM_UINT8, VT_UI1, [&](VARIANT& v) { v.bVal = value; });
-}
-
-FakeRow& FakeRow::Bool(std::wstring_view name, bool value) {
-  return Set(name, CIM_BOOLEAN, VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; });
-}
-
-FakeRow& FakeRow::Null(std::wstring_view name, CIMTYPE type) {
-  return Set(name, type, VT_NULL, [](VARIANT&) {});
-}
-
-FakeRow& FakeRow::ThrowOnGet(std::wstring_view name) {
-  Set(name, CIM_STRING, VT_EMPTY, [](VARIANT&) {});
-  properties_.back().throws = true;
-  return *this;
-}
-
 const FakeRow::Property* FakeRow::Find(std::wstring_view name) const {
-  for (const Property& p : properties_) {
-    if (SameName(p.name, name)) return &p;
-  }
-  return nullptr;
+  const auto p =
+      std::find_if(properties_.rbegin(), properties_.rend(), [&](auto& p) { return SameName(p.name, name); });
+  return p == properties_.rend() ? nullptr : &*p;
 }
-
-FakeRow& FakeResults::AddRow() {
-  steps_.push_back(Step{FakeRow()});
-  return *steps_.back().row;
-}
-
-FakeResults& FakeResults::AddRow(const FakeRow& row) {
-  AddRow() = row;
-  return *this;
-}
-
-FakeResults& FakeResults::AddNullObject(DWORD last_error) {
-  steps_.push_back(Step{std::nullopt, S_OK, 1, last_error});
-  return *this;
-}
-
-FakeResults& FakeResults::AddNextFailure(HRESULT hr, ULONG returned, DWORD last_error) {
-  steps_.push_back(Step{std::nullopt, hr, returned, last_error});
-  return *this;
-}
-
-FakeResults& FakeResults::FailExecQuery(HRESULT hr) {
-  exec_result_ = hr;
-  return *this;
-}
-
-// ---- COM objects --------------------------------------------------------------
 
 // Reference counting shared by the fakes. An object is never freed before its
 // FakeWmi, so a release too many or a call after the last release is counted
 // instead of crashing.
 class FakeObject {
  public:
-  FakeObject(FakeWmi& world, const char* kind) : world_(world), kind_(kind) {}
+  explicit FakeObject(FakeWmi& world) : world_(world) {}
   virtual ~FakeObject() = default;
-  FakeObject(const FakeObject&) = delete;
-  FakeObject& operator=(const FakeObject&) = delete;
-
   ULONG refs() const { return refs_; }
-  const char* kind() const { return kind_; }
 
  protected:
   // False (and counted) when the object was already released for good.
@@ -122,24 +41,17 @@ class FakeObject {
     ++world_.calls_after_release_;
     return false;
   }
-  ULONG DoAddRef() {
-    if (!Touch()) return 0;
-    return ++refs_;
-  }
+  ULONG DoAddRef() { return Touch() ? ++refs_ : 0; }
   ULONG DoRelease() {
-    if (refs_ == 0) {
-      ++world_.over_releases_;
-      return 0;
-    }
-    return --refs_;
+    if (refs_ > 0) return --refs_;
+    ++world_.over_releases_;
+    return 0;
   }
   // The interfaces of self; the first one also answers for IUnknown.
   template <typename First, typename... More, typename Self>
   HRESULT DoQueryInterface(Self* self, REFIID riid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
     if (!Touch()) return E_UNEXPECTED;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(First)) *out = static_cast<First*>(self);
+    *out = riid == __uuidof(IUnknown) || riid == __uuidof(First) ? static_cast<First*>(self) : nullptr;
     ((*out = riid == __uuidof(More) ? static_cast<More*>(self) : *out), ...);
     if (!*out) return E_NOINTERFACE;
     DoAddRef();
@@ -149,7 +61,6 @@ class FakeObject {
   FakeWmi& world_;
 
  private:
-  const char* kind_;
   ULONG refs_ = 1;  // the creator's reference, handed to the caller
 };
 
@@ -160,21 +71,16 @@ class FakeObject {
   ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }             \
   ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
 
-#define HK_NOTIMPL \
-  { return Touch() ? E_NOTIMPL : E_UNEXPECTED; }
-// A method no code under test calls.
-#define HK_NOT_IMPLEMENTED(name, ...)         \
-  HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) \
-  override HK_NOTIMPL
+#define HK_NOT_IMPLEMENTED(name, ...) \
+  HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return Touch() ? E_NOTIMPL : E_UNEXPECTED; }
 
 class FakeClassObject final : public IWbemClassObject, public FakeObject {
  public:
-  FakeClassObject(FakeWmi& world, const FakeRow& row) : FakeObject(world, "row object"), row_(row) {}
+  FakeClassObject(FakeWmi& world, const FakeRow& row) : FakeObject(world), row_(row) {}
   HK_FAKE_IUNKNOWN(IWbemClassObject)
 
   HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type, LONG* flavor) override {
     if (!Touch()) return E_UNEXPECTED;
-    world_.property_reads_.push_back(name ? name : L"");  // only the test's own exception leaves Get
     if (!name || flags != 0) return WBEM_E_INVALID_PARAMETER;
     const FakeRow::Property* property = row_.Find(name);
     if (!property) return WBEM_E_NOT_FOUND;
@@ -182,8 +88,9 @@ class FakeClassObject final : public IWbemClassObject, public FakeObject {
     if (value) {
       if (value->vt != VT_EMPTY) ++world_.dirty_variants_;
       ::VariantInit(value);
-      const HRESULT hr = ::VariantCopy(value, property->value.get());
-      if (FAILED(hr)) return hr;
+      value->vt = property->vt;
+      value->llVal = property->bits;
+      if (property->vt == VT_BSTR) value->bstrVal = ::SysAllocString(property->text.c_str());
     }
     if (type) *type = property->type;
     if (flavor) *flavor = WBEM_FLAVOR_ORIGIN_LOCAL;
@@ -220,8 +127,7 @@ class FakeClassObject final : public IWbemClassObject, public FakeObject {
 
 class FakeEnumerator final : public IEnumWbemClassObject, public FakeObject {
  public:
-  FakeEnumerator(FakeWmi& world, const FakeResults& results)
-      : FakeObject(world, "enumerator"), steps_(results.steps().begin(), results.steps().end()) {}
+  FakeEnumerator(FakeWmi& world, const FakeResults& results) : FakeObject(world), steps_(results.steps) {}
   HK_FAKE_IUNKNOWN(IEnumWbemClassObject)
 
   HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** objects, ULONG* returned) override {
@@ -229,21 +135,17 @@ class FakeEnumerator final : public IEnumWbemClassObject, public FakeObject {
     if (!objects || !returned || count != 1) return WBEM_E_INVALID_PARAMETER;
     *objects = nullptr;
     *returned = 0;
-    try {
-      world_.next_timeouts_.push_back(timeout);
-      if (next_ >= steps_.size()) return WBEM_S_FALSE;
-      const FakeResults::Step& step = steps_[next_++];
-      if (step.row) {
-        *objects = world_.Make<FakeClassObject>(*step.row);
-        *returned = 1;
-        return WBEM_S_NO_ERROR;
-      }
-      *returned = step.returned;
-      ::SetLastError(step.last_error);
-      return step.hr;
-    } catch (...) {
-      return E_OUTOFMEMORY;
+    world_.next_timeouts_.push_back(timeout);
+    if (next_ >= steps_.size()) return WBEM_S_FALSE;
+    const FakeResults::Step& step = steps_[next_++];
+    if (step.row) {
+      *objects = world_.Make<FakeClassObject>(*step.row);
+      *returned = 1;
+      return WBEM_S_NO_ERROR;
     }
+    *returned = step.returned;
+    ::SetLastError(step.last_error);
+    return step.hr;
   }
 
   HK_NOT_IMPLEMENTED(Reset);
@@ -252,28 +154,21 @@ class FakeEnumerator final : public IEnumWbemClassObject, public FakeObject {
   HK_NOT_IMPLEMENTED(Skip, LONG, ULONG);
 
  private:
-  std::vector<FakeResults::Step> steps_;
+  std::deque<FakeResults::Step> steps_;
   size_t next_ = 0;
 };
 
 class FakeServices final : public IWbemServices, public IClientSecurity, public FakeObject {
  public:
-  explicit FakeServices(FakeWmi& world) : FakeObject(world, "services") {}
-
-  // COM reaches SetBlanket through IClientSecurity, from inside
-  // CoSetProxyBlanket: nothing here may throw.
+  explicit FakeServices(FakeWmi& world) : FakeObject(world) {}
   HK_FAKE_IUNKNOWN(IWbemServices, IClientSecurity)
 
   HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown*, DWORD authn_service, DWORD authz_service, OLECHAR* server_principal,
                                        DWORD authn_level, DWORD imp_level, void* auth_info,
                                        DWORD capabilities) override {
     if (!Touch()) return E_UNEXPECTED;
-    try {
-      world_.blankets_.push_back(FakeWmi::Blanket{authn_service, authz_service, authn_level, imp_level, capabilities,
-                                                  server_principal != nullptr, auth_info != nullptr});
-    } catch (...) {
-      return E_OUTOFMEMORY;
-    }
+    world_.blankets_.push_back({authn_service, authz_service, authn_level, imp_level, capabilities,
+                                server_principal != nullptr, auth_info != nullptr});
     return world_.FailureAt(FakeWmiStep::kSetBlanket);
   }
   HK_NOT_IMPLEMENTED(QueryBlanket, IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*);
@@ -284,16 +179,13 @@ class FakeServices final : public IWbemServices, public IClientSecurity, public 
     if (!Touch()) return E_UNEXPECTED;
     if (!enumerator) return WBEM_E_INVALID_PARAMETER;
     *enumerator = nullptr;
-    try {
-      const std::wstring text = FromBstr(query);
-      world_.queries_.push_back(FakeWmi::Query{FromBstr(language), text, flags});
-      const FakeResults& results = world_.ResultsFor(text);
-      if (FAILED(results.exec_result())) return results.exec_result();
-      *enumerator = world_.Make<FakeEnumerator>(results);
-      return WBEM_S_NO_ERROR;
-    } catch (...) {
-      return E_OUTOFMEMORY;
-    }
+    world_.queries_.push_back({language, query, flags});
+    auto found = world_.results_.find(query);
+    if (found == world_.results_.end()) found = world_.results_.find(L"");
+    const FakeResults& results = found == world_.results_.end() ? FakeResults() : found->second;
+    if (FAILED(results.exec_result)) return results.exec_result;
+    *enumerator = world_.Make<FakeEnumerator>(results);
+    return WBEM_S_NO_ERROR;
   }
 
   HK_NOT_IMPLEMENTED(OpenNamespace, const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**);
@@ -323,7 +215,7 @@ class FakeServices final : public IWbemServices, public IClientSecurity, public 
 
 class FakeLocator final : public IWbemLocator, public FakeObject {
  public:
-  explicit FakeLocator(FakeWmi& world) : FakeObject(world, "locator") {}
+  explicit FakeLocator(FakeWmi& world) : FakeObject(world) {}
   HK_FAKE_IUNKNOWN(IWbemLocator)
 
   HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR, const BSTR, const BSTR, LONG, const BSTR,
@@ -331,30 +223,17 @@ class FakeLocator final : public IWbemLocator, public FakeObject {
     if (!Touch()) return E_UNEXPECTED;
     if (!services) return WBEM_E_INVALID_PARAMETER;
     *services = nullptr;
-    try {
-      world_.connects_.push_back(FromBstr(resource));
-      const HRESULT failure = world_.FailureAt(FakeWmiStep::kConnectServer);
-      if (FAILED(failure)) return failure;
-      *services = world_.Make<FakeServices>();
-      return WBEM_S_NO_ERROR;
-    } catch (...) {
-      return E_OUTOFMEMORY;
-    }
+    world_.connects_.push_back(resource);
+    const HRESULT failure = world_.FailureAt(FakeWmiStep::kConnectServer);
+    if (FAILED(failure)) return failure;
+    *services = world_.Make<FakeServices>();
+    return WBEM_S_NO_ERROR;
   }
 };
 
-#undef HK_FAKE_IUNKNOWN
-#undef HK_NOTIMPL
-#undef HK_NOT_IMPLEMENTED
-
-// ---- the fake WMI ---------------------------------------------------------------
-
 template <typename T, typename... Args>
 T* FakeWmi::Make(Args&&... args) {
-  auto object = std::make_unique<T>(*this, std::forward<Args>(args)...);
-  T* raw = object.get();
-  objects_.push_back(std::move(object));
-  return raw;
+  return static_cast<T*>(objects_.emplace_back(std::make_unique<T>(*this, std::forward<Args>(args)...)).get());
 }
 
 FakeWmi::FakeWmi() : previous_factory_(hk::wbem::g_locatorFactory) {
@@ -370,47 +249,22 @@ FakeWmi::~FakeWmi() {
 HRESULT FakeWmi::MakeLocator(IWbemLocator** locator) {
   if (!locator) return E_POINTER;
   *locator = nullptr;
-  if (!g_current) return E_UNEXPECTED;
   const HRESULT failure = g_current->FailureAt(FakeWmiStep::kCreateLocator);
   if (FAILED(failure)) return failure;
-  try {
-    *locator = g_current->Make<FakeLocator>();
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  *locator = g_current->Make<FakeLocator>();
   return S_OK;
 }
 
-FakeResults& FakeWmi::Results(const std::wstring& query) { return results_[query]; }
-
-const FakeResults& FakeWmi::ResultsFor(const std::wstring& query) const {
-  static const FakeResults kNoRows;
-  auto it = results_.find(query);
-  if (it == results_.end()) it = results_.find(std::wstring());
-  return it == results_.end() ? kNoRows : it->second;
-}
-
-void FakeWmi::Fail(FakeWmiStep step, HRESULT hr) { failures_[step] = hr; }
-
-HRESULT FakeWmi::FailureAt(FakeWmiStep step) const {
-  const auto it = failures_.find(step);
-  return it == failures_.end() ? S_OK : it->second;
-}
+HRESULT FakeWmi::FailureAt(FakeWmiStep step) const { return failures_.contains(step) ? failures_.at(step) : S_OK; }
 
 int FakeWmi::ObjectsAlive() const {
-  int alive = 0;
-  for (const auto& object : objects_) alive += object->refs() > 0 ? 1 : 0;
-  return alive;
+  return static_cast<int>(std::count_if(objects_.begin(), objects_.end(), [](auto& o) { return o->refs() > 0; }));
 }
 
 std::string FakeWmi::Accounting() const {
-  std::ostringstream out;
-  out << "objects made " << objects_.size() << ", alive " << ObjectsAlive() << ", over-releases " << over_releases_
-      << ", calls after release " << calls_after_release_;
-  for (const auto& object : objects_) {
-    if (object->refs() > 0) out << "\n  alive: " << object->kind() << " with " << object->refs() << " reference(s)";
-  }
-  return out.str();
+  return "objects made " + std::to_string(objects_.size()) + ", alive " + std::to_string(ObjectsAlive()) +
+         ", over-releases " + std::to_string(over_releases_) + ", calls after release " +
+         std::to_string(calls_after_release_);
 }
 
 }  // namespace hk::test

@@ -1,9 +1,5 @@
-// The library's log set up in a scratch folder for as long as this object
-// lives, so a test can read back the entries the code under test wrote:
-//
-//   hk::test::LogCapture log;                        // level 2
-//   Service::Start(handle);
-//   EXPECT_TRUE(log.logged("Unable to start Service Error : ")) << log.text();
+// The library's log in a scratch folder while this object lives, so a test
+// can read back the entries the code under test wrote.
 #pragma once
 #include <windows.h>
 
@@ -11,7 +7,7 @@
 
 #include <fstream>
 #include <optional>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "infra/log.h"
@@ -37,22 +33,17 @@ class LogCapture {
     ::SetCurrentDirectoryW(L"C:\\");
   }
 
-  // False when the log could not be put in the scratch folder.
   bool ready() const { return ready_; }
 
   // The whole file, with the CR LF the file's text mode writes read as "\n".
   std::string text() const {
     std::ifstream in(dir_.path() / "log" / "ToolsSys.log", std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    std::string t = s.str();
+    std::string t{std::istreambuf_iterator<char>(in), {}};
     for (size_t pos = t.find("\r\n"); pos != std::string::npos; pos = t.find("\r\n", pos)) t.erase(pos, 1);
     return t;
   }
-  // Whether an entry with exactly this text was written: it follows the two
-  // blanks after a time stamp and runs to the end of its line.
+  // An entry of exactly this text (after a time stamp's two blanks).
   bool logged(const std::string& entry) const { return contains("  " + entry + "\n"); }
-  // Whether this text appears anywhere in the file.
   bool contains(const std::string& part) const { return (text() + "\n").find(part) != std::string::npos; }
 
  private:

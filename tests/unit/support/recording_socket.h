@@ -18,7 +18,7 @@
 
 namespace hk::test {
 
-// What the factory was asked for when it made a socket.
+// What the factory was asked for.
 struct SocketRequest {
   std::string host;
   int port = 0;
@@ -30,12 +30,10 @@ struct SocketRequest {
 class RecordingSocket;
 
 namespace detail {
-// Sockets alive right now, so a test can reach the ones a factory made.
 inline std::mutex registryLock;
-inline std::vector<RecordingSocket*> registry;
+inline std::vector<RecordingSocket*> registry;        // the sockets alive
 inline std::atomic<bool> defaultConnectResult{true};  // of Connect() on sockets made from now on
-// Runs inside a successful Connect(): a server that closes or sends the
-// moment it accepts.
+// Runs inside a successful Connect(): a server that acts the moment it accepts.
 inline std::function<void(RecordingSocket&)> duringConnect;
 }  // namespace detail
 
@@ -43,7 +41,6 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
  public:
   using Ptr = SocketUtils::SmartPtr<RecordingSocket>;
 
-  // Starts with one reference, owned by whoever adopts it.
   explicit RecordingSocket(SocketRequest request)
       : request_(std::move(request)), connectResult_(detail::defaultConnectResult.load()) {
     std::lock_guard lock(detail::registryLock);
@@ -77,7 +74,7 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
   int SendBinaryFrame(const void*, int length, bool) override { return length; }
   int SendControlFrame(const char*, int length, int) override { return length; }
 
-  // The text frames sent, in order, and the flag each was sent with.
+  // The text frames sent, in order, and the flag of each.
   std::vector<std::string> texts() const {
     std::lock_guard lock(lock_);
     return texts_;
@@ -110,7 +107,6 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
     if (auto handler = onClose_.load()) handler(code, reason, request_.context);
   }
 
-  // Sockets alive now.
   static size_t LiveCount() {
     std::lock_guard lock(detail::registryLock);
     return detail::registry.size();
@@ -144,8 +140,7 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
   SocketUtils::ClientSocket::stProxyDetails proxy_;
 };
 
-// Makes every handler built while it lives get a recording socket; restores
-// ClientSocket's own sockets and the default Connect() result afterwards.
+// Every handler built while it lives gets a recording socket.
 class ScopedRecordingFactory {
  public:
   explicit ScopedRecordingFactory(bool connectResult = true) {
@@ -163,8 +158,7 @@ class ScopedRecordingFactory {
   }
 };
 
-// Puts a handler with a recording socket into g_wsHandler, as a successful
-// connection attempt would, and puts the previous handler back at the end.
+// A handler with a recording socket in g_wsHandler while it lives.
 class RecordingWsSession {
  public:
   RecordingWsSession() : saved_(g_wsHandler) {

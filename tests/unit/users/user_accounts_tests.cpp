@@ -35,9 +35,8 @@ FakeRow FullAccount(const wchar_t* name) {
 
 class UserAccounts : public hk::test::WmiLogTest {
  protected:
-  // Runs request 3101's WMI part on a thread of its own: the response,
-  // parsed, or null with the outcome word in outcome_. Ends with the fake
-  // and COM left as they were found.
+  // Request 3101's WMI part on a thread of its own: the response parsed, or
+  // null with the outcome word in outcome_; fake and COM must end as found.
   Json::Value Request(const FakeWmi& fake) {
     char* status = nullptr;
     const auto com = hk::test::RunOnComThread([&] { result_ = hk::users::RunAccountRequest(&status); });
@@ -65,16 +64,8 @@ TEST_F(UserAccounts, RowsBecomeTheSuccessEnvelopeAndAnUnreadablePropertyIsEmpty)
   results.AddRow(FullAccount(L"Administrator"));
   results.AddRow(FullAccount(L"\u0141ukasz\u4E2D").Bool(L"Disabled", true).Int32(L"AccountType", 256));
   results.AddRow().Text(L"Caption", L"nothing the tool reads");  // every Get fails
-  // Wrong types (text where a number is expected and the reverse) and nulls;
-  // "Disabled" of another type still decides by its value.
-  results.AddRow()
-      .Int32(L"Name", 7)
-      .Null(L"Description", CIM_STRING)
-      .UInt8(L"FullName", 1)
-      .Text(L"AccountType", L"512")
-      .Int32(L"Disabled", 1)
-      .Bool(L"Domain", true)
-      .Int32(L"SID", 0);
+  // Wrong types read as empty; "Disabled" of another type still decides by its value.
+  results.AddRow().Int32(L"Name", 7).Null(L"SID", CIM_STRING).Text(L"AccountType", L"512").Int32(L"Disabled", 1);
   results.AddRow(FullAccount(L"null flag").Null(L"Disabled", CIM_BOOLEAN).Int32(L"AccountType", 2048));
   results.AddRow(FullAccount(L"server").Int32(L"AccountType", 8192));
   results.AddRow(FullAccount(L"odd").Int32(L"AccountType", 513));

@@ -1,6 +1,4 @@
-// Shared by the WMI and local users tests: a log in a scratch folder, and a
-// way to run a piece of code on a thread of its own and learn whether it left
-// that thread's COM as it found it.
+// Shared by the WMI-reading tools' tests.
 #pragma once
 #include <windows.h>
 #include <objbase.h>
