@@ -53,7 +53,7 @@ def run_json(args, cwd=None):
 
 def echo_round_trip_ms():
     """Loopback echo through the same socket component, nothing else."""
-    server = subprocess.Popen([sys.executable, str(ROOT / "tests/e2e/socket/ws_server.py")], stdout=subprocess.PIPE,
+    server = subprocess.Popen([sys.executable, str(ROOT / "bench/echo_server.py")], stdout=subprocess.PIPE,
                               text=True)
     port = json.loads(server.stdout.readline())["port"]
     threading.Thread(target=lambda: [None for _ in server.stdout], daemon=True).start()
