@@ -156,13 +156,6 @@ std::string Nested(int depth, bool objects, bool closed) {
 
 using Path = std::vector<std::string>;
 
-std::string Compact(const Json::Value& v) {
-  Json::StreamWriterBuilder builder;
-  builder["indentation"] = "";
-  builder["emitUTF8"] = true;
-  return Json::writeString(builder, v);
-}
-
 std::string PathText(const Path& path) {
   std::string s;
   for (const std::string& p : path) s += (s.empty() ? "" : ".") + p;
@@ -338,6 +331,13 @@ const char kTellingBytes[] = {'\0', '"', '\\', '{', '}', '[',    ']',    ',',
                               ':',  '-', '0',  '9', 'e', '\x80', '\xC0', '\xFF'};
 
 }  // namespace
+
+std::string Compact(const Json::Value& v) {
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  builder["emitUTF8"] = true;
+  return Json::writeString(builder, v);
+}
 
 uint64_t CompleteCases() { return Recipes().size(); }
 

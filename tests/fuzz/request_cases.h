@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include <json/value.h>
+
 namespace hk::fuzz {
 
 // How many cases the complete families hold; cases past it are random.
@@ -18,5 +20,8 @@ struct Case {
 };
 
 Case MakeCase(uint64_t index);
+
+// A document as one line, keys in the writer's order, UTF-8 as it is.
+std::string Compact(const Json::Value& v);
 
 }  // namespace hk::fuzz

@@ -184,10 +184,7 @@ Prepared Prepare(const std::string& seen, Targets& targets) {
     if (!targets.names_another_service(hk::FromUtf8(cmd->asString()))) return out;
     data["cmd"] = targets.service_name();
   }
-  Json::StreamWriterBuilder builder;
-  builder["indentation"] = "";
-  builder["emitUTF8"] = true;
-  out.text = Json::writeString(builder, doc);
+  out.text = hk::fuzz::Compact(doc);
   return out;
 }
 
