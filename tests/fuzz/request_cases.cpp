@@ -4,8 +4,8 @@
 #include <json/writer.h>
 
 #include <algorithm>
-#include <memory>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -14,74 +14,44 @@ namespace {
 
 // Every run mixes and draws with the same numbers.
 constexpr uint64_t kFixedStartingValue = 20240611;
+constexpr size_t kMiB = 1 << 20;
 
-struct BaseRequest {
-  const char* about;
-  const char* text;
-};
-
-// One valid request of every request code of every tool. "hk-fuzz-service"
-// and the process id are put right by the runner before a case is delivered.
-const BaseRequest kBaseRequests[] = {
-    {"0 exit", R"({"toolId":0,"requestId":1,"requestMessage":{"requestCode":0}})"},
-    {"1101 list processes",
-     R"({"toolId":1,"requestId":2,"requestMessage":{"requestCode":1101,"requestData":{}},"webClientId":"web-1"})"},
-    {"1005 end a process",
-     R"({"toolId":1,"requestId":3,"requestMessage":{"requestCode":1005,"requestData":{"cmd":"4242"}}})"},
-    {"1105 exit",
-     R"({"toolId":1,"requestId":4,"requestMessage":{"requestCode":1105,"requestData":{}},"webClientId":"web-1"})"},
-    {"2101 list services", R"({"toolId":2,"requestId":5,"requestMessage":{"requestCode":2101,"requestData":{}}})"},
-    {"2006 start a service",
-     R"({"toolId":2,"requestId":6,"requestMessage":{"requestCode":2006,"requestData":{"cmd":"hk-fuzz-service"}}})"},
-    {"2007 stop a service",
-     R"({"toolId":2,"requestId":7,"requestMessage":{"requestCode":2007,"requestData":{"cmd":"hk-fuzz-service"}},"webClientId":"web-2"})"},
-    {"2008 change a start type",
-     R"({"toolId":2,"requestId":8,"requestMessage":{"requestCode":2008,"requestData":{"cmd":"hk-fuzz-service","type":3}}})"},
-    {"2009 restart a service",
-     R"({"toolId":2,"requestId":9,"requestMessage":{"requestCode":2009,"requestData":{"cmd":"hk-fuzz-service"}}})"},
-    {"2105 exit", R"({"toolId":2,"requestId":10,"requestMessage":{"requestCode":2105,"requestData":{}}})"},
-    {"3101 list users", R"({"toolId":3,"requestId":11,"requestMessage":{"requestCode":3101,"requestData":{}}})"},
-    {"3105 exit", R"({"toolId":3,"requestId":12,"requestMessage":{"requestCode":3105,"requestData":{}}})"},
-    {"6000 list groups",
-     R"({"toolId":6,"requestId":13,"requestMessage":{"requestCode":6000,"requestData":{"Groups":"All_Groups"}}})"},
-    {"6001 add a member",
-     R"({"toolId":6,"requestId":14,"requestMessage":{"requestCode":6001,"requestData":{"Groups":"Fuzzers","request":"Add","domainName":"HOST","userName":"alice"}}})"},
-    {"6001 delete a member",
-     R"({"toolId":6,"requestId":15,"requestMessage":{"requestCode":6001,"requestData":{"Groups":"Fuzzers","request":"Del","domainName":"HOST","userName":"alice"}}})"},
-    {"6002 add a group",
-     R"({"toolId":6,"requestId":16,"requestMessage":{"requestCode":6002,"requestData":{"Groups":"Fuzz group","request":"Add","Description":"made by the fuzzer"}}})"},
-    {"6002 delete a group",
-     R"({"toolId":6,"requestId":17,"requestMessage":{"requestCode":6002,"requestData":{"Groups":"Fuzz group","request":"Delete"}}})"},
-    {"6003 list users",
-     R"({"toolId":6,"requestId":18,"requestMessage":{"requestCode":6003,"requestData":{"request":"getUsers"}}})"},
-    {"7000 list printers",
-     R"({"toolId":7,"requestId":19,"requestMessage":{"requestCode":7000,"requestData":{"PrinterName":"ALL_PRINTERS"}}})"},
-    {"8000 list shares",
-     R"({"toolId":8,"requestId":20,"requestMessage":{"requestCode":8000,"requestData":{"SHARE_NAME":"All_Shares"}}})"},
-    {"8001 limit a share",
-     R"({"toolId":8,"requestId":21,"requestMessage":{"requestCode":8001,"requestData":{"SHARE_NAME":"hk-fuzz-share","MAX_USES":"10"}}})"},
-    {"8002 delete a share",
-     R"({"toolId":8,"requestId":22,"requestMessage":{"requestCode":8002,"requestData":{"SHARE_NAME":"hk-fuzz-share"}}})"},
-    {"8003 list accounts", R"({"toolId":8,"requestId":23,"requestMessage":{"requestCode":8003,"requestData":{}}})"},
-    {"8005 list sessions", R"({"toolId":8,"requestId":24,"requestMessage":{"requestCode":8005,"requestData":{}}})"},
-    {"8006 delete a session",
-     R"({"toolId":8,"requestId":25,"requestMessage":{"requestCode":8006,"requestData":{"UNC_CLIENT_NAME":"\\\\hk-fuzz-client","USER_NAME":"hk-fuzz-user"}}})"},
-    {"8010 list open files", R"({"toolId":8,"requestId":26,"requestMessage":{"requestCode":8010,"requestData":{}}})"},
-    {"8011 close a file",
-     R"({"toolId":8,"requestId":27,"requestMessage":{"requestCode":8011,"requestData":{"FILE_INFO_ID":"1"}}})"},
-    {"10000 list device classes",
-     R"({"toolId":10,"requestId":28,"requestMessage":{"requestCode":10000,"requestData":{"REQUEST":"ALL_DEVICE","WebClientID":"web-10"}}})"},
-    {"10001 list a class's devices",
-     R"({"toolId":10,"requestId":29,"requestMessage":{"requestCode":10001,"requestData":{"REQUEST":"GET_THS_DEVICE","DEVICE_GUID":"4d36e968-e325-11ce-bfc1-08002be10318","WebClientID":"web-10"}}})"},
-    {"10002 a device's properties",
-     R"({"toolId":10,"requestId":30,"requestMessage":{"requestCode":10002,"requestData":{"REQUEST":"GET_THS_DRIVER_INFO","DEVICE_ID":"ROOTDEVMGR_SLASHLEGACY_BEEPDEVMGR_SLASH0000","WebClientID":"web-10"}}})"},
-    {"10003 a device action",
-     R"({"toolId":10,"requestId":31,"requestMessage":{"requestCode":10003,"requestData":{"REQUEST":"REQUEST_THIS_DRIVER_ACTION","DEVICE_ID":"ROOTDEVMGR_SLASHLEGACY_BEEPDEVMGR_SLASH0000","CLASS_GUID":"DEVMGR_OPEN4d36e968-e325-11ce-bfc1-08002be10318DEVMGR_CLOSE","ACTION":"DISABLE","WebClientID":"web-10"}}})"},
-    {"15000 list startup programs",
-     R"({"toolId":15,"requestId":32,"requestMessage":{"requestCode":15000,"requestData":{"REQUEST":"ALL_APPS","WebClientID":"web-15"}}})"},
-    {"15001 a startup program action",
-     R"({"toolId":15,"requestId":33,"requestMessage":{"requestCode":15001,"requestData":{"REQUEST":"REQUEST_THIS_APP_ACTION","ACTION":"DISABLE","APP_NAME":"hk-fuzz-app","USER":"Public","WebClientID":"web-15"}}})"},
-};
+// One valid request of every request code of every tool, one a line: what it
+// is, then its text. The runner puts in its own service name and process id.
+constexpr char kBaseRequests[] =
+    R"(0 exit {"toolId":0,"requestId":1,"requestMessage":{"requestCode":0}}
+1101 list processes {"toolId":1,"requestId":2,"requestMessage":{"requestCode":1101,"requestData":{}},"webClientId":"web-1"}
+1005 end a process {"toolId":1,"requestId":3,"requestMessage":{"requestCode":1005,"requestData":{"cmd":"4242"}}}
+1105 exit {"toolId":1,"requestId":4,"requestMessage":{"requestCode":1105,"requestData":{}},"webClientId":"web-1"}
+2101 list services {"toolId":2,"requestId":5,"requestMessage":{"requestCode":2101,"requestData":{}}}
+2006 start a service {"toolId":2,"requestId":6,"requestMessage":{"requestCode":2006,"requestData":{"cmd":"hk-fuzz-service"}}}
+2007 stop a service {"toolId":2,"requestId":7,"requestMessage":{"requestCode":2007,"requestData":{"cmd":"hk-fuzz-service"}},"webClientId":"web-2"}
+2008 change a start type {"toolId":2,"requestId":8,"requestMessage":{"requestCode":2008,"requestData":{"cmd":"hk-fuzz-service","type":3}}}
+2009 restart a service {"toolId":2,"requestId":9,"requestMessage":{"requestCode":2009,"requestData":{"cmd":"hk-fuzz-service"}}}
+2105 exit {"toolId":2,"requestId":10,"requestMessage":{"requestCode":2105,"requestData":{}}}
+3101 list users {"toolId":3,"requestId":11,"requestMessage":{"requestCode":3101,"requestData":{}}}
+3105 exit {"toolId":3,"requestId":12,"requestMessage":{"requestCode":3105,"requestData":{}}}
+6000 list groups {"toolId":6,"requestId":13,"requestMessage":{"requestCode":6000,"requestData":{"Groups":"All_Groups"}}}
+6001 add a member {"toolId":6,"requestId":14,"requestMessage":{"requestCode":6001,"requestData":{"Groups":"Fuzzers","request":"Add","domainName":"HOST","userName":"alice"}}}
+6001 delete a member {"toolId":6,"requestId":15,"requestMessage":{"requestCode":6001,"requestData":{"Groups":"Fuzzers","request":"Del","domainName":"HOST","userName":"alice"}}}
+6002 add a group {"toolId":6,"requestId":16,"requestMessage":{"requestCode":6002,"requestData":{"Groups":"Fuzz group","request":"Add","Description":"made by the fuzzer"}}}
+6002 delete a group {"toolId":6,"requestId":17,"requestMessage":{"requestCode":6002,"requestData":{"Groups":"Fuzz group","request":"Delete"}}}
+6003 list users {"toolId":6,"requestId":18,"requestMessage":{"requestCode":6003,"requestData":{"request":"getUsers"}}}
+7000 list printers {"toolId":7,"requestId":19,"requestMessage":{"requestCode":7000,"requestData":{"PrinterName":"ALL_PRINTERS"}}}
+8000 list shares {"toolId":8,"requestId":20,"requestMessage":{"requestCode":8000,"requestData":{"SHARE_NAME":"All_Shares"}}}
+8001 limit a share {"toolId":8,"requestId":21,"requestMessage":{"requestCode":8001,"requestData":{"SHARE_NAME":"hk-fuzz-share","MAX_USES":"10"}}}
+8002 delete a share {"toolId":8,"requestId":22,"requestMessage":{"requestCode":8002,"requestData":{"SHARE_NAME":"hk-fuzz-share"}}}
+8003 list accounts {"toolId":8,"requestId":23,"requestMessage":{"requestCode":8003,"requestData":{}}}
+8005 list sessions {"toolId":8,"requestId":24,"requestMessage":{"requestCode":8005,"requestData":{}}}
+8006 delete a session {"toolId":8,"requestId":25,"requestMessage":{"requestCode":8006,"requestData":{"UNC_CLIENT_NAME":"\\\\hk-fuzz-client","USER_NAME":"hk-fuzz-user"}}}
+8010 list open files {"toolId":8,"requestId":26,"requestMessage":{"requestCode":8010,"requestData":{}}}
+8011 close a file {"toolId":8,"requestId":27,"requestMessage":{"requestCode":8011,"requestData":{"FILE_INFO_ID":"1"}}}
+10000 list device classes {"toolId":10,"requestId":28,"requestMessage":{"requestCode":10000,"requestData":{"REQUEST":"ALL_DEVICE","WebClientID":"web-10"}}}
+10001 list a class's devices {"toolId":10,"requestId":29,"requestMessage":{"requestCode":10001,"requestData":{"REQUEST":"GET_THS_DEVICE","DEVICE_GUID":"4d36e968-e325-11ce-bfc1-08002be10318","WebClientID":"web-10"}}}
+10002 a device's properties {"toolId":10,"requestId":30,"requestMessage":{"requestCode":10002,"requestData":{"REQUEST":"GET_THS_DRIVER_INFO","DEVICE_ID":"ROOTDEVMGR_SLASHLEGACY_BEEPDEVMGR_SLASH0000","WebClientID":"web-10"}}}
+10003 a device action {"toolId":10,"requestId":31,"requestMessage":{"requestCode":10003,"requestData":{"REQUEST":"REQUEST_THIS_DRIVER_ACTION","DEVICE_ID":"ROOTDEVMGR_SLASHLEGACY_BEEPDEVMGR_SLASH0000","CLASS_GUID":"DEVMGR_OPEN4d36e968-e325-11ce-bfc1-08002be10318DEVMGR_CLOSE","ACTION":"DISABLE","WebClientID":"web-10"}}}
+15000 list startup programs {"toolId":15,"requestId":32,"requestMessage":{"requestCode":15000,"requestData":{"REQUEST":"ALL_APPS","WebClientID":"web-15"}}}
+15001 a startup program action {"toolId":15,"requestId":33,"requestMessage":{"requestCode":15001,"requestData":{"REQUEST":"REQUEST_THIS_APP_ACTION","ACTION":"DISABLE","APP_NAME":"hk-fuzz-app","USER":"Public","WebClientID":"web-15"}}})";
 
 // Ways to ask for an exit, and near misses.
 const char* const kExitTexts[] = {
@@ -102,70 +72,132 @@ const char* const kExitTexts[] = {
     R"({"toolId":1,"requestId":1,"requestMessage":{"requestCode":1105}} trailing)",
 };
 
-// A member of every JSON type.
-const char* const kTypeValues[] = {
-    "null", "true", "0", "-1", "1.5", R"("")", R"("text")", "[]", R"({"a":[1,"b",null]})"};
+using Path = std::vector<std::string>;
 
-// Numbers at and past the 32- and 64-bit limits; the last is a million digits.
-const char* const kNumberValues[] = {"2147483647",
-                                     "2147483648",
-                                     "-2147483648",
-                                     "-2147483649",
-                                     "4294967295",
-                                     "4294967296",
-                                     "9223372036854775807",
-                                     "9223372036854775808",
-                                     "-9223372036854775809",
-                                     "18446744073709551616",
-                                     "1e400",
-                                     "-0",
-                                     nullptr};
+struct Base {
+  std::string about, text;
+  Json::Value doc;
+  std::vector<Path> whole{{}};
+  std::vector<Path> members{{}};  // the whole request, then every member depth first
+  std::vector<Path> strings;      // members holding text
+  std::vector<Path> numbers;      // members holding a number, or text that is one
+  std::vector<Path> nests{{}, {"requestMessage", "requestCode"}, {"requestMessage", "requestData"}};
+};
 
-// Invalid and overlong UTF-8, unpaired surrogates, and valid non-ASCII text
-// (octal escapes, so no letter after them is read as a digit).
-const char* const kUtf8Values[] = {
-    "\"a\300\257b\"", "\"a\340\200\257b\"", "\"a\360\200\200\257b\"",
-    "\"a\300\200b\"", "\"a\355\240\200b\"", "\"a\364\220\200\200b\"",
-    "\"a\377\376b\"", "\"a\200b\"",         "\"a\342\202\"",
-    "\"a\\ud800b\"",  "\"\\udc00\"",        "\"Zo\303\253-\344\270\255-\360\237\230\200\""};
-
-constexpr size_t kMiB = 1 << 20;
-
-// Three forms of a 1 MiB string: ASCII, raw three-byte UTF-8, \u escapes.
-std::string HugeString(uint32_t form) {
-  static const char* const kUnits[] = {"A", "\344\270\255", "\\u00e9"};
-  const std::string unit = kUnits[form];
-  std::string s = "\"";
-  for (size_t i = 0; i < kMiB / unit.size(); ++i) s += unit;
-  return s + "\"";
+void Collect(const Json::Value& v, const Path& at, Base& base) {
+  for (const std::string& name : v.getMemberNames()) {
+    Path path = at;
+    path.push_back(name);
+    const Json::Value& member = v[name];
+    const bool digits = member.isString() && !member.asString().empty() &&
+                        member.asString().find_first_not_of("-0123456789") == std::string::npos;
+    base.members.push_back(path);
+    if (member.isString()) base.strings.push_back(path);
+    if (member.isNumeric() || digits) base.numbers.push_back(path);
+    if (member.isObject()) Collect(member, path, base);
+  }
 }
 
-// Depth 990 at requestData stays under the reader's limit and loads.
-const int kDepths[] = {990, 10000};
+const std::vector<Base>& Bases() {
+  static const std::vector<Base> bases = [] {
+    std::vector<Base> out;
+    std::istringstream lines(kBaseRequests);
+    for (std::string line; std::getline(lines, line);) {
+      Base& base = out.emplace_back();
+      base.about = line.substr(0, line.find(" {"));
+      base.text = line.substr(base.about.size() + 1);
+      if (!Json::Reader().parse(base.text, base.doc)) throw std::logic_error("does not parse: " + line);
+      Collect(base.doc, {}, base);
+    }
+    return out;
+  }();
+  return bases;
+}
 
-std::string Nested(int depth, bool objects, bool closed) {
+enum class Edit { kTruncate, kReplace, kRemove, kDuplicate };
+
+// An edit of each of a base request's places with each value; a duplicate
+// with an empty value repeats the member as it is.
+struct Family {
+  const char* name;
+  Edit edit;
+  std::vector<Path> Base::*places;
+  std::vector<std::string> values;
+};
+
+std::string Repeat(const std::string& unit, size_t times) {
   std::string s;
-  for (int i = 0; i < depth; ++i) s += objects ? "{\"a\":" : "[";
-  s += "1";
-  if (closed)
-    for (int i = 0; i < depth; ++i) s += objects ? "}" : "]";
+  for (size_t i = 0; i < times; ++i) s += unit;
   return s;
 }
 
-// ---- writing a request with one member changed ------------------------------------
-
-using Path = std::vector<std::string>;
-
-std::string PathText(const Path& path) {
-  std::string s;
-  for (const std::string& p : path) s += (s.empty() ? "" : ".") + p;
-  return s.empty() ? "the request" : s;
+const std::vector<Family>& Families() {
+  static const std::vector<Family> families = [] {
+    // 1 MiB of ASCII, of raw three-byte UTF-8 and of \u escapes.
+    std::vector<std::string> huge;
+    for (const std::string unit : {"A", "\344\270\255", "\\u00e9"})
+      huge.push_back("\"" + Repeat(unit, kMiB / unit.size()) + "\"");
+    // Depth 990 stays under the reader's limit; then one never closed.
+    std::vector<std::string> nested;
+    for (const int depth : {990, 10000})
+      for (const std::string open : {"[", "{\"a\":"})
+        nested.push_back(Repeat(open, depth) + "1" + Repeat(open == "[" ? "]" : "}", depth));
+    nested.push_back(Repeat("[", 10000) + "1");
+    return std::vector<Family>{
+        {"truncated", Edit::kTruncate, &Base::whole, {}},
+        {"=",
+         Edit::kReplace,
+         &Base::members,
+         {"null", "true", "0", "-1", "1.5", R"("")", R"("text")", "[]", R"({"a":[1,"b",null]})"}},
+        {"removed", Edit::kRemove, &Base::members, {""}},
+        {"twice, then", Edit::kDuplicate, &Base::members, {"", "0"}},
+        {"=",
+         Edit::kReplace,
+         &Base::numbers,
+         {"2147483647", "2147483648", "-2147483648", "-2147483649", "4294967295", "4294967296", "9223372036854775807",
+          "9223372036854775808", "-9223372036854775809", "18446744073709551616", "1e400", "-0",
+          std::string(kMiB, '9')}},
+        // Invalid and overlong UTF-8, unpaired surrogates, valid non-ASCII
+        // text (octal escapes, so no letter after them is read as a digit).
+        {"= UTF-8 sample",
+         Edit::kReplace,
+         &Base::strings,
+         {"\"a\300\257b\"", "\"a\340\200\257b\"", "\"a\360\200\200\257b\"", "\"a\300\200b\"", "\"a\355\240\200b\"",
+          "\"a\364\220\200\200b\"", "\"a\377\376b\"", "\"a\200b\"", "\"a\342\202\"", "\"a\\ud800b\"", "\"\\udc00\"",
+          "\"Zo\303\253-\344\270\255-\360\237\230\200\""}},
+        {"= 1 MiB string", Edit::kReplace, &Base::strings, huge},
+        {"nested", Edit::kReplace, &Base::nests, nested},
+    };
+  }();
+  return families;
 }
 
-enum class Edit { kReplace, kRemove, kDuplicate };
+struct Recipe {
+  uint16_t family, base;  // the family past the last: the exit texts
+  uint32_t place, value;  // value: the length, with a truncation
+};
 
-// The edit is spliced into the compact text in place of a marker, so raw may
-// be anything, valid JSON or not.
+const std::vector<Recipe>& Recipes() {
+  static const std::vector<Recipe> recipes = [] {
+    std::vector<Recipe> all;
+    for (uint16_t f = 0; f < Families().size(); ++f)
+      for (uint16_t b = 0; b < Bases().size(); ++b) {
+        const Family& family = Families()[f];
+        const Base& base = Bases()[b];
+        const size_t values = family.edit == Edit::kTruncate ? base.text.size() : family.values.size();
+        for (uint32_t p = 0; p < (base.*family.places).size(); ++p)
+          for (uint32_t v = 0; v < values; ++v) all.push_back({f, b, p, v});
+      }
+    for (uint32_t v = 0; v < std::size(kExitTexts); ++v)
+      all.push_back({static_cast<uint16_t>(Families().size()), 0, 0, v});
+    std::shuffle(all.begin(), all.end(), std::mt19937_64(kFixedStartingValue));
+    return all;
+  }();
+  return recipes;
+}
+
+// raw is spliced into the compact text in place of a marker, so it may be
+// anything, valid JSON or not.
 std::string Edited(Json::Value doc, Edit edit, const Path& path, const std::string& raw) {
   if (path.empty()) return raw;
   Json::Value* parent = &doc;
@@ -182,148 +214,24 @@ std::string Edited(Json::Value doc, Edit edit, const Path& path, const std::stri
   return text.replace(text.find(marker), marker.size(), with);
 }
 
-// ---- the base requests, parsed once -----------------------------------------------
-
-struct Base {
-  std::string about, text;
-  Json::Value doc;
-  std::vector<Path> members;  // every member path, depth first
-  std::vector<Path> strings;  // members holding text
-  std::vector<Path> numbers;  // members holding a number, or text that is one
-};
-
-void Collect(const Json::Value& v, Path& at, Base& base) {
-  for (const std::string& name : v.getMemberNames()) {
-    at.push_back(name);
-    const Json::Value& member = v[name];
-    base.members.push_back(at);
-    if (member.isString()) base.strings.push_back(at);
-    const bool integerText = member.isString() && !member.asString().empty() &&
-                             member.asString().find_first_not_of("-0123456789") == std::string::npos;
-    if (member.isNumeric() || integerText) base.numbers.push_back(at);
-    if (member.isObject()) Collect(member, at, base);
-    at.pop_back();
-  }
-}
-
-const std::vector<Base>& Bases() {
-  static const std::vector<Base> bases = [] {
-    std::vector<Base> out;
-    Json::Reader reader;
-    for (const BaseRequest& r : kBaseRequests) {
-      Base base{r.about, r.text, Json::Value(), {}, {}, {}};
-      if (!reader.parse(base.text, base.doc))
-        throw std::logic_error(std::string("base request does not parse: ") + r.about);
-      Path at;
-      Collect(base.doc, at, base);
-      out.push_back(std::move(base));
-    }
-    return out;
-  }();
-  return bases;
-}
-
-// ---- the complete families --------------------------------------------------------
-
-enum class Family { kTruncate, kType, kMissing, kDuplicate, kNumber, kUtf8, kHuge, kNesting, kUnclosed, kExit };
-
-struct Recipe {
-  Family family;
-  uint16_t base;
-  uint16_t member;   // index into the family's member list of the base
-  uint32_t variant;  // length, value index, depth index...
-};
-
-std::vector<Recipe> AllRecipes() {
-  std::vector<Recipe> out;
-  const auto add = [&out](Family f, uint16_t b, size_t members, size_t variants) {
-    for (size_t m = 0; m < members; ++m)
-      for (size_t v = 0; v < variants; ++v) out.push_back({f, b, static_cast<uint16_t>(m), static_cast<uint32_t>(v)});
-  };
-  for (uint16_t b = 0; b < Bases().size(); ++b) {
-    const Base& base = Bases()[b];
-    add(Family::kTruncate, b, 1, base.text.size());
-    add(Family::kType, b, base.members.size() + 1, std::size(kTypeValues));  // member 0: the whole request
-    add(Family::kMissing, b, base.members.size(), 1);
-    add(Family::kDuplicate, b, base.members.size(), 2);
-    add(Family::kNumber, b, base.numbers.size(), std::size(kNumberValues));
-    add(Family::kUtf8, b, base.strings.size(), std::size(kUtf8Values));
-    add(Family::kHuge, b, base.strings.size(), 3);
-    add(Family::kNesting, b, 3, std::size(kDepths) * 2);
-    add(Family::kUnclosed, b, 1, 1);
-  }
-  add(Family::kExit, 0, 1, std::size(kExitTexts));
-  return out;
-}
-
-const std::vector<Recipe>& Recipes() {
-  static const std::vector<Recipe> recipes = [] {
-    std::vector<Recipe> all = AllRecipes();
-    std::mt19937_64 mix(kFixedStartingValue);
-    std::shuffle(all.begin(), all.end(), mix);
-    return all;
-  }();
-  return recipes;
-}
-
-const Json::Value& At(const Json::Value& doc, const Path& path) {
-  const Json::Value* value = &doc;
-  for (const std::string& p : path) value = &(*value)[p];
-  return *value;
-}
-
 Case Cook(const Recipe& r) {
+  if (r.family == Families().size()) return {kExitTexts[r.value], "exit form " + std::to_string(r.value)};
+  const Family& family = Families()[r.family];
   const Base& base = Bases()[r.base];
-  const std::string of = ": " + base.about;
-  switch (r.family) {
-    case Family::kTruncate:
-      return {base.text.substr(0, r.variant), "truncated at " + std::to_string(r.variant) + of};
-    case Family::kType: {
-      const Path path = r.member == 0 ? Path{} : base.members[r.member - 1];
-      return {Edited(base.doc, Edit::kReplace, path, kTypeValues[r.variant]),
-              PathText(path) + " = " + kTypeValues[r.variant] + of};
-    }
-    case Family::kMissing: {
-      const Path& path = base.members[r.member];
-      return {Edited(base.doc, Edit::kRemove, path, ""), "no " + PathText(path) + of};
-    }
-    case Family::kDuplicate: {
-      const Path& path = base.members[r.member];
-      const std::string raw = r.variant == 0 ? Compact(At(base.doc, path)) : "0";
-      return {Edited(base.doc, Edit::kDuplicate, path, raw), PathText(path) + " twice, then " + raw.substr(0, 40) + of};
-    }
-    case Family::kNumber: {
-      const Path& path = base.numbers[r.member];
-      const char* value = kNumberValues[r.variant];
-      const std::string number = value ? value : std::string(kMiB, '9');
-      const std::string raw = At(base.doc, path).isString() ? "\"" + number + "\"" : number;
-      return {Edited(base.doc, Edit::kReplace, path, raw), PathText(path) + " = " + raw.substr(0, 24) + of};
-    }
-    case Family::kUtf8: {
-      const Path& path = base.strings[r.member];
-      return {Edited(base.doc, Edit::kReplace, path, kUtf8Values[r.variant]),
-              PathText(path) + " = UTF-8 sample " + std::to_string(r.variant) + of};
-    }
-    case Family::kHuge: {
-      const Path& path = base.strings[r.member];
-      return {Edited(base.doc, Edit::kReplace, path, HugeString(r.variant)),
-              PathText(path) + " = 1 MiB string, form " + std::to_string(r.variant) + of};
-    }
-    case Family::kNesting: {
-      static const Path kPlaces[] = {{}, {"requestMessage", "requestCode"}, {"requestMessage", "requestData"}};
-      const int depth = kDepths[r.variant / 2];
-      const bool objects = r.variant % 2;
-      return {Edited(base.doc, Edit::kReplace, kPlaces[r.member], Nested(depth, objects, true)),
-              PathText(kPlaces[r.member]) + " nested " + std::to_string(depth) + (objects ? " objects" : " arrays") +
-                  " deep" + of};
-    }
-    case Family::kUnclosed:
-      return {Edited(base.doc, Edit::kReplace, {"requestMessage", "requestData"}, Nested(10000, false, false)),
-              "requestData opened 10000 deep and never closed" + of};
-    case Family::kExit:
-      return {kExitTexts[r.variant], "exit form " + std::to_string(r.variant)};
-  }
-  return {base.text, base.about};
+  if (family.edit == Edit::kTruncate)
+    return {base.text.substr(0, r.value), "truncated at " + std::to_string(r.value) + ": " + base.about};
+  const Path& path = (base.*family.places)[r.place];
+  const Json::Value* was = &base.doc;
+  for (const std::string& p : path) was = &(*was)[p];
+  std::string raw = family.values[r.value];
+  if (raw.empty() && family.edit == Edit::kDuplicate) raw = Compact(*was);
+  if (family.places == &Base::numbers && was->isString()) raw = "\"" + raw + "\"";
+  const bool plain = raw.size() <= 40 && std::all_of(raw.begin(), raw.end(), [](char c) { return c >= ' '; });
+  const std::string value = plain ? raw : "#" + std::to_string(r.value);
+  std::string where;
+  for (const std::string& p : path) where += (where.empty() ? "" : ".") + p;
+  return {Edited(base.doc, family.edit, path, raw), (where.empty() ? "the request" : where) + " " + family.name +
+                                                        (value.empty() ? "" : " " + value) + ": " + base.about};
 }
 
 // Bytes a flip likes to land on.
@@ -359,20 +267,15 @@ Case MakeCase(uint64_t index) {
   for (int i = 0; i < changes && !c.text.empty(); ++i) {
     const size_t at = draw() % c.text.size();
     const char telling = kTellingBytes[draw() % sizeof kTellingBytes];
-    switch (draw() % 4) {
-      case 0:
-        c.text[at] = static_cast<char>(c.text[at] ^ (1 << (draw() % 8)));
-        break;
-      case 1:
-        c.text[at] = telling;
-        break;
-      case 2:
-        c.text.erase(at, 1);
-        break;
-      default:
-        c.text.insert(at, 1, telling);
-        break;
-    }
+    const uint64_t how = draw() % 4;
+    if (how == 0)
+      c.text[at] = static_cast<char>(c.text[at] ^ (1 << (draw() % 8)));
+    else if (how == 1)
+      c.text[at] = telling;
+    else if (how == 2)
+      c.text.erase(at, 1);
+    else
+      c.text.insert(at, 1, telling);
   }
   c.about = std::to_string(changes) + " random byte changes on " + c.about;
   return c;

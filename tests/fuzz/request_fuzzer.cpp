@@ -1,26 +1,16 @@
-// Feeds request texts straight into Chostkeeper::connect, as the socket's
-// delivery thread does, with a recording socket in place of the network, and
-// checks every answer, the run flag and the refusal log lines.
-//
+// Feeds request texts to Chostkeeper::connect as the socket's delivery thread
+// does, a recording socket in place of the network, and checks every answer,
+// the run flag and the refusal log lines. Acting requests reach only what the
+// fuzzer owns: a child process (1005) and a service (2006-2009) of its own; the
+// groups and sharing tools' acting NetApi calls meet a refusing stand-in, and
+// device and startup program actions are counted, not delivered.
 //   request_fuzzer.exe [--cases N] [--first K] [--limit-seconds S]
-//
-// Exit 0: every case answered as it should; 1: some did not; 2: no test
-// targets; 3: a crash; 4: a case outlived its time limit. The last line is a
-// summary for scripts/fuzz, which restarts after a crash or a hang.
-//
-// Requests that act on the machine only ever reach what the fuzzer owns: a
-// child process of its own (1005), a service it registered (2006-2009). The
-// groups and sharing tools' acting NetApi calls (6001, 6002, 8001, 8002,
-// 8006, 8011) are answered "access denied" by a stand-in that changes
-// nothing; their listings stay the system's. Those it cannot point anywhere
-// harmless (device actions, startup program actions) are counted and not
-// delivered.
+// Exit 1: wrong answers; 2: no targets; 3: a crash; 4: a hang. The last line
+// sums up for scripts/fuzz, which goes on after a crash or a hang.
 #include <windows.h>
 
 #include <json/reader.h>
-#include <json/writer.h>
 
-#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -28,10 +18,10 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,7 +41,7 @@
 namespace {
 
 constexpr int kExitWrong = 1, kExitNoTargets = 2, kExitCrash = 3, kExitHang = 4;
-constexpr size_t kReportedWrong = 20;  // with their text
+constexpr uint64_t kReportedWrong = 20;  // with their text
 
 // ---- crash and hang reports ---------------------------------------------------------
 
@@ -60,18 +50,14 @@ std::atomic<ULONGLONG> g_caseStart{0};
 std::atomic<ULONGLONG> g_limitMs{90000};
 char g_about[240] = "";
 
-// Straight to the handle: the C runtime's locks may be held by the thread
-// that crashed.
-void RawSay(const char* text) {
-  DWORD written = 0;
-  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
-}
-
 [[noreturn]] void EndWith(const char* what, unsigned long code, int exitCode) {
   char line[400];
   std::snprintf(line, sizeof line, "%s case=%lld code=0x%08lx about=%s\n", what, static_cast<long long>(g_case.load()),
                 code, g_about);
-  RawSay(line);
+  // Straight to the handle: the C runtime's locks may be held by the thread
+  // that crashed.
+  DWORD written = 0;
+  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
   ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
   std::_Exit(exitCode);
 }
@@ -79,8 +65,6 @@ void RawSay(const char* text) {
 LONG WINAPI OnUnhandled(EXCEPTION_POINTERS* info) {
   EndWith("crash", info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0, kExitCrash);
 }
-
-void OnAbort(int) { EndWith("crash", 0xABu, kExitCrash); }
 
 DWORD WINAPI Watchdog(void*) {
   for (;;) {
@@ -92,8 +76,7 @@ DWORD WINAPI Watchdog(void*) {
 
 // ---- what the fuzzer owns -----------------------------------------------------------
 
-// The acting NetApi calls of the groups and sharing tools, answered as for a
-// caller without the right: nothing is changed. The listings stay the system's.
+// Answers as for a caller without the right: nothing is changed.
 template <typename... Args>
 NET_API_STATUS WINAPI Refused(Args...) {
   return ERROR_ACCESS_DENIED;
@@ -104,29 +87,16 @@ void Refuse(NET_API_STATUS(WINAPI*& call)(Args...)) {
   call = &Refused<Args...>;
 }
 
-class RefusedActions {
+class Targets {
  public:
-  RefusedActions() {
+  // The acting NetApi calls are refused for the program's life; the listings
+  // stay the system's.
+  Targets() : manager_(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {
     Refuse(hk::groups::g_groupApi.add_members), Refuse(hk::groups::g_groupApi.del_members);
     Refuse(hk::groups::g_groupApi.add_group), Refuse(hk::groups::g_groupApi.del_group);
     Refuse(hk::sharing::g_sharingApi.NetShareSetInfo), Refuse(hk::sharing::g_sharingApi.NetShareDel);
     Refuse(hk::sharing::g_sharingApi.NetSessionDel), Refuse(hk::sharing::g_sharingApi.NetFileClose);
   }
-  RefusedActions(const RefusedActions&) = delete;
-  RefusedActions& operator=(const RefusedActions&) = delete;
-  ~RefusedActions() {
-    hk::groups::g_groupApi = groups_;
-    hk::sharing::g_sharingApi = sharing_;
-  }
-
- private:
-  const hk::groups::GroupApi groups_ = hk::groups::g_groupApi;
-  const hk::sharing::SharingApi sharing_ = hk::sharing::g_sharingApi;
-};
-
-class Targets {
- public:
-  Targets() : manager_(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {}
 
   bool ready() const { return service_.created() && manager_; }
   std::string service_name() const { return hk::ToUtf8(service_.name()); }
@@ -148,11 +118,8 @@ class Targets {
  private:
   hk::test::RegisteredService service_;
   hk::unique_schandle manager_;
-  RefusedActions refused_;
   std::unique_ptr<hk::test::ChildProcess> child_;
 };
-
-// ---- pointing actions at the fuzzer's own targets ------------------------------------
 
 struct Prepared {
   std::string text;  // what is delivered
@@ -167,7 +134,7 @@ Prepared Prepare(const std::string& seen, Targets& targets) {
   const ToolsJsonFormatter request = LoadRequest(seen);
   const int32_t tool = request.toolId, code = request.requestCode;
   const bool process = tool == 1 && code == 1005, service = tool == 2 && code >= 2006 && code <= 2009;
-  if ((tool == 10 && code == 10003) || (tool == 15 && code == 15001)) out.deliver = false;
+  out.deliver = !((tool == 10 && code == 10003) || (tool == 15 && code == 15001));
   Json::Value doc;
   if (!(process || service) || ChangeStringToJson(seen, doc) != 0) return out;
   Json::Value& data = doc["requestMessage"]["requestData"];
@@ -190,85 +157,66 @@ Prepared Prepare(const std::string& seen, Targets& targets) {
 
 // ---- what the answers must be ---------------------------------------------------------
 
-bool ValidUtf8(const std::string& s) {
-  return s.empty() ||
-         ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()), nullptr, 0) > 0;
-}
-
-bool ParseStrict(const std::string& text, Json::Value& out) {
-  Json::CharReaderBuilder builder;
-  Json::CharReaderBuilder::strictMode(&builder.settings_);
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-  std::string errors;
-  return reader->parse(text.data(), text.data() + text.size(), &out, &errors);
-}
-
 struct Legacy {
   int32_t code;
   std::set<std::string> success, failure;
   bool exits;
 };
 
-const Legacy* LegacyOf(int32_t code) {
-  static const Legacy kTable[] = {
-      {1101, {"1301"}, {"1106"}, false},
-      {1005, {"1305"}, {"1605"}, false},
-      {1105, {"1104"}, {}, true},
-      {2101, {"2301"}, {"2106"}, false},
-      {2006, {"2306"}, {"2606", "2106"}, false},
-      {2007, {"2307"}, {"2607", "2106"}, false},
-      {2008, {"2308"}, {"2608"}, false},
-      {2009, {"2309"}, {"2609", "2106"}, false},
-      {2105, {"2104"}, {}, true},
-      {3101, {"3301"}, {"3106"}, false},
-      {3105, {"3104"}, {}, true},
-  };
-  for (const Legacy& l : kTable)
-    if (l.code == code) return &l;
-  return nullptr;
-}
+const Legacy kLegacy[] = {
+    {1101, {"1301"}, {"1106"}, false},
+    {1005, {"1305"}, {"1605"}, false},
+    {1105, {"1104"}, {}, true},
+    {2101, {"2301"}, {"2106"}, false},
+    {2006, {"2306"}, {"2606", "2106"}, false},
+    {2007, {"2307"}, {"2607", "2106"}, false},
+    {2008, {"2308"}, {"2608"}, false},
+    {2009, {"2309"}, {"2609", "2106"}, false},
+    {2105, {"2104"}, {}, true},
+    {3101, {"3301"}, {"3106"}, false},
+    {3105, {"3104"}, {}, true},
+};
 
-std::string CheckLegacy(const std::string& text, int32_t tool, const Legacy& expected, const std::string& webClientId) {
+// Empty when one answer text has the envelope and code the request calls for:
+// a legacy tool's (texts, its own webClientId) or a formatter tool's (numbers).
+std::string CheckAnswer(const std::string& text, const ToolsJsonFormatter& request, const Legacy* legacy) {
   Json::Value a;
-  if (!ParseStrict(text, a) || !a.isObject()) return "legacy answer is not a JSON object";
-  const std::string toolText = std::to_string(tool);
+  Json::CharReaderBuilder builder;
+  Json::CharReaderBuilder::strictMode(&builder.settings_);
+  const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  if (!reader->parse(text.data(), text.data() + text.size(), &a, nullptr) || !a.isObject())
+    return "the answer is not a JSON object";
+  const int32_t tool = request.toolId, code = request.requestCode;
+  const bool success = a["isSuccess"] == "true";
+  if (!success && a["isSuccess"] != "false") return "an answer without isSuccess";
+  const Json::Value& got = (legacy ? a["responseMessage"] : a)[success ? "responseCode" : "errorCode"];
+  if (!legacy) {
+    if (a["toolId"] != tool || a["responseId"] != 0 || a["messageVersion"] != 1.0)
+      return "formatter answer with another tool, id or version";
+    const Json::Value expected = success ? code + 300 : tool == 6 ? code + 600 : tool * 1000 + 600;
+    return got == expected || (success && tool == 7 && got == 7304) ? "" : "formatter answer with an unexpected code";
+  }
+  const std::string toolText = std::to_string(tool), webClientId = hk::ToUtf8(request.webClientId);
   if (a["toolId"] != toolText || a["responseId"] != toolText) return "legacy answer names another tool";
   if (webClientId.empty() ? a.isMember("webClientId") : a["webClientId"] != webClientId)
     return "legacy answer carries another webClientId";
   const Json::Value& message = a["responseMessage"];
-  if (a["isSuccess"] == "true") {
-    if (a["messageVersion"] != "1" || message["isPagedResponse"] != "False") return "malformed legacy success";
-    if (!message["responseCode"].isString() || !expected.success.count(message["responseCode"].asString()))
-      return "legacy success with an unexpected code";
-  } else if (a["isSuccess"] == "false") {
-    if (a["messageVersion"] != "1.0" || !message["errorOutput"].isString()) return "malformed legacy failure";
-    if (!message["errorCode"].isString() || !expected.failure.count(message["errorCode"].asString()))
-      return "legacy failure with an unexpected code";
-  } else {
-    return "legacy answer without isSuccess";
-  }
-  return "";
+  if (success ? a["messageVersion"] != "1" || message["isPagedResponse"] != "False"
+              : a["messageVersion"] != "1.0" || !message["errorOutput"].isString())
+    return "malformed legacy answer";
+  const std::set<std::string>& codes = success ? legacy->success : legacy->failure;
+  return got.isString() && codes.count(got.asString()) ? "" : "legacy answer with an unexpected code";
 }
 
-std::string CheckFormatter(const std::string& text, int32_t tool, int32_t code) {
-  Json::Value a;
-  if (!ParseStrict(text, a) || !a.isObject()) return "formatter answer is not a JSON object";
-  if (a["toolId"] != tool || a["responseId"] != 0 || a["messageVersion"] != 1.0)
-    return "formatter answer with another tool, id or version";
-  if (a["isSuccess"] == "true") {
-    const Json::Value& got = a["responseCode"];
-    if (!(got == code + 300 || (tool == 7 && got == 7304))) return "formatter success with an unexpected code";
-  } else if (a["isSuccess"] == "false") {
-    if (a["errorCode"] != (tool == 6 ? code + 600 : tool * 1000 + 600))
-      return "formatter error with an unexpected code";
-  } else {
-    return "formatter answer without isSuccess";
-  }
-  return "";
+// The log of one case, CR LF read as LF.
+std::string ReadAll(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  std::string text{std::istreambuf_iterator<char>(in), {}};
+  std::erase(text, '\r');
+  return text;
 }
 
-// The log as written during one case, CR LF read as LF, each entry's text
-// between two blanks and a line end.
+// Each log entry's text stands between two blanks and a line end.
 bool Logged(const std::string& log, const std::string& entry) {
   return (log + "\n").find("  " + entry + "\n") != std::string::npos;
 }
@@ -282,48 +230,33 @@ struct Outcome {
 // Empty when the library did what the loaded request asks for.
 std::string Check(const ToolsJsonFormatter& request, const Outcome& got) {
   for (const std::string& t : got.texts)
-    if (!ValidUtf8(t)) return "an answer is not valid UTF-8";
+    if (!t.empty() && ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, t.data(), t.size(), nullptr, 0) == 0)
+      return "an answer is not valid UTF-8";
   if (got.log.find("Error was caught while handling a request || Chostkeeper::") != std::string::npos)
     return "an exception reached the dispatch's last catch";
 
   const int32_t tool = request.toolId, code = request.requestCode;
-  const bool formatterTool = (tool >= 5 && tool <= 10) || tool == 15;
-  if (tool == 0) {
-    if (!got.texts.empty() || got.running != 0) return "exit answered or did not stop";
-    if (!Logged(got.log, "Exiting Agent As toolid 0 was recived")) return "exit without its log line";
-    return "";
+  const bool formatter = (tool >= 5 && tool <= 10) || tool == 15;
+  if (tool <= 0 || (tool > 3 && !formatter)) {
+    const std::string line =
+        tool == 0 ? "Exiting Agent As toolid 0 was recived" : "Invalid Request || Chostkeeper::connect()|| ";
+    if (got.texts.empty() && got.running == 0 && Logged(got.log, line)) return "";
+    return "answered, did not stop or did not log \"" + line + "\"";
   }
-  if (tool < 0 || (tool > 3 && !formatterTool)) {
-    if (!got.texts.empty() || got.running != 0) return "invalid request answered or did not stop";
-    if (!Logged(got.log, "Invalid Request || Chostkeeper::connect()|| ")) return "invalid request without its log line";
-    return "";
-  }
-  if (tool <= 3) {
-    const Legacy* legacy = code / 1000 == tool ? LegacyOf(code) : nullptr;
-    if (!legacy) return got.texts.empty() && got.running == 1 ? "" : "an unserved code was answered or stopped";
-    if (got.texts.size() != 1) return std::to_string(got.texts.size()) + " answers instead of one";
-    if (got.running != (legacy->exits ? 0 : 1)) return "the run flag is wrong after the answer";
-    const std::string wrong = CheckLegacy(got.texts[0], tool, *legacy, hk::ToUtf8(request.webClientId));
-    return wrong.empty() ? "" : wrong + ": " + got.texts[0].substr(0, 200);
-  }
-  if (got.running != 1) return "a formatter tool's request stopped the library";
+  const Legacy* legacy = nullptr;
+  for (const Legacy& l : kLegacy)
+    if (l.code == code && code / 1000 == tool) legacy = &l;
+  if (!formatter && !legacy)
+    return got.texts.empty() && got.running == 1 ? "" : "an unserved code was answered or stopped";
   if (got.texts.size() != 1) return std::to_string(got.texts.size()) + " answers instead of one";
+  if (got.running != (legacy && legacy->exits ? 0 : 1)) return "the run flag is wrong after the answer";
   const bool mustAnswer = (tool == 6 && code >= 6000 && code <= 6002) || (tool == 7 && code == 7000);
-  if (got.texts[0].empty()) return mustAnswer ? "an empty answer where the tool always answers" : "";
-  const std::string wrong = CheckFormatter(got.texts[0], tool, code);
+  if (formatter && got.texts[0].empty()) return mustAnswer ? "an empty answer where the tool always answers" : "";
+  const std::string wrong = CheckAnswer(got.texts[0], request, legacy);
   return wrong.empty() ? "" : wrong + ": " + got.texts[0].substr(0, 200);
 }
 
 // ---- running ----------------------------------------------------------------------
-
-std::string ReadAll(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  std::string t = s.str();
-  t.erase(std::remove(t.begin(), t.end(), '\r'), t.end());
-  return t;
-}
 
 std::string Printable(const std::string& s, size_t most) {
   std::string out;
@@ -335,36 +268,9 @@ std::string Printable(const std::string& s, size_t most) {
   return s.size() > most ? out + "... (" + std::to_string(s.size()) + " bytes)" : out;
 }
 
-void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
-  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
-    s.replace(at, from.size(), to);
-}
-
-struct Args {
-  uint64_t first = 0, cases = 1000;
-  unsigned limitSeconds = 90;
-};
-
-bool ParseArgs(int argc, char** argv, Args& args) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string a = argv[i];
-    const uint64_t value = std::strtoull(argv[i + 1], nullptr, 10);
-    if (a == "--cases")
-      args.cases = value;
-    else if (a == "--first")
-      args.first = value;
-    else if (a == "--limit-seconds")
-      args.limitSeconds = static_cast<unsigned>(value);
-    else
-      return false;
-  }
-  return argc % 2 == 1;
-}
-
 struct Tally {
-  uint64_t run = 0, wrong = 0, notDelivered = 0, slowestCase = 0;
+  uint64_t run = 0, wrong = 0, notDelivered = 0;
   ULONGLONG slowestMs = 0;
-  std::string slowestAbout;
   std::map<std::string, uint64_t> kinds;
 };
 
@@ -372,7 +278,10 @@ struct Tally {
 void RunCase(uint64_t index, Targets& targets, const hk::test::RecordingWsSession& session, const std::wstring& logPath,
              Tally& tally) {
   hk::fuzz::Case c = hk::fuzz::MakeCase(index);
-  ReplaceAll(c.text, "hk-fuzz-service", targets.service_name());
+  const std::string placeholder = "hk-fuzz-service", service = targets.service_name();
+  for (size_t at = c.text.find(placeholder); at != std::string::npos;
+       at = c.text.find(placeholder, at + service.size()))
+    c.text.replace(at, placeholder.size(), service);
   std::snprintf(g_about, sizeof g_about, "%s", c.about.c_str());
   g_case = static_cast<int64_t>(index);
   g_caseStart = ::GetTickCount64();
@@ -404,9 +313,8 @@ void RunCase(uint64_t index, Targets& targets, const hk::test::RecordingWsSessio
     if (child && ::WaitForSingleObject(child.get(), 5000) == WAIT_TIMEOUT) problem = "1305 but the process runs on";
   }
   if (took > tally.slowestMs) {
-    tally.slowestMs = took, tally.slowestCase = index, tally.slowestAbout = c.about;
-    std::printf("slowest case=%llu ms=%llu about=%s\n", static_cast<unsigned long long>(index),
-                static_cast<unsigned long long>(took), c.about.c_str());
+    tally.slowestMs = took;
+    std::printf("slowest case=%llu ms=%llu about=%s\n", index, took, c.about.c_str());
   }
   ++tally.kinds[request.toolId == 0    ? "exits"
                 : got.running == 0     ? (got.texts.empty() ? "refused" : "answered_then_stopped")
@@ -418,8 +326,7 @@ void RunCase(uint64_t index, Targets& targets, const hk::test::RecordingWsSessio
   if (got.log.find("ChangeStringToJson: Exception Occurred") != std::string::npos) ++tally.kinds["reader_threw"];
   if (got.log.find("Error was caught while handling a request || ") != std::string::npos) ++tally.kinds["tool_caught"];
   if (!problem.empty()) {
-    std::printf("wrong case=%llu about=%s: %s\n", static_cast<unsigned long long>(index), c.about.c_str(),
-                problem.c_str());
+    std::printf("wrong case=%llu about=%s: %s\n", index, c.about.c_str(), problem.c_str());
     if (++tally.wrong <= kReportedWrong) std::printf("  text: %s\n", Printable(prepared.text, 300).c_str());
   }
 }
@@ -427,17 +334,20 @@ void RunCase(uint64_t index, Targets& targets, const hk::test::RecordingWsSessio
 }  // namespace
 
 int main(int argc, char** argv) {
-  Args args;
-  if (!ParseArgs(argc, argv, args)) {
-    std::fprintf(stderr, "usage: request_fuzzer [--cases N] [--first K] [--limit-seconds S]\n");
-    return 2;
+  std::map<std::string, uint64_t> args{{"--cases", 1000}, {"--first", 0}, {"--limit-seconds", 90}};
+  for (int i = 1; i < argc; i += 2) {
+    if (i + 1 == argc || !args.count(argv[i])) {
+      std::fprintf(stderr, "usage: request_fuzzer [--cases N] [--first K] [--limit-seconds S]\n");
+      return kExitNoTargets;
+    }
+    args[argv[i]] = std::strtoull(argv[i + 1], nullptr, 10);
   }
   ULONG guarantee = 64 * 1024;
   ::SetThreadStackGuarantee(&guarantee);
   ::SetUnhandledExceptionFilter(&OnUnhandled);
   std::set_terminate([] { EndWith("crash", 0xC0DEu, kExitCrash); });
-  std::signal(SIGABRT, &OnAbort);
-  g_limitMs = static_cast<ULONGLONG>(args.limitSeconds) * 1000;
+  std::signal(SIGABRT, [](int) { EndWith("crash", 0xABu, kExitCrash); });
+  g_limitMs = args["--limit-seconds"] * 1000;
   ::CloseHandle(::CreateThread(nullptr, 0, &Watchdog, nullptr, 0, nullptr));
 
   // The log in a folder of its own, emptied before each case.
@@ -453,28 +363,22 @@ int main(int argc, char** argv) {
     return kExitNoTargets;
   }
   hk::test::RecordingWsSession session;
-  std::printf("complete families: %llu cases; running %llu from case %llu\n",
-              static_cast<unsigned long long>(hk::fuzz::CompleteCases()), static_cast<unsigned long long>(args.cases),
-              static_cast<unsigned long long>(args.first));
+  const uint64_t first = args["--first"], cases = args["--cases"];
+  std::printf("complete families: %llu cases; running %llu from case %llu\n", hk::fuzz::CompleteCases(), cases, first);
   Tally tally;
   const ULONGLONG began = ::GetTickCount64();
-  for (uint64_t index = args.first; index < args.first + args.cases; ++index) {
+  for (uint64_t index = first; index < first + cases; ++index) {
     RunCase(index, targets, session, logPath, tally);
     if (tally.run % 500 == 0)
-      std::printf("... %llu cases, %llu wrong, %.0f s\n", static_cast<unsigned long long>(tally.run),
-                  static_cast<unsigned long long>(tally.wrong), (::GetTickCount64() - began) / 1000.0);
+      std::printf("... %llu cases, %llu wrong, %.0f s\n", tally.run, tally.wrong,
+                  (::GetTickCount64() - began) / 1000.0);
     std::fflush(stdout);
   }
   g_case = -1;
   g_running = 0;
-  std::printf("summary cases=%llu first=%llu wrong=%llu not_delivered=%llu", static_cast<unsigned long long>(tally.run),
-              static_cast<unsigned long long>(args.first), static_cast<unsigned long long>(tally.wrong),
-              static_cast<unsigned long long>(tally.notDelivered));
-  for (const auto& [kind, count] : tally.kinds)
-    std::printf(" %s=%llu", kind.c_str(), static_cast<unsigned long long>(count));
-  std::printf(" seconds=%.0f slowest_ms=%llu slowest_case=%llu slowest_about=%s\n",
-              (::GetTickCount64() - began) / 1000.0, static_cast<unsigned long long>(tally.slowestMs),
-              static_cast<unsigned long long>(tally.slowestCase), tally.slowestAbout.c_str());
-  std::fflush(stdout);
+  std::printf("summary cases=%llu first=%llu wrong=%llu not_delivered=%llu", tally.run, first, tally.wrong,
+              tally.notDelivered);
+  for (const auto& [kind, count] : tally.kinds) std::printf(" %s=%llu", kind.c_str(), count);
+  std::printf(" seconds=%.0f\n", (::GetTickCount64() - began) / 1000.0);
   return tally.wrong ? kExitWrong : 0;
 }
