@@ -77,7 +77,7 @@ using Path = std::vector<std::string>;
 struct Base {
   std::string about, text;
   Json::Value doc;
-  std::vector<Path> whole{{}};
+  std::vector<Path> whole{{}};    // where a truncation happens
   std::vector<Path> members{{}};  // the whole request, then every member depth first
   std::vector<Path> strings;      // members holding text
   std::vector<Path> numbers;      // members holding a number, or text that is one
@@ -143,28 +143,27 @@ const std::vector<Family>& Families() {
       for (const std::string open : {"[", "{\"a\":"})
         nested.push_back(Repeat(open, depth) + "1" + Repeat(open == "[" ? "]" : "}", depth));
     nested.push_back(Repeat("[", 10000) + "1");
+    const std::vector<std::string> types = {
+        "null", "true", "0", "-1", "1.5", R"("")", R"("text")", "[]", R"({"a":[1,"b",null]})"};
+    // At and past the 32- and 64-bit limits, then a million digits.
+    std::vector<std::string> numbers = {
+        "2147483647", "2147483648",          "-2147483648",         "-2147483649",          "4294967295",
+        "4294967296", "9223372036854775807", "9223372036854775808", "-9223372036854775809", "18446744073709551616"};
+    numbers.insert(numbers.end(), {"1e400", "-0", std::string(kMiB, '9')});
+    // Invalid and overlong UTF-8, unpaired surrogates, valid non-ASCII text
+    // (octal escapes, so no letter after them is read as a digit).
+    const std::vector<std::string> utf8 = {
+        "\"a\300\257b\"", "\"a\340\200\257b\"", "\"a\360\200\200\257b\"",
+        "\"a\300\200b\"", "\"a\355\240\200b\"", "\"a\364\220\200\200b\"",
+        "\"a\377\376b\"", "\"a\200b\"",         "\"a\342\202\"",
+        "\"a\\ud800b\"",  "\"\\udc00\"",        "\"Zo\303\253-\344\270\255-\360\237\230\200\""};
     return std::vector<Family>{
         {"truncated", Edit::kTruncate, &Base::whole, {}},
-        {"=",
-         Edit::kReplace,
-         &Base::members,
-         {"null", "true", "0", "-1", "1.5", R"("")", R"("text")", "[]", R"({"a":[1,"b",null]})"}},
+        {"=", Edit::kReplace, &Base::members, types},
         {"removed", Edit::kRemove, &Base::members, {""}},
         {"twice, then", Edit::kDuplicate, &Base::members, {"", "0"}},
-        {"=",
-         Edit::kReplace,
-         &Base::numbers,
-         {"2147483647", "2147483648", "-2147483648", "-2147483649", "4294967295", "4294967296", "9223372036854775807",
-          "9223372036854775808", "-9223372036854775809", "18446744073709551616", "1e400", "-0",
-          std::string(kMiB, '9')}},
-        // Invalid and overlong UTF-8, unpaired surrogates, valid non-ASCII
-        // text (octal escapes, so no letter after them is read as a digit).
-        {"= UTF-8 sample",
-         Edit::kReplace,
-         &Base::strings,
-         {"\"a\300\257b\"", "\"a\340\200\257b\"", "\"a\360\200\200\257b\"", "\"a\300\200b\"", "\"a\355\240\200b\"",
-          "\"a\364\220\200\200b\"", "\"a\377\376b\"", "\"a\200b\"", "\"a\342\202\"", "\"a\\ud800b\"", "\"\\udc00\"",
-          "\"Zo\303\253-\344\270\255-\360\237\230\200\""}},
+        {"=", Edit::kReplace, &Base::numbers, numbers},
+        {"= UTF-8 sample", Edit::kReplace, &Base::strings, utf8},
         {"= 1 MiB string", Edit::kReplace, &Base::strings, huge},
         {"nested", Edit::kReplace, &Base::nests, nested},
     };

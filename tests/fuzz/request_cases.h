@@ -1,8 +1,6 @@
-// The request fuzzer's cases: a valid request of every request code of every
-// tool, and what is done to it. Case n is the same text on every run: the
-// families that are walked through completely come first, in an order mixed
-// by a fixed starting value so that any first thousand samples all of them;
-// after them, random byte flips on top of those mutations.
+// The request fuzzer's cases: case n is the same text on every run. The
+// complete families come first, mixed so that any first thousand samples all
+// of them; after them, random byte changes on top of those.
 #pragma once
 #include <cstdint>
 #include <string>
