@@ -129,22 +129,18 @@ class Devices : public ::testing::Test {
   ~Devices() override { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", nullptr); }
   // The count-th line (from 1) the stand-in appended, once there is one (waits up to 30 s).
   std::wstring Recorded(size_t count) const {
-    std::vector<std::wstring> lines;
-    for (int i = 0; i < 300 && lines.size() < count; ++i, ::Sleep(lines.size() < count ? 100 : 0)) {
-      lines.clear();
+    for (int i = 0; i < 300; ++i, ::Sleep(100)) {
       std::ifstream in(record_, std::ios::binary);
-      for (std::string line; std::getline(in, line);) lines.push_back(hk::FromUtf8(line));
+      std::string line;
+      for (size_t n = 1; std::getline(in, line); ++n)
+        if (n == count) return hk::FromUtf8(line);
     }
-    EXPECT_GE(lines.size(), count) << "the stand-in did not record";
-    return lines.size() < count ? std::wstring() : lines[count - 1];
+    ADD_FAILURE() << "the stand-in did not record line " << count;
+    return {};
   }
   Json::Value Request(int code, const std::string& request) { return AskData(DeviceManagerDispatch, code, request); }
   FakeRow& Device(const std::wstring& id, const wchar_t* classGuid, const wchar_t* status) {
     return wmi_.Results(kQuery).AddRow().Text(L"DeviceID", id).Text(L"ClassGuid", classGuid).Text(L"Status", status);
-  }
-  static unsigned Execute(const std::wstring& arguments, unsigned minutes = 1) {
-    std::wstring line = kStandIns + L"DevExe32.exe " + arguments;
-    return execute(nullptr, line.data(), nullptr, minutes, false);
   }
 
   LogCapture log_;
@@ -272,7 +268,8 @@ TEST_F(Devices, RunnerPassesExitCodesAwaitsNoChildWithoutLimitAndEndsOneOutlivin
   for (const unsigned code : {5u, 258u, 3011u}) EXPECT_EQ(hk::FilterExecuteResult(code), code) << code;
   std::wstring line = kStandIns + L"DevExe32.exe --exit 1641";
   EXPECT_EQ(hk::ExecuteFiltered(nullptr, line.data(), 1, false), 0u);
-  EXPECT_EQ(Execute(L"--exit 5"), 5u);
+  line = kStandIns + L"DevExe32.exe --exit 5";
+  EXPECT_EQ(execute(nullptr, line.data(), nullptr, 1, false), 5u);
   EXPECT_TRUE(log_.contains("execute : Exit code for the application : 5 \n")) << log_.text();
   std::wstring none = kStandIns + L"none.exe";
   EXPECT_EQ(execute(nullptr, none.data(), nullptr, 0, false), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
@@ -280,13 +277,11 @@ TEST_F(Devices, RunnerPassesExitCodesAwaitsNoChildWithoutLimitAndEndsOneOutlivin
 
   const std::wstring event = L"Local\\hk-runner-" + std::to_wstring(::GetCurrentProcessId());
   const hk::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
-  ASSERT_EQ(Execute(L"--wait " + event, 0), 0u);
+  line = kStandIns + L"DevExe32.exe --wait " + event;
+  ASSERT_EQ(execute(nullptr, line.data(), nullptr, 0, false), 0u);
   const hk::unique_handle free(::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(Recorded(3))));
   unsigned result = 0;
-  std::thread runner([&] {
-    line = kStandIns + L"DevExe32.exe --wait " + event;
-    result = hk::ExecuteWithMinute(nullptr, line.data(), 1, false, 4000);
-  });
+  std::thread runner([&] { result = hk::ExecuteWithMinute(nullptr, line.data(), 1, false, 4000); });
   const hk::unique_handle limited(
       ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, std::stoul(Recorded(4))));
   runner.join();

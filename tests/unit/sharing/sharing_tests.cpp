@@ -323,8 +323,6 @@ TEST_F(Sharing, AccountsFromWin32Account) {
 
 // The texts and numbers the operation tests do not already show.
 TEST(SharingTexts, WholeValuesEdgesAndRequestNumbers) {
-  Json::Value request;
-  request["list"] = Json::Value(Json::arrayValue);
   const std::pair<std::string, std::string> table[] = {
       {SessionUserFlagsText(SESS_GUEST | SESS_NOENCRYPTION), ""},  // compared as a whole
       {FilePermissionText(8), ""},
@@ -334,7 +332,7 @@ TEST(SharingTexts, WholeValuesEdgesAndRequestNumbers) {
       {std::to_string(MaxUsesFromText(" 7users")), "7"},
       {std::to_string(MaxUsesFromText("99999999999")), "2147483647"},
       {std::to_string(FileIdFromText("4294967296")), "4294967295"},
-      {RequestText(request, "list"), ""},
+      {RequestText(Parse(R"({"list":[]})"), "list"), ""},
       {RequestText(Json::Value("text"), "list"), ""},
       {ComErrorText(0x8004FF05u), "IDispatch error #64773"},
       {ComErrorText(0x7654ABCDu), "Unknown error 0x7654ABCD"},

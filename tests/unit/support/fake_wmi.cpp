@@ -25,9 +25,8 @@ const FakeRow::Property* FakeRow::Find(std::wstring_view name) const {
   return p == properties_.rend() ? nullptr : &*p;
 }
 
-// Reference counting shared by the fakes. An object is never freed before its
-// FakeWmi, so a release too many or a call after the last release is counted
-// instead of crashing.
+// Reference counting shared by the fakes. Objects live as long as their FakeWmi,
+// so a release too many or a call after the last one is counted, not a crash.
 class FakeObject {
  public:
   explicit FakeObject(FakeWmi& world) : world_(world) {}
@@ -167,7 +166,7 @@ class FakeServices final : public IWbemServices, public IClientSecurity, public 
     if (!Touch()) return E_UNEXPECTED;
     world_.blankets_.push_back({authn_service, authz_service, authn_level, imp_level, capabilities,
                                 server_principal != nullptr, auth_info != nullptr});
-    return world_.FailureAt(FakeWmiStep::kSetBlanket);
+    return world_.failures_[FakeWmiStep::kSetBlanket];
   }
   HK_NOT_IMPLEMENTED((IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*), QueryBlanket);
   HK_NOT_IMPLEMENTED((IUnknown*, IUnknown**), CopyProxy);
@@ -218,7 +217,7 @@ class FakeLocator final : public IWbemLocator, public FakeObject {
     if (!services) return WBEM_E_INVALID_PARAMETER;
     *services = nullptr;
     world_.connects_.push_back(resource);
-    const HRESULT failure = world_.FailureAt(FakeWmiStep::kConnectServer);
+    const HRESULT failure = world_.failures_[FakeWmiStep::kConnectServer];
     if (FAILED(failure)) return failure;
     *services = world_.Make<FakeServices>();
     return WBEM_S_NO_ERROR;
@@ -243,13 +242,11 @@ FakeWmi::~FakeWmi() {
 HRESULT FakeWmi::MakeLocator(IWbemLocator** locator) {
   if (!locator) return E_POINTER;
   *locator = nullptr;
-  const HRESULT failure = g_current->FailureAt(FakeWmiStep::kCreateLocator);
+  const HRESULT failure = g_current->failures_[FakeWmiStep::kCreateLocator];
   if (FAILED(failure)) return failure;
   *locator = g_current->Make<FakeLocator>();
   return S_OK;
 }
-
-HRESULT FakeWmi::FailureAt(FakeWmiStep step) const { return failures_.contains(step) ? failures_.at(step) : S_OK; }
 
 int FakeWmi::ObjectsAlive() const {
   return static_cast<int>(std::count_if(objects_.begin(), objects_.end(), [](auto& o) { return o->refs() > 0; }));

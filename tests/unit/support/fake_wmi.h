@@ -131,11 +131,10 @@ class FakeWmi {
   static HRESULT MakeLocator(IWbemLocator** locator);
   template <typename T, typename... Args>
   T* Make(Args&&... args);
-  HRESULT FailureAt(FakeWmiStep step) const;
   int ObjectsAlive() const;
 
   std::map<std::wstring, FakeResults> results_;
-  std::map<FakeWmiStep, HRESULT> failures_;
+  std::map<FakeWmiStep, HRESULT> failures_;  // S_OK where none was asked
   std::vector<std::unique_ptr<FakeObject>> objects_;
   std::vector<Query> queries_;
   std::vector<std::wstring> connects_;

@@ -1,5 +1,4 @@
-// One request through a tool's dispatcher, as the agent's request thread
-// makes it, with the checks every formatter answer must pass.
+// A request through a tool's dispatcher, with the checks every answer passes.
 #pragma once
 #include <gtest/gtest.h>
 #include <json/json.h>
