@@ -1,6 +1,5 @@
-// The COM set-up, connection and query procedure against the fake WMI (the
-// system's own is met end to end); reading a property's VARIANT the way WMI
-// fills it.
+// The COM set-up, connection and query against the fake WMI (the system's
+// own is met end to end); reading a property's VARIANT as WMI fills it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
