@@ -20,10 +20,8 @@ TEST(Validators, CodesAndIdsByTool) {
   for (const int code : {-1, 6999, 8000}) EXPECT_EQ(ValidateResponseCode(7, code), 13) << code;
   for (const int code : {600, 7600, 7999}) EXPECT_EQ(ValidateErrorCode(7, code), 0) << code;
   for (const int code : {-1, 7599, 8000}) EXPECT_EQ(ValidateErrorCode(7, code), 13) << code;
-  for (const auto validate : {&ValidateToolId, &ValidateRequestId, &ValidateResponseId}) {
-    EXPECT_EQ(validate(0), 0);
-    EXPECT_EQ(validate(-1), 13);
-  }
+  for (const auto validate : {&ValidateToolId, &ValidateRequestId, &ValidateResponseId})
+    EXPECT_TRUE(validate(0) == 0 && validate(-1) == 13);
   EXPECT_EQ(ValidateNonPagedSuccessResponse(7, 0, 7304), 0);
   EXPECT_EQ(ValidateErrorResponse(8, 3, 8600), 0);
   // A bad tool id, response id or code each fails the whole check.

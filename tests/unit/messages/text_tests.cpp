@@ -45,10 +45,8 @@ TEST(TextConversions, Utf8BothWaysWithReplacementCharacters) {
 
     std::wstring wideString = L"stale";
     std::string narrow = "stale";
-    EXPECT_EQ(ConvertToWideCString(c.utf8, wideString), 0);
-    EXPECT_EQ(wideString, c.wide);
-    EXPECT_EQ(ConvertToUTF8CString(wideString, narrow), 0);
-    EXPECT_EQ(narrow, c.back);
+    EXPECT_TRUE(ConvertToWideCString(c.utf8, wideString) == 0 && wideString == c.wide) << c.utf8;
+    EXPECT_TRUE(ConvertToUTF8CString(wideString, narrow) == 0 && narrow == c.back) << c.utf8;
   }
   char* utf8 = nullptr;
   ASSERT_TRUE(ChangeWideToUTF8Str(L"x\xD800y", &utf8));

@@ -42,8 +42,7 @@ class UserAccounts : public hk::test::WmiLogTest {
     char* status = nullptr;
     const auto com = hk::test::RunOnComThread([&] { result_ = hk::users::RunAccountRequest(&status); });
     EXPECT_TRUE(fake.AllReleasedOnce()) << fake.Accounting();
-    EXPECT_EQ(fake.DirtyVariants(), 0);
-    EXPECT_TRUE(com.outer_kept && com.nothing_left);
+    EXPECT_TRUE(fake.DirtyVariants() == 0 && com.outer_kept && com.nothing_left);
     outcome_ = hk::test::TakeOutcome(status);
     Json::Value response;
     Json::Reader().parse(outcome_, response);

@@ -68,8 +68,7 @@ class WmiSequence : public hk::test::WmiLogTest {
       });
     });
     EXPECT_TRUE(fake.AllReleasedOnce()) << fake.Accounting();
-    EXPECT_EQ(fake.DirtyVariants(), 0);
-    EXPECT_TRUE(com.outer_kept && com.nothing_left);
+    EXPECT_TRUE(fake.DirtyVariants() == 0 && com.outer_kept && com.nothing_left);
     return result;
   }
 
