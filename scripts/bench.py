@@ -7,7 +7,6 @@ import re
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 from pathlib import Path
 
@@ -55,34 +54,11 @@ def echo_round_trip_ms():
     """Loopback echo through the same socket component, nothing else."""
     server = subprocess.Popen([sys.executable, str(ROOT / "bench/echo_server.py")], stdout=subprocess.PIPE,
                               text=True)
-    port = json.loads(server.stdout.readline())["port"]
-    threading.Thread(target=lambda: [None for _ in server.stdout], daemon=True).start()
-    work = tempfile.mkdtemp(prefix="hk-bench-")
-    driver = subprocess.Popen([WINE_RUN, str(BIN / "socket_driver.exe")], cwd=work, stdin=subprocess.PIPE,
-                              stdout=subprocess.PIPE, text=True)
-
-    def command(line, ev):
-        driver.stdin.write(line + "\n")
-        driver.stdin.flush()
-        for out in driver.stdout:
-            event = json.loads(out)
-            if event["ev"] == ev:
-                return event
-        raise SystemExit("socket_driver ended early")
-
     try:
-        command(f"create 127.0.0.1 {port} 0 fastecho ~", "created")
-        if not command("connect", "connect_result")["ok"]:
-            raise SystemExit("could not connect to the echo server")
-        command("bench 200 64", "bench")
-        # The best of three: other work on the machine only ever adds time.
-        return min(r["ms"] / r["messages"] for r in (command("bench 1000 64", "bench") for _ in range(3)))
+        port = json.loads(server.stdout.readline())["port"]
+        return run_json([str(BIN / "socket_bench.exe"), str(port), "1000", "64", "3"],
+                        cwd=tempfile.mkdtemp(prefix="hk-bench-"))["ms_per_message"]
     finally:
-        try:
-            command("quit", "bye")
-        except (SystemExit, BrokenPipeError, ValueError):
-            driver.kill()
-        driver.wait(30)
         server.terminate()
         server.wait(10)
 

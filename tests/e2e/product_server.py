@@ -96,13 +96,13 @@ class Connection:
 
 class ProductServer:
     """Start with start(); stop with stop() (or use it as a context manager).
-    accept_websocket=False refuses every upgrade (counted in refused_upgrades);
+    refuse_upgrades=N refuses the first N upgrades (counted in refused_upgrades);
     post_status is the HTTP status posts are answered with; echo=True sends
     every message back as it came."""
 
-    def __init__(self, host="127.0.0.1", port=0, tls=None, accept_websocket=True, post_status=200, echo=False):
+    def __init__(self, host="127.0.0.1", port=0, tls=None, refuse_upgrades=0, post_status=200, echo=False):
         self.host, self.port, self.echo = host, port, echo
-        self.accept_websocket, self.post_status = accept_websocket, post_status
+        self.refuse_upgrades, self.post_status = refuse_upgrades, post_status
         self.refused_upgrades = 0
         self._ssl = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH) if tls else None
         if tls:  # (certificate, key)
@@ -159,7 +159,7 @@ class ProductServer:
         self.port = site._server.sockets[0].getsockname()[1]
 
     async def _websocket(self, request):
-        if not self.accept_websocket:
+        if self.refused_upgrades < self.refuse_upgrades:
             self.refused_upgrades += 1
             return web.Response(status=503, text="not accepting agents")
         ws = web.WebSocketResponse(max_msg_size=0, autoping=False)

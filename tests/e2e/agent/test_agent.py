@@ -1,7 +1,7 @@
-"""The agent host under Wine against a product server on loopback. What the
-socket component alone does (close codes, certificate checks, proxies) is
-tested in tests/e2e/socket; the choice of TLS and the fall-back to the proxy
-in tests/unit/lifecycle; drops and reconnections in test_drops.py."""
+"""The agent host under Wine against a product server on loopback: the
+session, its reports, proxies and certificates. The choice of TLS and the
+fall-back order are tested in tests/unit/lifecycle; drops, reconnections and
+the largest messages in test_drops.py."""
 
 import time
 from urllib.parse import parse_qsl
@@ -12,9 +12,10 @@ from e2e_support import AGENT_IDS as IDS, EXIT, serves
 from product_server import ProductServer
 
 
-def start(agent, server, *extra, env=None):
+
+def start(agent, server, *extra, env=None, host="127.0.0.1"):
     """The host started against server; returns it and its connection."""
-    process = agent("--host", "127.0.0.1", "--port", str(server.port), *extra, *IDS, env=env)
+    process = agent("--host", host, "--port", str(server.port), *extra, *IDS, env=env)
     return process, server.wait_connection(timeout=60)
 
 
@@ -35,6 +36,8 @@ def test_product_mode_path_status_and_the_three_lists(server, agent):
     assert answer["webClientId"] == "web-7"
     assert answer["responseMessage"]["responseCode"] == "1301"
     assert "hostkeeper-host.exe" in {p["name"].lower() for p in answer["responseMessage"]["responseData"]["data"]}
+    conn.ping()
+    assert conn.pong.wait(10), "no pong"
 
     services = conn.request(2, 2101, timeout=60)["responseMessage"]
     assert services["responseCode"] == "2301"
@@ -50,8 +53,8 @@ def test_product_mode_path_status_and_the_three_lists(server, agent):
     assert host.wait(timeout=10) == 0
 
 
-def test_relay_mode_keepalives_only_towards_the_relay_and_reconnection(agent):
-    with ProductServer() as relay, ProductServer() as product:
+def test_relay_mode_keepalives_only_towards_the_relay_and_reconnection(agent, tmp_path):
+    with ProductServer() as relay, ProductServer(post_status=500) as product:
         # The start notification is refused at once instead of waiting on a name lookup.
         relay_host, relay_conn = start(agent, relay, env={"HOSTKEEPER_GATEWAY_HOST": "127.0.0.1"})
         product_host, product_conn = start(agent, product, "--product-server")
@@ -62,8 +65,11 @@ def test_relay_mode_keepalives_only_towards_the_relay_and_reconnection(agent):
         assert len(keepalives) == 2, keepalives
         assert 10.0 < keepalives[1] - keepalives[0] < 12.5
         assert product_conn.messages.empty()
+        # A status the server refuses is posted five times, each failure logged with the HTTP status.
+        assert [product.wait_post()[0] for _ in range(5)] == ["/toolsstatus"] * 5 and product.posts.empty()
+        assert (tmp_path / "log" / "ToolsSys.log").read_text(errors="replace").count("0------------------------------->500 ") == 5
 
-        relay_conn.reset()
+        relay_conn.hang_up()  # a bare end of stream, no close frame
         relay_conn = relay.wait_connection(timeout=10)
         assert serves(relay_conn)
         for conn, host in ((relay_conn, relay_host), (product_conn, product_host)):
@@ -73,7 +79,7 @@ def test_relay_mode_keepalives_only_towards_the_relay_and_reconnection(agent):
 
 def test_no_server_reports_failure_after_eleven_attempts(agent):
     # The server takes the status post but refuses every WebSocket.
-    with ProductServer(accept_websocket=False) as server:
+    with ProductServer(refuse_upgrades=100) as server:
         host = agent("--host", "127.0.0.1", "--port", str(server.port), "--product-server", *IDS)
         path, status, _ = server.wait_post(timeout=60)
         assert (path, status["status"], status["statusMessage"]) == ("/toolsstatus", 0, "error")
@@ -101,3 +107,25 @@ def test_port_443_gives_tls_for_the_session_and_the_reports(test_ca, agent):
         assert host.wait(timeout=30) == 0
     finally:
         server.stop()
+
+
+def test_a_refused_direct_connection_goes_through_the_proxy_with_its_credentials(agent, test_ca, tinyproxy, tmp_path):
+    with ProductServer(tls=test_ca["localhost"], refuse_upgrades=1) as server:
+        host, conn = start(agent, server, "--secure", "--product-server", "--proxy-host", "127.0.0.1", "--proxy-port",
+                           str(tinyproxy.port), "--proxy-user", "alice", "--proxy-password", "s3cret-pw", host="localhost")
+        assert server.refused_upgrades == 1 and serves(conn)
+        assert f"CONNECT localhost:{server.port}" in tinyproxy.log_text()
+        assert "connected via proxy:\tSucceeded" in (tmp_path / "log" / "ToolsSys.log").read_text(errors="replace")
+        log = (tmp_path / "log" / "WsAsyncSocket.log").read_text(errors="replace")
+        assert f"through proxy 127.0.0.1:{tinyproxy.port} as user 'alice'" in log and "s3cret-pw" not in log
+        conn.send(EXIT)
+        assert host.wait(timeout=10) == 0
+
+
+def test_certificates_of_an_unknown_authority_or_for_another_host_are_refused(agent, test_ca):
+    # The machine's own authority is accepted in the other TLS tests.
+    with ProductServer(tls=test_ca["untrusted"]) as stranger, ProductServer(tls=test_ca["wrong_host"]) as wrong:
+        hosts = [agent("--host", "localhost", "--port", str(s.port), "--secure", "--product-server", *IDS)
+                 for s in (stranger, wrong)]
+        assert [host.wait(timeout=120) for host in hosts] == [0, 0]
+        assert not stranger.all_connections and not wrong.all_connections

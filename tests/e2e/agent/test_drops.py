@@ -1,4 +1,5 @@
-"""The agent against a server that drops it a hundred times. Its threads and
+"""The agent against a server that drops it a hundred times, and the largest
+messages either way. Its threads and
 open descriptors are read from its Wine process on Linux: the process whose
 argv[0] is the host's program (Wine shows its Windows path, or for a 64-bit
 one the path it was started by) and whose environment carries this run's marker."""
@@ -14,6 +15,14 @@ import pytest
 
 from e2e_support import AGENT_IDS as IDS, EXIT, serves
 from product_server import ProductServer
+
+MIB = 1024 * 1024
+
+
+def echoing(web_client_id):
+    """A request whose answer carries the web client id back."""
+    return json.dumps({"toolId": 2, "requestId": 1, "webClientId": web_client_id,
+                       "requestMessage": {"requestCode": 2007, "requestData": {}}})
 
 
 def agent_process(marker):
@@ -57,8 +66,7 @@ def test_a_hundred_drops_give_one_reconnection_each_and_leave_threads_and_descri
                 # The answer carries the half-megabyte web client id back; the
                 # reset comes with its first bytes, while the agent is still sending.
                 conn.reset_on_next_data()
-                conn.send(json.dumps({"toolId": 2, "requestId": 1, "webClientId": "w" * 512 * 1024,
-                                      "requestMessage": {"requestCode": 2007, "requestData": {}}}))
+                conn.send(echoing("w" * 512 * 1024))
             try:
                 conn = server.wait_connection(timeout=10)
             except queue.Empty:
@@ -66,8 +74,16 @@ def test_a_hundred_drops_give_one_reconnection_each_and_leave_threads_and_descri
             assert conn.query_string == first.query_string and serves(conn), f"after drop {n} ({kind})"
             if n == 1:
                 after_first = settled(process)
+        # The largest message either way, many TLS records long; one byte more is refused with 1009.
+        fill = "w" * (MIB - len(echoing("")))
+        conn.send(echoing(fill))
+        assert json.loads(conn.recv(timeout=60))["webClientId"] == fill
+        conn.send(echoing(fill + "w"))
+        assert conn.closed.wait(60) and conn.close_code == 1009
+        conn = server.wait_connection(timeout=10)
+        assert serves(conn)
         after_last = settled(process)
-        assert len(server.all_connections) == 101
+        assert len(server.all_connections) == 102
         assert "send failed" in (tmp_path / "log" / "WsAsyncSocket.log").read_text(errors="replace"), \
             "no reset reached the agent while it was sending"
         assert after_last == after_first, "threads and descriptors after the first drop and after the last"

@@ -3,23 +3,16 @@
 #include <windows.h>
 #include <setupapi.h>
 
-#include <gtest/gtest.h>
-#include <json/json.h>
-
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
-#include "core/messages.h"
 #include "core/text.h"
 #include "infra/child_process.h"
 #include "infra/win_resource.h"
 #include "support/fake_wmi.h"
-#include "support/log_capture.h"
+#include "support/formatter_request.h"
 #include "support/scratch_dir.h"
 #include "tools/devices/DeviceManager.h"
 #include "tools/devices/device_api.h"
@@ -27,15 +20,10 @@
 namespace {
 
 using namespace hk::devices;
+using namespace hk::test;
 
 constexpr const wchar_t* kQuery = L"SELECT * FROM Win32_PnPEntity";
 constexpr const wchar_t* kDisk = L"{4D36E967-E325-11CE-BFC1-08002BE10318}";
-
-Json::Value Parse(const std::string& text) {
-  Json::Value value;
-  EXPECT_TRUE(Json::Reader().parse(text, value)) << text;
-  return value;
-}
 
 // Where the folder rule looks from this program: the stand-ins.
 const std::wstring kStandIns = [] {
@@ -141,39 +129,25 @@ class Devices : public ::testing::Test {
   ~Devices() override { ::SetEnvironmentVariableW(L"HK_STANDIN_RECORD", nullptr); }
   // The count-th line (from 1) the stand-in appended, once there is one (waits up to 30 s).
   std::wstring Recorded(size_t count) const {
-    std::vector<std::wstring> lines;
-    for (int i = 0; i < 300 && lines.size() < count; ++i, ::Sleep(lines.size() < count ? 100 : 0)) {
-      lines.clear();
+    for (int i = 0; i < 300; ++i, ::Sleep(100)) {
       std::ifstream in(record_, std::ios::binary);
-      for (std::string line; std::getline(in, line);) lines.push_back(hk::FromUtf8(line));
+      std::string line;
+      for (size_t n = 1; std::getline(in, line); ++n)
+        if (n == count) return hk::FromUtf8(line);
     }
-    EXPECT_GE(lines.size(), count) << "the stand-in did not record";
-    return lines.size() < count ? std::wstring() : lines[count - 1];
+    ADD_FAILURE() << "the stand-in did not record line " << count;
+    return {};
   }
-  // The dispatcher takes every request (1); answer_ is its answer (null: none), data_ the answer's data.
-  void Request(int code, const std::string& request) {
-    Json::Value data = Parse(request), response;
-    char* text = nullptr;
-    EXPECT_EQ(DeviceManagerDispatch(code, &data, &response, &text), 1) << request;
-    answer_ = Json::Value();
-    if (text && (!Json::Reader().parse(text, answer_) || answer_["responseCode"] != code + 300)) ADD_FAILURE() << text;
-    hk::FreeText(text);
-    data_ = answer_.get("responseData", Json::Value());
-  }
-  hk::test::FakeRow& Device(const std::wstring& id, const wchar_t* classGuid, const wchar_t* status) {
+  Json::Value Request(int code, const std::string& request) { return AskData(DeviceManagerDispatch, code, request); }
+  FakeRow& Device(const std::wstring& id, const wchar_t* classGuid, const wchar_t* status) {
     return wmi_.Results(kQuery).AddRow().Text(L"DeviceID", id).Text(L"ClassGuid", classGuid).Text(L"Status", status);
   }
-  static unsigned Execute(const std::wstring& arguments, unsigned minutes = 1) {
-    std::wstring line = kStandIns + L"DevExe32.exe " + arguments;
-    return execute(nullptr, line.data(), nullptr, minutes, false);
-  }
 
-  hk::test::LogCapture log_;
-  hk::test::FakeWmi wmi_;
+  LogCapture log_;
+  FakeWmi wmi_;
   FakeDeviceApi api_;
-  hk::test::ScratchDir scratch_;
+  ScratchDir scratch_;
   std::filesystem::path record_ = scratch_.path() / L"record.txt";
-  Json::Value answer_, data_;
 };
 
 TEST_F(Devices, ClassesOncePerDescriptionSortedByUtf8AndOnlyComplete) {
@@ -204,38 +178,34 @@ TEST_F(Devices, AllDevicesListsClassesAndCounts) {
   Device(L"B", kDisk, L"ok");
   Device(L"C", kDisk, L"Error");
   wmi_.Results(kQuery).AddRow().Text(L"DeviceID", L"D").Null(L"Status", CIM_STRING);
-  Request(10000, R"({"REQUEST":"ALL_DEVICES"})");
-  EXPECT_TRUE(answer_.isNull());
-  Request(10000, R"({"REQUEST":"all_device","WebClientID":"web-1"})");
-  EXPECT_EQ(answer_["toolId"], 10);
-  EXPECT_EQ(data_, Parse(R"({"DEVICE_LIST":[{"DEVICE_NAME":"Disk drives","DEVICE_GUID":
+  EXPECT_TRUE(Request(10000, R"({"REQUEST":"ALL_DEVICES"})").isNull());
+  EXPECT_EQ(Request(10000, R"({"REQUEST":"all_device","WebClientID":"web-1"})"),
+            Parse(R"({"DEVICE_LIST":[{"DEVICE_NAME":"Disk drives","DEVICE_GUID":
       "{00000007-0000-0000-0000-000000000000}"}],"DRIVERS_COUNT":4,"DRIVERS_ENABLE_COUNT":2,"WebClientID":"web-1"})"));
   EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
 }
 
 TEST_F(Devices, FailuresGiveMarkersAndNothingForOtherRequests) {
   wmi_.Results(kQuery).FailExecQuery();
-  Request(10000, R"({"REQUEST":"ALL_DEVICE"})");
-  EXPECT_EQ(data_, Parse(R"({"DEVICE_LIST":"NO_DEVICES_FOUND","WebClientID":""})"));
+  EXPECT_EQ(Request(10000, R"({"REQUEST":"ALL_DEVICE"})"),
+            Parse(R"({"DEVICE_LIST":"NO_DEVICES_FOUND","WebClientID":""})"));
   EXPECT_TRUE(log_.contains("DEVICE MANAGER getThisDeviceList() Failed to Enumerate...!\n"));
-  Request(10002, R"({"REQUEST":"GET_THS_DRIVER_INFO","DEVICE_ID":"X"})");
-  EXPECT_EQ(data_["DRIVER_INFO"], "NO_DRIVER_INFO_FOUND");
+  EXPECT_EQ(Request(10002, R"({"REQUEST":"GET_THS_DRIVER_INFO","DEVICE_ID":"X"})")["DRIVER_INFO"],
+            "NO_DRIVER_INFO_FOUND");
   for (const auto& [code, bad] : {std::pair{10002, R"("GET_THS_DRIVER_INFO")"},
                                   {10002, "7"},
                                   {10002, R"({"REQUEST":"GET_THS_DEVICE"})"},
                                   {10004, R"({"REQUEST":"ALL_DEVICE"})"}}) {
-    Request(code, bad);
-    EXPECT_TRUE(answer_.isNull()) << bad;
+    EXPECT_TRUE(Request(code, bad).isNull()) << bad;
   }
 }
 
 TEST_F(Devices, MembersOfOneClass) {
   Device(L"USB\\HUB\\1", L"{36fc9e60-c465-11cf-8056-444553540000}", L"OK").Text(L"Name", L"Concentrateur \u00e9");
   Device(L"ACPI\\PNP0303\\0", kDisk, L"OK").Text(L"Name", L"Disk");
-  Request(10001, R"({"REQUEST":"Get_Ths_Device","DEVICE_GUID":"36FC9E60-C465-11CF-8056-444553540000"})");
-  EXPECT_EQ(data_["DRIVER_LIST"], Parse(R"([{"DEVICE_ID":"USB\\HUB\\1","NAME":"Concentrateur \u00e9"}])"));
-  Request(10001, R"({"REQUEST":"GET_THS_DEVICE","DEVICE_GUID":""})");
-  EXPECT_EQ(data_["DRIVER_LIST"], "NO_DEVICES_FOUND");
+  EXPECT_EQ(Request(10001, R"({"REQUEST":"Get_Ths_Device","DEVICE_GUID":"36FC9E60-C465-11CF-8056-444553540000"})"),
+            Parse(R"({"DRIVER_LIST":[{"DEVICE_ID":"USB\\HUB\\1","NAME":"Concentrateur \u00e9"}],"WebClientID":""})"));
+  EXPECT_EQ(Request(10001, R"({"REQUEST":"GET_THS_DEVICE","DEVICE_GUID":""})")["DRIVER_LIST"], "NO_DEVICES_FOUND");
 }
 
 TEST_F(Devices, PropertiesByCimTypeOfTheDeviceNamedEscaped) {
@@ -248,17 +218,17 @@ TEST_F(Devices, PropertiesByCimTypeOfTheDeviceNamedEscaped) {
       .Null(L"Description", CIM_STRING)
       .ThrowOnGet(L"SystemName");
   wmi_.Results(kQuery).AddRow().Text(L"DeviceID", L"X").Int32(L"Availability", 3, CIM_UINT32);
-  Request(10002,
-          R"({"REQUEST":"GET_THS_DRIVER_INFO","DEVICE_ID":"swdDEVMGR_SLASHDEVMGR_OPENADEVMGR_CLOSEDEVMGR_SLASH1"})");
+  const Json::Value info = Request(
+      10002, R"({"REQUEST":"GET_THS_DRIVER_INFO","DEVICE_ID":"swdDEVMGR_SLASHDEVMGR_OPENADEVMGR_CLOSEDEVMGR_SLASH1"})");
   // SystemName throws, after the others were read: what was gathered stays.
-  EXPECT_EQ(data_["DRIVER_INFO"], Parse(R"([{"PROPERTY":"Availability","VALUE":"Running/Full Power"},
+  EXPECT_EQ(info["DRIVER_INFO"], Parse(R"([{"PROPERTY":"Availability","VALUE":"Running/Full Power"},
       {"PROPERTY":"Caption","VALUE":"Lecteur \u00e9"},{"PROPERTY":"ClassGuid","VALUE":"{4D36E967-E325-11CE-BFC1-08002BE10318}"},
       {"PROPERTY":"DeviceID","VALUE":"SWD\\{a}\\1"},{"PROPERTY":"Status","VALUE":"OK"}])"));
   EXPECT_TRUE(log_.contains("DEVICE MANAGER getThisDeviceDetails Exception occured ...!\n"));
   EXPECT_TRUE(wmi_.AllReleasedOnce()) << wmi_.Accounting();
   // Availability of another CIM type gives no row.
-  Request(10002, R"({"REQUEST":"GET_THS_DRIVER_INFO","DEVICE_ID":"X"})");
-  EXPECT_EQ(data_["DRIVER_INFO"][0]["PROPERTY"], "DeviceID");
+  EXPECT_EQ(Request(10002, R"({"REQUEST":"GET_THS_DRIVER_INFO","DEVICE_ID":"X"})")["DRIVER_INFO"][0]["PROPERTY"],
+            "DeviceID");
 }
 
 TEST_F(Devices, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
@@ -274,10 +244,11 @@ TEST_F(Devices, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
   size_t started = 0;
   for (const auto& [action, classGuid, deviceId, status, arguments, result] : rows) {
     Device(UnescapeDeviceId(hk::FromUtf8(deviceId)), kDisk, status);
-    Request(10003, R"({"REQUEST":"request_this_driver_action","ACTION":")" + std::string(action) +
-                       R"(","CLASS_GUID":")" + classGuid + R"(","DEVICE_ID":")" + deviceId + "\"}");
-    EXPECT_EQ(data_["ACTION_NAME"], action);
-    EXPECT_EQ(data_["ACTION_RESULT"], result) << action;
+    const Json::Value data =
+        Request(10003, R"({"REQUEST":"request_this_driver_action","ACTION":")" + std::string(action) +
+                           R"(","CLASS_GUID":")" + classGuid + R"(","DEVICE_ID":")" + deviceId + "\"}");
+    EXPECT_EQ(data["ACTION_NAME"].asString() + " " + data["ACTION_RESULT"].asString(),
+              action + std::string(" ") + result);
     const std::wstring line = Recorded(++started);
     EXPECT_EQ(line.substr(line.rfind(L'\t') + 1), program + arguments) << action;
   }
@@ -285,9 +256,9 @@ TEST_F(Devices, ActionProgramGetsTheArgumentsAndTheStatusDecides) {
   // A program that cannot start: "Failed" without waiting.
   const std::wstring parked = program + L".parked";
   ASSERT_TRUE(::MoveFileW(program.c_str(), parked.c_str()));
-  Request(10003, R"({"REQUEST":"REQUEST_THIS_DRIVER_ACTION","ACTION":"ENABLE"})");
+  const Json::Value failed = Request(10003, R"({"REQUEST":"REQUEST_THIS_DRIVER_ACTION","ACTION":"ENABLE"})");
   ::MoveFileW(parked.c_str(), program.c_str());
-  EXPECT_EQ(data_["ACTION_RESULT"], "Failed");
+  EXPECT_EQ(failed["ACTION_RESULT"], "Failed");
   EXPECT_EQ(api_.sleeps.size(), std::size(rows));
   EXPECT_TRUE(log_.contains("InitiateDevExe : DevExe not invoked \n"));
 }
@@ -297,7 +268,8 @@ TEST_F(Devices, RunnerPassesExitCodesAwaitsNoChildWithoutLimitAndEndsOneOutlivin
   for (const unsigned code : {5u, 258u, 3011u}) EXPECT_EQ(hk::FilterExecuteResult(code), code) << code;
   std::wstring line = kStandIns + L"DevExe32.exe --exit 1641";
   EXPECT_EQ(hk::ExecuteFiltered(nullptr, line.data(), 1, false), 0u);
-  EXPECT_EQ(Execute(L"--exit 5"), 5u);
+  line = kStandIns + L"DevExe32.exe --exit 5";
+  EXPECT_EQ(execute(nullptr, line.data(), nullptr, 1, false), 5u);
   EXPECT_TRUE(log_.contains("execute : Exit code for the application : 5 \n")) << log_.text();
   std::wstring none = kStandIns + L"none.exe";
   EXPECT_EQ(execute(nullptr, none.data(), nullptr, 0, false), static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
@@ -305,13 +277,11 @@ TEST_F(Devices, RunnerPassesExitCodesAwaitsNoChildWithoutLimitAndEndsOneOutlivin
 
   const std::wstring event = L"Local\\hk-runner-" + std::to_wstring(::GetCurrentProcessId());
   const hk::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
-  ASSERT_EQ(Execute(L"--wait " + event, 0), 0u);
+  line = kStandIns + L"DevExe32.exe --wait " + event;
+  ASSERT_EQ(execute(nullptr, line.data(), nullptr, 0, false), 0u);
   const hk::unique_handle free(::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(Recorded(3))));
   unsigned result = 0;
-  std::thread runner([&] {
-    line = kStandIns + L"DevExe32.exe --wait " + event;
-    result = hk::ExecuteWithMinute(nullptr, line.data(), 1, false, 4000);
-  });
+  std::thread runner([&] { result = hk::ExecuteWithMinute(nullptr, line.data(), 1, false, 4000); });
   const hk::unique_handle limited(
       ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, std::stoul(Recorded(4))));
   runner.join();

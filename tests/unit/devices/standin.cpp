@@ -1,8 +1,6 @@
-// Stands in for the device action program (and any child of the runner
-// tests). When HK_STANDIN_RECORD names a file, appends to it the line
-// "<pid>\t<whole command line>". Then "--exit N" exits with N, "--wait EVENT"
-// waits (at most 60 s) for the named event and appends "done", and anything
-// else exits with 0.
+// The device action program and runner child: appends "<pid>\t<command line>"
+// to the file HK_STANDIN_RECORD names; "--exit N" exits with N, "--wait EVENT"
+// waits (60 s at most) for the event, appends "done" and exits with 99; else 0.
 #include <windows.h>
 #include <shellapi.h>
 

@@ -7,31 +7,24 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/Chostkeeper.h"
 #include "core/HttpUtils.h"
 #include "core/Server.h"
 #include "core/globals.h"
-#include "core/messages.h"
 #include "core/status_report.h"
 #include "host/host_args.h"
 #include "support/recording_socket.h"
+#include "support/wire_texts.h"
 
 using hk::test::RecordingSocket;
 using hk::test::ScopedRecordingFactory;
 
 namespace {
 
-const std::string kExit3105 = R"({"toolId":3,"requestId":3,"requestMessage":{"requestCode":3105}})";
-
-std::string Text(const Json::Value& value) {
-  char* text = nullptr;
-  EXPECT_EQ(ChangeJsonToString(value, &text), 0);
-  std::string s = text ? text : "";
-  hk::FreeText(text);
-  return s;
-}
+const std::string kExit3105 = hk::test::Request(3, 3105);
 
 class Lifecycle : public ::testing::Test {
  protected:
@@ -47,18 +40,10 @@ class Lifecycle : public ::testing::Test {
     g_reconnect = 1;
     return Server::AttemptWsConnection("server.test", "tools/HK_NATIVE?clientId=1", port, cv, secure);
   }
+  static std::pair<int, int> Flags() { return {g_running.load(), g_reconnect.load()}; }
 };
 
 }  // namespace
-
-// What a socket was made for and asked to do.
-std::string Describe(const RecordingSocket& s) {
-  const auto& r = s.request();
-  const auto p = s.proxy();
-  return r.host + ":" + std::to_string(r.port) + (r.secure ? " tls " : " plain ") + r.path + " connects " +
-         std::to_string(s.connect_calls()) +
-         (p.host.empty() ? "" : " via " + p.host + ":" + std::to_string(p.port) + " as " + p.user + "/" + p.password);
-}
 
 TEST_F(Lifecycle, DirectFirstThenTheProxyOfTheConnectionVariables) {
   ConnectionVariable cv;
@@ -69,22 +54,20 @@ TEST_F(Lifecycle, DirectFirstThenTheProxyOfTheConnectionVariables) {
   {
     ScopedRecordingFactory factory(true);
     ASSERT_TRUE(Attempt(8080, cv));
-    EXPECT_EQ(g_running.load(), 1);
-    EXPECT_EQ(g_reconnect.load(), 0);
-    EXPECT_EQ(Describe(*RecordingSocket::Newest().get()),
-              "server.test:8080 plain tools/HK_NATIVE?clientId=1 connects 1");
+    EXPECT_EQ(Flags(), std::pair(1, 0));
+    EXPECT_EQ(RecordingSocket::Newest()->describe(), "server.test:8080 plain tools/HK_NATIVE?clientId=1 connects 1");
   }
   ScopedRecordingFactory failing(false);
   EXPECT_FALSE(Attempt(443, cv));
-  EXPECT_EQ(g_running.load(), 0) << "a failed attempt leaves the flags alone";
-  EXPECT_EQ(g_reconnect.load(), 1);
+  EXPECT_EQ(Flags(), std::pair(0, 1)) << "a failed attempt leaves the flags alone";
   const auto socket = RecordingSocket::Newest();
-  EXPECT_EQ(Describe(*socket.get()),
+  EXPECT_EQ(socket->describe(),
             "server.test:443 tls tools/HK_NATIVE?clientId=1 connects 2 via proxy.test:3128 as alice/s3cret");
   // Each attempt replaces the handler: the previous socket is released.
   EXPECT_FALSE(Attempt(8443, ConnectionVariable(), true));
   EXPECT_EQ(RecordingSocket::LiveCount(), 2u);  // `socket` above still holds one
-  EXPECT_TRUE(RecordingSocket::Newest()->request().secure);
+  EXPECT_EQ(RecordingSocket::Newest()->describe(),
+            "server.test:8443 tls tools/HK_NATIVE?clientId=1 connects 2 via :0 as /");
 }
 
 // The server acts the instant it accepts, on the socket's thread, before the
@@ -103,8 +86,7 @@ TEST_F(Lifecycle, WhatTheServerDoesDuringTheHandshakeStands) {
     ScopedRecordingFactory factory(true);
     hk::test::detail::duringConnect = c.server;
     EXPECT_TRUE(Attempt()) << c.name;
-    EXPECT_EQ(g_running.load(), c.running) << c.name;
-    EXPECT_EQ(g_reconnect.load(), c.reconnect) << c.name;
+    EXPECT_EQ(Flags(), std::pair(c.running, c.reconnect)) << c.name;
     EXPECT_EQ(RecordingSocket::Newest()->texts().size(), c.answers) << c.name;
   }
 }
@@ -113,9 +95,9 @@ TEST_F(Lifecycle, RequestsAfterTheAgentWasToldToExitAreDropped) {
   ScopedRecordingFactory factory(true);
   ASSERT_TRUE(Attempt());
   const auto socket = RecordingSocket::Newest();
-  socket->DeliverText(R"({"toolId":2,"requestId":1,"requestMessage":{"requestCode":2105}})");
+  socket->DeliverText(hk::test::Request(2, 2105));
   ASSERT_EQ(g_running.load(), 0);
-  socket->DeliverText(R"({"toolId":2,"requestId":2,"requestMessage":{"requestCode":2007,"requestData":{"cmd":"x"}}})");
+  socket->DeliverText(hk::test::Request(2, 2007, R"({"cmd":"x"})"));
   EXPECT_EQ(socket->texts().size(), 1u) << "only the exit was answered";
 
   // The next connection serves again.
@@ -138,7 +120,8 @@ TEST_F(Lifecycle, WaitReconnectsOnceAfterACloseAndStopsWhenThatFails) {
   Chostkeeper::wait("h", "p", 80, ConnectionVariable(), false, true);
   server.join();
   EXPECT_EQ(g_running.load(), 0);
-  EXPECT_EQ(first->connect_calls(), 1) << "the first reconnection made a new socket";
+  EXPECT_EQ(first->describe(), "server.test:80 plain tools/HK_NATIVE?clientId=1 connects 1")
+      << "the first reconnection made a new socket";
 }
 
 TEST(StatusReport, DocumentsByteExact) {
@@ -146,13 +129,13 @@ TEST(StatusReport, DocumentsByteExact) {
   keeper.resourceId = "member-res";
   keeper.customerId = "member-cus";
   keeper.sessionId = "member-ses";
-  EXPECT_EQ(Text(hk::StartStatus(keeper, true)),
+  EXPECT_EQ(Json::FastWriter().write(hk::StartStatus(keeper, true)),
             R"({"customerId":"member-cus","resourceId":"member-res","sessionId":"member-ses",)"
             R"("status":1,"statusMessage":"hostkpr .exe Successfully Initiated","toolId":1})"
             "\n");
   EXPECT_EQ(hk::StartStatus(keeper, false)["statusMessage"], "error");
   EXPECT_EQ(hk::StartStatus(keeper, false)["status"], 0);
-  EXPECT_EQ(Text(hk::GatewayNotification("dev-1", "sess-2", "cli-3")),
+  EXPECT_EQ(Json::FastWriter().write(hk::GatewayNotification("dev-1", "sess-2", "cli-3")),
             R"({"action":{"client_id":"cli-3","code":2106,"is_success":true,"msg":"sucess",)"
             R"("notification_type":"2","session_id":"sess-2"},"action_type":"toolNotification","device_id":"dev-1"})"
             "\n");

@@ -7,8 +7,11 @@
 #include <string>
 
 #include "core/messages.h"
+#include "support/wire_texts.h"
 
 namespace {
+
+using hk::test::Take;
 
 const char kMixed[] = "Gr\xC3\xBC\xC3\x9F \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80";  // "Grüß 日本 😀"
 const wchar_t kMixedWide[] = L"Gr\u00FC\u00DF \u65E5\u672C \xD83D\xDE00";
@@ -35,48 +38,34 @@ TEST(TextConversions, Utf8BothWaysWithReplacementCharacters) {
     EXPECT_EQ(std::wstring(wide), c.wide) << c.utf8;
     char* utf8 = nullptr;
     ASSERT_TRUE(ChangeWideToUTF8Str(wide, &utf8)) << c.utf8;
-    EXPECT_STREQ(utf8, c.back);
-    hk::FreeText(utf8);
+    EXPECT_EQ(Take(utf8), c.back);
     hk::FreeText(wide);
     ASSERT_TRUE(ChangeAnsiToUTF8Str(c.utf8, &utf8)) << c.utf8;
-    EXPECT_STREQ(utf8, c.back) << "the input is read as UTF-8, not the ANSI code page";
-    hk::FreeText(utf8);
+    EXPECT_EQ(Take(utf8), c.back) << "the input is read as UTF-8, not the ANSI code page";
 
     std::wstring wideString = L"stale";
     std::string narrow = "stale";
-    EXPECT_EQ(ConvertToWideCString(c.utf8, wideString), 0);
-    EXPECT_EQ(wideString, c.wide);
-    EXPECT_EQ(ConvertToUTF8CString(wideString, narrow), 0);
-    EXPECT_EQ(narrow, c.back);
+    EXPECT_TRUE(ConvertToWideCString(c.utf8, wideString) == 0 && wideString == c.wide) << c.utf8;
+    EXPECT_TRUE(ConvertToUTF8CString(wideString, narrow) == 0 && narrow == c.back) << c.utf8;
   }
   char* utf8 = nullptr;
   ASSERT_TRUE(ChangeWideToUTF8Str(L"x\xD800y", &utf8));
-  EXPECT_STREQ(utf8, "x\xEF\xBF\xBDy") << "a lone surrogate";
-  hk::FreeText(utf8);
+  EXPECT_EQ(Take(utf8), "x\xEF\xBF\xBDy") << "a lone surrogate";
 
   wchar_t* wide = nullptr;
   utf8 = nullptr;
-  EXPECT_FALSE(ChangeToWideStr(nullptr, &wide));
-  EXPECT_FALSE(ChangeWideToUTF8Str(nullptr, &utf8));
-  EXPECT_FALSE(ChangeAnsiToUTF8Str(nullptr, &utf8));
-  EXPECT_EQ(wide, nullptr);
-  EXPECT_EQ(utf8, nullptr);
-}
-
-std::string SystemText(uint32_t code) {
-  char* text = GetSystemErrorText(code);
-  std::string s = text ? text : "<null>";
-  hk::FreeText(text);
-  return s;
+  EXPECT_TRUE(!ChangeToWideStr(nullptr, &wide) && wide == nullptr);
+  EXPECT_TRUE(!ChangeWideToUTF8Str(nullptr, &utf8) && !ChangeAnsiToUTF8Str(nullptr, &utf8) && utf8 == nullptr);
 }
 
 TEST(ErrorTexts, SystemMessageOnOneLineElseTheTableElseUnknown) {
-  const std::string denied = SystemText(ERROR_ACCESS_DENIED);
+  const std::string denied = Take(GetSystemErrorText(ERROR_ACCESS_DENIED));
   EXPECT_NE(denied.find("denied"), std::string::npos) << denied;
   EXPECT_EQ(denied.find('\n'), std::string::npos) << "no line breaks: " << denied;
 
-  EXPECT_EQ(SystemText(17048), "OfficeUpdateError : This installation requires Windows Installer 3.1 or greater.");
-  EXPECT_EQ(SystemText(12345), "Unknown Error. Code : 12345");
+  EXPECT_EQ(Take(GetSystemErrorText(17048)),
+            "OfficeUpdateError : This installation requires Windows Installer 3.1 or greater.");
+  EXPECT_EQ(Take(GetSystemErrorText(12345)), "Unknown Error. Code : 12345");
   EXPECT_EQ(GetKnownErrorText(17022), "Unknown Error. Code : 17022") << "gaps in the table are unknown";
 
   char* text = GetSystemErrorText(12345);

@@ -4,25 +4,19 @@
 #include <windows.h>
 #include <winspool.h>
 
-#include <gtest/gtest.h>
-#include <json/json.h>
-
 #include <cstring>
-#include <optional>
-#include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
-#include "core/messages.h"
 #include "support/fake_wmi.h"
+#include "support/formatter_request.h"
 #include "tools/printers/PrinterDetails.h"
 #include "tools/printers/printer_collect.h"
-#include "wmi/wmi_test_support.h"
 
 namespace {
 
 using namespace hk::printers;
+using namespace hk::test;
 using Names = std::vector<std::string>;
 constexpr const wchar_t* kQuery = L"SELECT * FROM Win32_Printer";
 const std::wstring kProviders = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Providers";
@@ -83,7 +77,7 @@ struct FakeSpooler {
   }
 };
 
-class PrinterInventory : public hk::test::WmiLogTest {
+class PrinterInventory : public WmiLogTest {
  public:
   void TearDown() override {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProviders.c_str());  // Wine's prefix has none of its own
@@ -103,18 +97,12 @@ class PrinterInventory : public hk::test::WmiLogTest {
                 ERROR_SUCCESS);
     }
   }
-  // Request 7000 through the dispatcher entry, on a COM thread of its own:
-  // the listed names in order, the running numbers checked; rows_ the rows.
-  Names Request(const Json::Value& name = "ALL_PRINTERS", Json::Value responseData = {}) {
-    Json::Value requestData, answer;
-    requestData["PrinterName"] = name;
-    char* text = nullptr;
-    const auto com = hk::test::RunOnComThread([&] { DispatchRequest(7000, &requestData, &responseData, &text); });
-    EXPECT_TRUE(com.outer_kept && com.nothing_left);
+  // The listed names in order, the running numbers checked; rows_ the rows.
+  Names Request(const Json::Value& name = "ALL_PRINTERS", const Json::Value& responseData = {}) {
+    Json::Value request;
+    request["PrinterName"] = name;
+    const Json::Value answer = AskTool(DispatchRequest, 7000, request, responseData);
     EXPECT_TRUE(fake_->AllReleasedOnce()) << fake_->Accounting();
-    EXPECT_TRUE(text && Json::Reader().parse(text, answer));
-    hk::FreeText(text);
-    EXPECT_EQ(answer["toolId"], 7);
     rows_ = answer["responseData"]["printers"];
     EXPECT_EQ(answer["responseCode"], rows_.isArray() ? 7300 : 7304);
     EXPECT_TRUE(rows_.isArray() || rows_ == "no_printers_found") << rows_;
@@ -125,19 +113,29 @@ class PrinterInventory : public hk::test::WmiLogTest {
     }
     return names;
   }
+  // The inventory's names, its spooler calls and a log entry; then every source afresh.
+  void ExpectThenReset(const char* name, const Names& listed, int spoolerCalls, const char* line) {
+    EXPECT_EQ(Request(), listed) << name;
+    EXPECT_EQ(spooler_->calls, spoolerCalls) << name;
+    EXPECT_TRUE(log_->contains(line)) << name << "\n" << Log();
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProviders.c_str());
+    fake_.emplace();
+    spooler_.emplace();
+    log_.emplace();
+  }
   static std::string Fields(const Json::Value& row, std::initializer_list<const char*> keys) {
     std::string text;
     for (const char* key : keys) text += row[key].asString() + "|";
     return text;
   }
 
-  std::optional<hk::test::FakeWmi> fake_{std::in_place};
+  std::optional<FakeWmi> fake_{std::in_place};
   std::optional<FakeSpooler> spooler_{std::in_place};
   Json::Value rows_;
 };
 
 TEST_F(PrinterInventory, WmiPropertiesAsText) {
-  hk::test::FakeRow& full = fake_->Results(kQuery).AddRow();  // each text its property's name
+  FakeRow& full = fake_->Results(kQuery).AddRow();  // each text its property's name
   for (const wchar_t* name :
        {L"Caption", L"Comment", L"Description", L"DeviceID", L"DriverName", L"Location", L"Name", L"Parameters",
         L"PortName", L"ServerName", L"ShareName", L"Status", L"SystemName", L"PrintProcessor"})
@@ -147,8 +145,7 @@ TEST_F(PrinterInventory, WmiPropertiesAsText) {
   full.Int32(L"PrinterStatus", 3, CIM_UINT16).Bool(L"Network", true).Bool(L"Shared", true).Bool(L"WorkOffline", true);
   fake_->Results(kQuery).AddRow();
   Request();
-  Json::Value expected;
-  Json::Reader().parse(R"({"PRINTER_ID":"1","PRINTER_AVAILABILITY":"Running/Full Power",
+  EXPECT_EQ(rows_[0], Parse(R"({"PRINTER_ID":"1","PRINTER_AVAILABILITY":"Running/Full Power",
       "PRINTER_CAPTION":"Caption","PRINTER_COMMENT":"Comment","PRINTER_DESCRIPTION":"Description",
       "PRINTER_DEVICE_ID":"DeviceID","PRINTER_DRIVER_NAME":"DriverName","EXTENDED_PRINTER_STATUS":"Manual Feed",
       "PRINTER_LOCATION":"Location","MAX_COPIES":"4294967295","PRINTER_NAME":"Name","PRINTER_NETWORK":"Yes",
@@ -156,9 +153,7 @@ TEST_F(PrinterInventory, WmiPropertiesAsText) {
       "PRINTER_SERVER_NAME":"ServerName","PRINTER_SHARED":"Yes","PRINTER_SHARE_NAME":"ShareName",
       "PRINTER_STATUS_VALUE":"Status","PRINTER_SYSTEM_NAME":"SystemName",
       "WORK_OFFLINE":"you can queue print jobs on the computer when the printer is offline",
-      "PRINT_PROCESSOR_NAME":"PrintProcessor"})",
-                       expected);
-  EXPECT_EQ(rows_[0], expected);
+      "PRINT_PROCESSOR_NAME":"PrintProcessor"})"));
   EXPECT_EQ(rows_[1]["WORK_OFFLINE"], "No,you cannot queue print jobs on the computer when the printer is offline");
 }
 
@@ -187,53 +182,34 @@ TEST_F(PrinterInventory, OnlyAllPrintersInAnyCaseRunsTheInventory) {
     EXPECT_EQ(Request(name), all ? Names{"Local"} : Names{}) << name;
     EXPECT_EQ(fake_->queries().size(), 1u) << name;
   }
-  Json::Value held;  // another name answers with what the response data holds
-  Json::Reader().parse(R"({"printers":[{"PRINTER_ID":"1","PRINTER_NAME":"held"}]})", held);
-  EXPECT_EQ(Request("x", held), Names{"held"});
+  // Another name answers with what the response data holds.
+  EXPECT_EQ(Request("x", Parse(R"({"printers":[{"PRINTER_ID":"1","PRINTER_NAME":"held"}]})")), Names{"held"});
 }
 
 TEST_F(PrinterInventory, EachSourceAloneAndItsFailures) {
-  using T = PrinterInventory;
-  struct Case {
-    const char* name;
-    int spooler_calls;
-    const char* line;
-    Names listed;
-    void (*arrange)(T&);
-  };
-  // clang-format off
-  const Case cases[] = {
-      {"WMI network printer skips the registry, not the connections", 2, "Number of printers: 1 \n",
-       {"\\\\srv\\Laser", "\\\\srv\\Laser"}, [](T& t) {
-         t.fake_->Results(kQuery).AddRow().Text(L"Name", L"\\\\srv\\Laser").Bool(L"Network", true);
-         t.RegistryPrinter(L"Test Provider", L"RegOne");
-         t.spooler_->entries = {{L"\\\\srv\\Laser", L"\\\\srv\\Laser,HP,", L""}}; }},
-      {"provider without servers ends the registry walk", 1,
-       "GetRegPrinterData :: reg.Open Failed due to  errorcode : 2 from the location "
-       "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Providers\\A Provider\\Servers\\\n",
-       {}, [](T& t) { t.RegistryPrinter(L"A Provider"), t.RegistryPrinter(L"B Provider", L"Unreached"); }},
-      {"failed query consults nothing else", 0, "PrinterDetails::GetPrinterDetails() Failed to Enumerate...",
-       {}, [](T& t) { t.fake_->Results(kQuery).FailExecQuery(), t.RegistryPrinter(L"Test Provider", L"RegOne"); }},
-      {"second spooler call fails", 2, "GetAllNetworkSharedPrinters -> EnumPrinters:2 failed\n",
-       {"Local"}, [](T& t) {
-         t.fake_->Results(kQuery).AddRow().Text(L"Name", L"Local");
-         t.spooler_->entries = {{L"Unreached", L"", L""}};
-         t.spooler_->second_call_fails = true; }},
-      {"exception in a WMI row keeps the rows before it", 0,
-       "PrinterDetails::getPrinterDetails() Exception occured ...!\n",
-       {"Local"}, [](T& t) {
-         t.fake_->Results(kQuery).AddRow().Text(L"Name", L"Local");
-         t.fake_->Results(kQuery).AddRow().ThrowOnGet(L"Comment"); }},
-  };
-  // clang-format on
-  for (const Case& c : cases) {
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProviders.c_str());
-    fake_.reset(), fake_.emplace(), spooler_.reset(), spooler_.emplace(), log_.emplace();
-    c.arrange(*this);
-    EXPECT_EQ(Request(), c.listed) << c.name;
-    EXPECT_EQ(spooler_->calls, c.spooler_calls) << c.name;
-    EXPECT_TRUE(log_->contains(c.line)) << c.name << "\n" << Log();
-  }
+  fake_->Results(kQuery).AddRow().Text(L"Name", L"\\\\srv\\Laser").Bool(L"Network", true);
+  RegistryPrinter(L"Test Provider", L"RegOne");
+  spooler_->entries = {{L"\\\\srv\\Laser", L"\\\\srv\\Laser,HP,", L""}};
+  ExpectThenReset("a WMI network printer skips the registry, not the connections", {"\\\\srv\\Laser", "\\\\srv\\Laser"},
+                  2, "Number of printers: 1 \n");
+  RegistryPrinter(L"A Provider");
+  RegistryPrinter(L"B Provider", L"Unreached");
+  ExpectThenReset("a provider without servers ends the registry walk", {}, 1,
+                  "GetRegPrinterData :: reg.Open Failed due to  errorcode : 2 from the location "
+                  "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Providers\\A Provider\\Servers\\\n");
+  fake_->Results(kQuery).FailExecQuery();
+  RegistryPrinter(L"Test Provider", L"RegOne");
+  ExpectThenReset("a failed query consults nothing else", {}, 0,
+                  "PrinterDetails::GetPrinterDetails() Failed to Enumerate...");
+  fake_->Results(kQuery).AddRow().Text(L"Name", L"Local");
+  spooler_->entries = {{L"Unreached", L"", L""}};
+  spooler_->second_call_fails = true;
+  ExpectThenReset("the second spooler call fails", {"Local"}, 2,
+                  "GetAllNetworkSharedPrinters -> EnumPrinters:2 failed\n");
+  fake_->Results(kQuery).AddRow().Text(L"Name", L"Local");
+  fake_->Results(kQuery).AddRow().ThrowOnGet(L"Comment");
+  ExpectThenReset("an exception in a WMI row keeps the rows before it", {"Local"}, 0,
+                  "PrinterDetails::getPrinterDetails() Exception occured ...!\n");
 }
 
 }  // namespace

@@ -9,15 +9,9 @@
 #include <string>
 
 #include "infra/win_resource.h"
+#include "support/scratch_dir.h"
 
 namespace hk::test {
-
-inline std::filesystem::path ExecutableFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(n);
-  return std::filesystem::path(path).parent_path();
-}
 
 inline std::filesystem::path SleeperPath() { return ExecutableFolder() / L"process_sleeper.exe"; }
 
@@ -48,8 +42,6 @@ class ChildProcess {
     return child;
   }
 
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess() {
     if (::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
       ::TerminateProcess(process_.get(), 1);

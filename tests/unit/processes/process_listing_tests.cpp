@@ -1,6 +1,5 @@
-// The listing against real processes: children of this test with spaces and
-// non-ASCII characters in their paths and command lines, and the test's own
-// process spinning one thread while the listing samples it.
+// The listing against real processes: children with spaces and non-ASCII
+// text in paths and command lines, and this process spinning one thread.
 #include <windows.h>
 #include <json/reader.h>
 #include <json/writer.h>
@@ -18,10 +17,10 @@
 #include <thread>
 
 #include "core/messages.h"
-#include "core/outcome.h"
 #include "core/text.h"
 #include "processes/child_process.h"
 #include "support/scratch_dir.h"
+#include "support/wire_texts.h"
 #include "tools/processes/local_process.h"
 #include "tools/processes/process_collect.h"
 #include "tools/processes/process.h"
@@ -87,11 +86,8 @@ struct Listing {
     spinner.join();
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
     spinnerPercent = 100.0 * spun / wall.count() / std::thread::hardware_concurrency();
-    if (outcome && !hk::IsOutcomeWord(outcome)) {
-      text = outcome;
-      hk::FreeText(outcome);
-      Json::Reader().parse(text, envelope);
-    }
+    text = hk::test::TakeOutcome(outcome);
+    Json::Reader().parse(text, envelope);
   }
   const Json::Value& list() const { return envelope["responseMessage"]["responseData"]["data"]; }
   const Json::Value* row(DWORD pid) const {

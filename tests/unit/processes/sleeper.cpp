@@ -1,6 +1,5 @@
-// An idle child: "sleeper <extra threads> <ready event> <parent id> ...".
-// Signals the event, then sleeps until ended or until its parent ends (so a
-// crashed test leaves nothing behind).
+// "sleeper <extra threads> <ready event> <parent id> ...": signals the event,
+// then sleeps until ended or its parent ends (a crashed test leaves nothing).
 #include <windows.h>
 #include <shellapi.h>
 

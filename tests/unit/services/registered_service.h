@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "infra/win_resource.h"
+#include "support/scratch_dir.h"
 
 namespace hk::test {
 
@@ -61,19 +62,14 @@ class RegisteredService {
         kTestServicePrefix + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + nameSuffix;
     displayName_ = L"Hostkeeper test service \u00e9 " + name_;
     description_ = L"Runs until stopped \u2013 " + name_;
-    wchar_t program[MAX_PATH] = L"";
-    ::GetModuleFileNameW(nullptr, program, MAX_PATH);
-    *std::wcsrchr(program, L'\\') = L'\0';
-    binaryPath_ =
-        L"\"" + std::wstring(program) + L"\\hk_test_service.exe\"" + (arguments.empty() ? L"" : L" " + arguments);
+    binaryPath_ = L"\"" + (ExecutableFolder() / L"hk_test_service.exe").wstring() + L"\"" +
+                  (arguments.empty() ? L"" : L" " + arguments);
     service_.reset(::CreateServiceW(manager_.get(), name_.c_str(), displayName_.c_str(), SERVICE_ALL_ACCESS,
                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                     binaryPath_.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     SERVICE_DESCRIPTIONW description{description_.data()};
     if (service_) ::ChangeServiceConfig2W(service_.get(), SERVICE_CONFIG_DESCRIPTION, &description);
   }
-  RegisteredService(const RegisteredService&) = delete;
-  RegisteredService& operator=(const RegisteredService&) = delete;
   ~RegisteredService() {
     if (service_) stop_and_delete(service_.get());
   }
@@ -107,7 +103,6 @@ class RegisteredService {
     if (!::QueryServiceConfigW(service_.get(), config, 8192, &needed)) return {MAXDWORD, L""};
     return {config->dwStartType, config->lpServiceStartName ? config->lpServiceStartName : L""};
   }
-  DWORD start_type() const { return config().first; }
 
  private:
   hk::unique_schandle manager_, service_;

@@ -14,6 +14,7 @@
 #include "core/text.h"
 #include "registered_service.h"
 #include "support/log_capture.h"
+#include "support/wire_texts.h"
 #include "tools/services/Service.h"
 #include "tools/services/service_render.h"
 
@@ -25,15 +26,12 @@ namespace {
 
 constexpr DWORD kStartStop = SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS;
 
-// A listing through Service::get_details, parsed; null when nothing was built.
+// A listing through Service::get_details, parsed.
 Json::Value list_services(const std::string& webClientId = "") {
-  char falseWord[] = "false";
-  char* outcome = falseWord;
+  char* outcome = nullptr;
   Service::get_details(&outcome, webClientId);
   Json::Value envelope;
-  if (outcome == falseWord) return envelope;
-  Json::Reader().parse(outcome, envelope);
-  hk::FreeText(outcome);
+  Json::Reader().parse(hk::test::TakeOutcome(outcome), envelope);
   return envelope;
 }
 
@@ -61,12 +59,11 @@ class ServiceControl : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(service_.created()) << "CreateServiceW failed: " << ::GetLastError();
-    manager_ = Service::OpenManager();
-    handle_ = Service::OpenService(manager_.get(), service_.name(), kStartStop);
+    handle_ = Service::OpenService(Service::OpenManager().get(), service_.name(), kStartStop);
     ASSERT_TRUE(handle_);
   }
   RegisteredService service_;
-  hk::unique_schandle manager_, handle_;
+  hk::unique_schandle handle_;
 };
 
 }  // namespace
@@ -119,7 +116,8 @@ TEST_F(ServiceControl, StartStopAndTheListingOfTheServiceRunningAndDisabled) {
   EXPECT_TRUE(listing["toolId"] == "2" && listing["responseId"] == "2" && listing["webClientId"] == "web-client-7");
   EXPECT_EQ(listing["responseMessage"]["responseCode"], "2301");
   std::vector<std::string> win32;
-  hk::test::ForEachWin32Service(manager_.get(), [&](const wchar_t* name) { win32.push_back(hk::ToUtf8(name)); });
+  hk::test::ForEachWin32Service(Service::OpenManager().get(),
+                                [&](const wchar_t* name) { win32.push_back(hk::ToUtf8(name)); });
   EXPECT_EQ(names_of(listing, service_.name(), row), win32) << "every Win32 service in the manager's order, no driver";
   const auto q = [](const std::wstring& text) { return Json::valueToQuotedString(hk::ToUtf8(text).c_str()); };
   EXPECT_EQ(Json::FastWriter().write(row),
@@ -144,7 +142,7 @@ TEST_F(ServiceControl, StartStopAndTheListingOfTheServiceRunningAndDisabled) {
 TEST_F(ServiceControl, WhatCannotBeOpenedOrIsNoStartTypeFails) {
   hk::test::LogCapture log;
   EXPECT_EQ(Service::change_service_type(service_.name(), 5), 0);
-  EXPECT_EQ(service_.start_type(), static_cast<DWORD>(SERVICE_DEMAND_START));
+  EXPECT_EQ(service_.config().first, static_cast<DWORD>(SERVICE_DEMAND_START));
   EXPECT_EQ(Service::change_service_type(L"hk-no-such-service", SERVICE_DISABLED), 0);
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
   EXPECT_TRUE(log.logged("Service returned NULL in Service::change_service_type()")) << log.text();
@@ -158,8 +156,7 @@ TEST(ServiceStop, WaitsForASlowServiceNoLongerThanTheTimeoutWhateverItsHint) {
   for (const auto& [arguments, timeoutMs] : cases) {
     RegisteredService service(arguments);
     ASSERT_TRUE(service.created() && service.start_directly());
-    const hk::unique_schandle manager = Service::OpenManager();
-    const hk::unique_schandle handle = Service::OpenService(manager.get(), service.name(), kStartStop);
+    const hk::unique_schandle handle = Service::OpenService(Service::OpenManager().get(), service.name(), kStartStop);
     EXPECT_EQ(Service::Stop(handle.get(), timeoutMs), 0) << timeoutMs;
     EXPECT_EQ(service.state(), static_cast<DWORD>(SERVICE_STOP_PENDING)) << "Stop returned before the service stopped";
     EXPECT_TRUE(service.wait_for(SERVICE_STOPPED));

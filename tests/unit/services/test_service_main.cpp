@@ -1,7 +1,5 @@
-// A Windows service for the service tool's tests. Told to stop, it takes
-// about 300 ms with a wait hint of 100 ms, so a stop that does not wait is
-// noticed. With a number in its configured command line it is careless: it
-// takes about two seconds and reports that number as its wait hint.
+// A service that takes about 300 ms to stop (hint 100 ms), so a stop that
+// does not wait shows; given a number it takes 2 s with that number as hint.
 #include <windows.h>
 
 #include <cstdlib>

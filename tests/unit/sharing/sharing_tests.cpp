@@ -6,28 +6,22 @@
 #include <lm.h>
 #include <sddl.h>
 
-#include <gtest/gtest.h>
-#include <json/json.h>
-
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <set>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "core/messages.h"
 #include "infra/win_resource.h"
 #include "support/fake_wmi.h"
+#include "support/formatter_request.h"
 #include "tools/sharing/guarded_call.h"
 #include "tools/sharing/sharing.h"
 #include "tools/sharing/sharing_api.h"
-#include "wmi/wmi_test_support.h"
 
 namespace {
 
 using namespace hk::sharing;
+using namespace hk::test;
 
 std::vector<BYTE> Descriptor(const wchar_t* sddl) {
   PSECURITY_DESCRIPTOR made = nullptr;
@@ -167,33 +161,16 @@ class FakeSharingApi {
   }
 };
 
-Json::Value Parse(const std::string& text) {
-  Json::Value value;
-  EXPECT_TRUE(Json::Reader().parse(text, value)) << text;
-  return value;
-}
-
-class Sharing : public hk::test::WmiLogTest {
+class Sharing : public WmiLogTest {
  protected:
   void TearDown() override {
     EXPECT_TRUE(fake_.live.empty()) << "NetApi buffers left unfreed";
     WmiLogTest::TearDown();
   }
-  Json::Value Dispatch(int code, const Json::Value& request = Json::Value(Json::objectValue)) {
-    Json::Value data = request, response;
-    char* text = nullptr;
-    int result = -1;
-    hk::test::RunOnComThread([&] { result = HandleShareRequest(code, &data, &response, &text); });
-    EXPECT_EQ(result, 1) << code;
-    const Json::Value answer = Parse(text ? text : "null");
-    hk::FreeText(text);
-    EXPECT_EQ(answer["toolId"], 8) << code;
-    EXPECT_EQ(answer["responseCode"], code + 300) << code;
-    return answer["responseData"];
-  }
+  Json::Value Dispatch(int code, const std::string& data = "{}") { return AskData(HandleShareRequest, code, data); }
 
   FakeSharingApi fake_;
-  hk::test::FakeWmi wmi_;
+  FakeWmi wmi_;
 };
 
 TEST_F(Sharing, ListsAreCountedWholeAndCutAtAHundredRows) {
@@ -205,22 +182,17 @@ TEST_F(Sharing, ListsAreCountedWholeAndCutAtAHundredRows) {
     fake_.sessions.assign(entries, {loopback, nullptr, 0, 0, 0, 0, nullptr, nullptr});
     fake_.files.assign(entries, {});
     fake_.pageSize = pageSize;
-    Json::Value lists[3];
-    ListShares(lists[0]);
-    ListSessions(lists[1]);
-    ListOpenFiles(lists[2]);
-    EXPECT_EQ(lists[0]["Shares"][99]["SHARE_NAME"], "share99") << name;
-    const char* keys[3][3] = {{"Shares", "shareCount", "isSharesExceeded"},
-                              {"Sessions", "sessionCount", "isSessionExceeded"},
-                              {"OpenFiles", "fileCount", "isfileCountExceeded"}};
-    for (int i = 0; i < 3; ++i) {
-      Json::Value expected;
-      expected[keys[i][1]] = std::to_string(entries);
-      expected[keys[i][2]] = exceeded;
-      EXPECT_EQ(lists[i][keys[i][0]].size(), 100u) << name << " " << keys[i][0];
-      lists[i].removeMember(keys[i][0]);
-      EXPECT_EQ(lists[i], expected) << name << " " << keys[i][0];
-    }
+    Json::Value lists;
+    ListShares(lists);
+    ListSessions(lists);
+    ListOpenFiles(lists);
+    EXPECT_EQ(lists["Shares"][99]["SHARE_NAME"], "share99") << name;
+    for (const char* list : {"Shares", "Sessions", "OpenFiles"}) lists[list] = static_cast<int>(lists[list].size());
+    const std::string count = '"' + std::to_string(entries) + '"', more = exceeded ? "true" : "false";
+    EXPECT_EQ(lists, Parse(R"({"Shares":100,"Sessions":100,"OpenFiles":100,"shareCount":)" + count +
+                           R"(,"sessionCount":)" + count + R"(,"fileCount":)" + count + R"(,"isSharesExceeded":)" +
+                           more + R"(,"isSessionExceeded":)" + more + R"(,"isfileCountExceeded":)" + more + "}"))
+        << name;
   }
 }
 
@@ -231,14 +203,14 @@ TEST_F(Sharing, RowsReadTheirFieldsAsUnsignedValuesAndUtf8) {
   wchar_t transport[] = L"\\Device\\N\u00e9tBT", path[] = L"C:\\Shared\\a.txt";
   fake_.sessions = {{client, user, 4, 30, 5, SESS_GUEST, type, transport}, {ip, user, 0, 0, 0, 0, type, transport}};
   fake_.files = {{4000000000u, PERM_FILE_READ | PERM_FILE_CREATE, 2, path, user}};
-  const Json::Value shares = Dispatch(8000, Parse(R"({"SHARE_NAME":"All_Shares"})"))["Shares"];
+  const Json::Value shares = Dispatch(8000, R"({"SHARE_NAME":"All_Shares"})")["Shares"];
   EXPECT_EQ(shares[0], Parse(R"({"SHARE_NAME":"C$","SHARE_TYPE":"Special Share","SHARE_DESCRIPTION":"",
       "SHARE_PERMISSION":"","SHARE_MAX_USES":"Maximum Allowed","SHARE_CURR_USES":"2","SHARE_PATH":"C:\\Shared",
       "SHARE_MEMBERS":null})"));
   EXPECT_EQ(shares[1]["SHARE_NAME"].asString() + "|" + shares[1]["SHARE_TYPE"].asString() + "|" +
                 shares[1]["SHARE_MAX_USES"].asString() + "|" + shares[1]["SHARE_MEMBERS"][0]["SHARE_NAME"].asString(),
             "B\303\274cher||10|B\303\274cher");
-  EXPECT_EQ(Dispatch(8000, Parse(R"({"SHARE_NAME":"Docs"})"))["Shares"], "no_Shares_found");  // not the keyword
+  EXPECT_EQ(Dispatch(8000, R"({"SHARE_NAME":"Docs"})")["Shares"], "no_Shares_found");  // not the keyword
   const Json::Value sessions = Dispatch(8005)["Sessions"];
   const std::string loopback = sessions[1]["SESSION_COMPUTER_NAME"].asString();  // a name a lookup found
   EXPECT_TRUE(loopback != "127.0.0.1" && !loopback.empty() && Logged("getnameinfo returned hostname = " + loopback));
@@ -305,7 +277,7 @@ TEST_F(Sharing, ActionsPassTheirRequestAndAnswerStatusAndRemarks) {
     for (const wchar_t* function : {L"NetShareSetInfo", L"NetShareDel", L"NetSessionDel", L"NetFileClose"})
       fake_.failures[function] = failure;
     fake_.calls.clear();
-    const Json::Value data = Dispatch(code, Parse(request));
+    const Json::Value data = Dispatch(code, request);
     EXPECT_EQ(fake_.calls, call ? std::vector<std::wstring>{call} : std::vector<std::wstring>{}) << request;
     EXPECT_EQ(data["Status"], status) << request;
     EXPECT_EQ(data["Remarks"], remarks) << request;
@@ -318,7 +290,7 @@ TEST_F(Sharing, FailedListsAreAnsweredAsDataAndOtherCodesNotAtAll) {
   fake_.failures = {{L"NetShareEnum", ERROR_NOT_SUPPORTED},
                     {L"NetSessionEnum", ERROR_ACCESS_DENIED},
                     {L"NetFileEnum", kUnimplementedFunction}};
-  EXPECT_EQ(Dispatch(8000, Parse(R"({"SHARE_NAME":"All_Shares"})")),
+  EXPECT_EQ(Dispatch(8000, R"({"SHARE_NAME":"All_Shares"})"),
             Parse(R"({"Shares":"no_Shares_found","isSharesExceeded":false,"shareCount":""})"));
   EXPECT_EQ(Dispatch(8005),
             Parse(R"({"Status":"Failed","Sessions":null,"Remarks":")" + SystemErrorText(ERROR_ACCESS_DENIED) + "\"}"));
@@ -351,8 +323,6 @@ TEST_F(Sharing, AccountsFromWin32Account) {
 
 // The texts and numbers the operation tests do not already show.
 TEST(SharingTexts, WholeValuesEdgesAndRequestNumbers) {
-  Json::Value request;
-  request["list"] = Json::Value(Json::arrayValue);
   const std::pair<std::string, std::string> table[] = {
       {SessionUserFlagsText(SESS_GUEST | SESS_NOENCRYPTION), ""},  // compared as a whole
       {FilePermissionText(8), ""},
@@ -362,7 +332,7 @@ TEST(SharingTexts, WholeValuesEdgesAndRequestNumbers) {
       {std::to_string(MaxUsesFromText(" 7users")), "7"},
       {std::to_string(MaxUsesFromText("99999999999")), "2147483647"},
       {std::to_string(FileIdFromText("4294967296")), "4294967295"},
-      {RequestText(request, "list"), ""},
+      {RequestText(Parse(R"({"list":[]})"), "list"), ""},
       {RequestText(Json::Value("text"), "list"), ""},
       {ComErrorText(0x8004FF05u), "IDispatch error #64773"},
       {ComErrorText(0x7654ABCDu), "Unknown error 0x7654ABCD"},

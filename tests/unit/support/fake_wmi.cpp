@@ -25,9 +25,8 @@ const FakeRow::Property* FakeRow::Find(std::wstring_view name) const {
   return p == properties_.rend() ? nullptr : &*p;
 }
 
-// Reference counting shared by the fakes. An object is never freed before its
-// FakeWmi, so a release too many or a call after the last release is counted
-// instead of crashing.
+// Reference counting shared by the fakes. Objects live as long as their FakeWmi,
+// so a release too many or a call after the last one is counted, not a crash.
 class FakeObject {
  public:
   explicit FakeObject(FakeWmi& world) : world_(world) {}
@@ -71,8 +70,13 @@ class FakeObject {
   ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }             \
   ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
 
-#define HK_NOT_IMPLEMENTED(name, ...) \
-  HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return Touch() ? E_NOTIMPL : E_UNEXPECTED; }
+// Methods no code under test calls, up to three of one parameter list.
+#define HK_NOT_IMPLEMENTED_ONE(parameters, name) \
+  HRESULT STDMETHODCALLTYPE name parameters override { return Touch() ? E_NOTIMPL : E_UNEXPECTED; }
+#define HK_NOT_IMPLEMENTED(parameters, name, ...) \
+  HK_NOT_IMPLEMENTED_ONE(parameters, name) __VA_OPT__(HK_NOT_IMPLEMENTED_TWO(parameters, __VA_ARGS__))
+#define HK_NOT_IMPLEMENTED_TWO(parameters, name, ...) \
+  HK_NOT_IMPLEMENTED_ONE(parameters, name) __VA_OPT__(HK_NOT_IMPLEMENTED_ONE(parameters, __VA_ARGS__))
 
 class FakeClassObject final : public IWbemClassObject, public FakeObject {
  public:
@@ -97,29 +101,22 @@ class FakeClassObject final : public IWbemClassObject, public FakeObject {
     return WBEM_S_NO_ERROR;
   }
 
-  HK_NOT_IMPLEMENTED(GetQualifierSet, IWbemQualifierSet**);
-  HK_NOT_IMPLEMENTED(Put, LPCWSTR, LONG, VARIANT*, CIMTYPE);
-  HK_NOT_IMPLEMENTED(Delete, LPCWSTR);
-  HK_NOT_IMPLEMENTED(GetNames, LPCWSTR, LONG, VARIANT*, SAFEARRAY**);
-  HK_NOT_IMPLEMENTED(BeginEnumeration, LONG);
-  HK_NOT_IMPLEMENTED(Next, LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*);
-  HK_NOT_IMPLEMENTED(EndEnumeration);
-  HK_NOT_IMPLEMENTED(GetPropertyQualifierSet, LPCWSTR, IWbemQualifierSet**);
-  HK_NOT_IMPLEMENTED(Clone, IWbemClassObject**);
-  HK_NOT_IMPLEMENTED(GetObjectText, LONG, BSTR*);
-  HK_NOT_IMPLEMENTED(SpawnDerivedClass, LONG, IWbemClassObject**);
-  HK_NOT_IMPLEMENTED(SpawnInstance, LONG, IWbemClassObject**);
-  HK_NOT_IMPLEMENTED(CompareTo, LONG, IWbemClassObject*);
-  HK_NOT_IMPLEMENTED(GetPropertyOrigin, LPCWSTR, BSTR*);
-  HK_NOT_IMPLEMENTED(InheritsFrom, LPCWSTR);
-  HK_NOT_IMPLEMENTED(GetMethod, LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**);
-  HK_NOT_IMPLEMENTED(PutMethod, LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*);
-  HK_NOT_IMPLEMENTED(DeleteMethod, LPCWSTR);
-  HK_NOT_IMPLEMENTED(BeginMethodEnumeration, LONG);
-  HK_NOT_IMPLEMENTED(NextMethod, LONG, BSTR*, IWbemClassObject**, IWbemClassObject**);
-  HK_NOT_IMPLEMENTED(EndMethodEnumeration);
-  HK_NOT_IMPLEMENTED(GetMethodQualifierSet, LPCWSTR, IWbemQualifierSet**);
-  HK_NOT_IMPLEMENTED(GetMethodOrigin, LPCWSTR, BSTR*);
+  HK_NOT_IMPLEMENTED((IWbemQualifierSet**), GetQualifierSet);
+  HK_NOT_IMPLEMENTED((LPCWSTR, LONG, VARIANT*, CIMTYPE), Put);
+  HK_NOT_IMPLEMENTED((LPCWSTR), Delete, InheritsFrom, DeleteMethod);
+  HK_NOT_IMPLEMENTED((LPCWSTR, LONG, VARIANT*, SAFEARRAY**), GetNames);
+  HK_NOT_IMPLEMENTED((LONG), BeginEnumeration, BeginMethodEnumeration);
+  HK_NOT_IMPLEMENTED((LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*), Next);
+  HK_NOT_IMPLEMENTED((), EndEnumeration, EndMethodEnumeration);
+  HK_NOT_IMPLEMENTED((LPCWSTR, IWbemQualifierSet**), GetPropertyQualifierSet, GetMethodQualifierSet);
+  HK_NOT_IMPLEMENTED((IWbemClassObject**), Clone);
+  HK_NOT_IMPLEMENTED((LONG, BSTR*), GetObjectText);
+  HK_NOT_IMPLEMENTED((LONG, IWbemClassObject**), SpawnDerivedClass, SpawnInstance);
+  HK_NOT_IMPLEMENTED((LONG, IWbemClassObject*), CompareTo);
+  HK_NOT_IMPLEMENTED((LPCWSTR, BSTR*), GetPropertyOrigin, GetMethodOrigin);
+  HK_NOT_IMPLEMENTED((LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**), GetMethod);
+  HK_NOT_IMPLEMENTED((LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*), PutMethod);
+  HK_NOT_IMPLEMENTED((LONG, BSTR*, IWbemClassObject**, IWbemClassObject**), NextMethod);
 
  private:
   FakeRow row_;
@@ -148,10 +145,10 @@ class FakeEnumerator final : public IEnumWbemClassObject, public FakeObject {
     return step.hr;
   }
 
-  HK_NOT_IMPLEMENTED(Reset);
-  HK_NOT_IMPLEMENTED(NextAsync, ULONG, IWbemObjectSink*);
-  HK_NOT_IMPLEMENTED(Clone, IEnumWbemClassObject**);
-  HK_NOT_IMPLEMENTED(Skip, LONG, ULONG);
+  HK_NOT_IMPLEMENTED((), Reset);
+  HK_NOT_IMPLEMENTED((ULONG, IWbemObjectSink*), NextAsync);
+  HK_NOT_IMPLEMENTED((IEnumWbemClassObject**), Clone);
+  HK_NOT_IMPLEMENTED((LONG, ULONG), Skip);
 
  private:
   std::deque<FakeResults::Step> steps_;
@@ -169,10 +166,10 @@ class FakeServices final : public IWbemServices, public IClientSecurity, public 
     if (!Touch()) return E_UNEXPECTED;
     world_.blankets_.push_back({authn_service, authz_service, authn_level, imp_level, capabilities,
                                 server_principal != nullptr, auth_info != nullptr});
-    return world_.FailureAt(FakeWmiStep::kSetBlanket);
+    return world_.failures_[FakeWmiStep::kSetBlanket];
   }
-  HK_NOT_IMPLEMENTED(QueryBlanket, IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*);
-  HK_NOT_IMPLEMENTED(CopyProxy, IUnknown*, IUnknown**);
+  HK_NOT_IMPLEMENTED((IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*), QueryBlanket);
+  HK_NOT_IMPLEMENTED((IUnknown*, IUnknown**), CopyProxy);
 
   HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR query, LONG flags, IWbemContext*,
                                       IEnumWbemClassObject** enumerator) override {
@@ -188,29 +185,25 @@ class FakeServices final : public IWbemServices, public IClientSecurity, public 
     return WBEM_S_NO_ERROR;
   }
 
-  HK_NOT_IMPLEMENTED(OpenNamespace, const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**);
-  HK_NOT_IMPLEMENTED(CancelAsyncCall, IWbemObjectSink*);
-  HK_NOT_IMPLEMENTED(QueryObjectSink, LONG, IWbemObjectSink**);
-  HK_NOT_IMPLEMENTED(GetObject, const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**);
-  HK_NOT_IMPLEMENTED(GetObjectAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
-  HK_NOT_IMPLEMENTED(PutClass, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**);
-  HK_NOT_IMPLEMENTED(PutClassAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*);
-  HK_NOT_IMPLEMENTED(DeleteClass, const BSTR, LONG, IWbemContext*, IWbemCallResult**);
-  HK_NOT_IMPLEMENTED(DeleteClassAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
-  HK_NOT_IMPLEMENTED(CreateClassEnum, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**);
-  HK_NOT_IMPLEMENTED(CreateClassEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
-  HK_NOT_IMPLEMENTED(PutInstance, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**);
-  HK_NOT_IMPLEMENTED(PutInstanceAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*);
-  HK_NOT_IMPLEMENTED(DeleteInstance, const BSTR, LONG, IWbemContext*, IWbemCallResult**);
-  HK_NOT_IMPLEMENTED(DeleteInstanceAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
-  HK_NOT_IMPLEMENTED(CreateInstanceEnum, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**);
-  HK_NOT_IMPLEMENTED(CreateInstanceEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
-  HK_NOT_IMPLEMENTED(ExecQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
-  HK_NOT_IMPLEMENTED(ExecNotificationQuery, const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**);
-  HK_NOT_IMPLEMENTED(ExecNotificationQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
-  HK_NOT_IMPLEMENTED(ExecMethod, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemClassObject**,
-                     IWbemCallResult**);
-  HK_NOT_IMPLEMENTED(ExecMethodAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemObjectSink*);
+  HK_NOT_IMPLEMENTED((const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**), OpenNamespace);
+  HK_NOT_IMPLEMENTED((IWbemObjectSink*), CancelAsyncCall);
+  HK_NOT_IMPLEMENTED((LONG, IWbemObjectSink**), QueryObjectSink);
+  HK_NOT_IMPLEMENTED((const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**), GetObject);
+  HK_NOT_IMPLEMENTED((const BSTR, LONG, IWbemContext*, IWbemObjectSink*), GetObjectAsync, DeleteClassAsync,
+                     CreateClassEnumAsync);
+  HK_NOT_IMPLEMENTED((const BSTR, LONG, IWbemContext*, IWbemObjectSink*), DeleteInstanceAsync, CreateInstanceEnumAsync);
+  HK_NOT_IMPLEMENTED((IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**), PutClass, PutInstance);
+  HK_NOT_IMPLEMENTED((IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*), PutClassAsync, PutInstanceAsync);
+  HK_NOT_IMPLEMENTED((const BSTR, LONG, IWbemContext*, IWbemCallResult**), DeleteClass, DeleteInstance);
+  HK_NOT_IMPLEMENTED((const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**), CreateClassEnum, CreateInstanceEnum);
+  HK_NOT_IMPLEMENTED((const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*), ExecQueryAsync,
+                     ExecNotificationQueryAsync);
+  HK_NOT_IMPLEMENTED((const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**), ExecNotificationQuery);
+  HK_NOT_IMPLEMENTED((const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemClassObject**,
+                      IWbemCallResult**),
+                     ExecMethod);
+  HK_NOT_IMPLEMENTED((const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemObjectSink*),
+                     ExecMethodAsync);
 };
 
 class FakeLocator final : public IWbemLocator, public FakeObject {
@@ -224,7 +217,7 @@ class FakeLocator final : public IWbemLocator, public FakeObject {
     if (!services) return WBEM_E_INVALID_PARAMETER;
     *services = nullptr;
     world_.connects_.push_back(resource);
-    const HRESULT failure = world_.FailureAt(FakeWmiStep::kConnectServer);
+    const HRESULT failure = world_.failures_[FakeWmiStep::kConnectServer];
     if (FAILED(failure)) return failure;
     *services = world_.Make<FakeServices>();
     return WBEM_S_NO_ERROR;
@@ -249,13 +242,11 @@ FakeWmi::~FakeWmi() {
 HRESULT FakeWmi::MakeLocator(IWbemLocator** locator) {
   if (!locator) return E_POINTER;
   *locator = nullptr;
-  const HRESULT failure = g_current->FailureAt(FakeWmiStep::kCreateLocator);
+  const HRESULT failure = g_current->failures_[FakeWmiStep::kCreateLocator];
   if (FAILED(failure)) return failure;
   *locator = g_current->Make<FakeLocator>();
   return S_OK;
 }
-
-HRESULT FakeWmi::FailureAt(FakeWmiStep step) const { return failures_.contains(step) ? failures_.at(step) : S_OK; }
 
 int FakeWmi::ObjectsAlive() const {
   return static_cast<int>(std::count_if(objects_.begin(), objects_.end(), [](auto& o) { return o->refs() > 0; }));

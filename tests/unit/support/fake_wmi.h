@@ -58,11 +58,9 @@ class FakeRow {
 // in order; after the last step Next reports no more rows (WBEM_S_FALSE).
 class FakeResults {
  public:
-  // The returned row stays valid while the FakeWmi lives.
   FakeRow& AddRow() { return *steps.emplace_back(Step{FakeRow()}).row; }
   FakeResults& AddRow(const FakeRow& row) { return Add({row}); }
-  // Next succeeds with a count of 1 but no object; last_error is left as the
-  // thread's last error.
+  // Next succeeds with a count of 1 but no object, last_error as the last error.
   FakeResults& AddNullObject(DWORD last_error = 0) { return Add({std::nullopt, S_OK, 1, last_error}); }
   // Next fails with hr and the given count; a later Next goes on.
   FakeResults& AddNextFailure(HRESULT hr = WBEM_E_FAILED, ULONG returned = 0, DWORD last_error = 0) {
@@ -102,8 +100,6 @@ class FakeWmi {
  public:
   FakeWmi();
   ~FakeWmi();
-  FakeWmi(const FakeWmi&) = delete;
-  FakeWmi& operator=(const FakeWmi&) = delete;
 
   FakeResults& Results(const std::wstring& query = std::wstring()) { return results_[query]; }
   void Fail(FakeWmiStep step, HRESULT hr = WBEM_E_FAILED) { failures_[step] = hr; }
@@ -135,11 +131,10 @@ class FakeWmi {
   static HRESULT MakeLocator(IWbemLocator** locator);
   template <typename T, typename... Args>
   T* Make(Args&&... args);
-  HRESULT FailureAt(FakeWmiStep step) const;
   int ObjectsAlive() const;
 
   std::map<std::wstring, FakeResults> results_;
-  std::map<FakeWmiStep, HRESULT> failures_;
+  std::map<FakeWmiStep, HRESULT> failures_;  // S_OK where none was asked
   std::vector<std::unique_ptr<FakeObject>> objects_;
   std::vector<Query> queries_;
   std::vector<std::wstring> connects_;

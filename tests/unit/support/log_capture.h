@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <optional>
 #include <iterator>
 #include <string>
 
@@ -18,26 +17,21 @@ namespace hk::test {
 
 class LogCapture {
  public:
-  // level goes to SetLogLevel; std::nullopt keeps the level InitLog leaves.
-  explicit LogCapture(std::optional<int> level = 2) {
+  explicit LogCapture(int level = 2) {
     hk::logging::ResetForTesting();
-    ready_ = ::SetCurrentDirectoryW(dir_.path().c_str()) != FALSE;
-    if (!ready_) ADD_FAILURE() << "cannot enter the scratch folder " << dir_.path().string();
+    if (!::SetCurrentDirectoryW(dir_.path().c_str())) ADD_FAILURE() << "cannot enter " << dir_.path().string();
     InitLog(L"ToolsSys", L"o.1", L"ToolsSys.log", false, L"", true);
-    if (level) SetLogLevel(*level);
+    SetLogLevel(level);
   }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
   ~LogCapture() {
     hk::logging::ResetForTesting();
     ::SetCurrentDirectoryW(L"C:\\");
   }
 
-  bool ready() const { return ready_; }
-
+  std::filesystem::path folder() const { return dir_.path() / "log"; }
   // The whole file, with the CR LF the file's text mode writes read as "\n".
   std::string text() const {
-    std::ifstream in(dir_.path() / "log" / "ToolsSys.log", std::ios::binary);
+    std::ifstream in(folder() / "ToolsSys.log", std::ios::binary);
     std::string t{std::istreambuf_iterator<char>(in), {}};
     for (size_t pos = t.find("\r\n"); pos != std::string::npos; pos = t.find("\r\n", pos)) t.erase(pos, 1);
     return t;
@@ -48,7 +42,6 @@ class LogCapture {
 
  private:
   ScratchDir dir_;
-  bool ready_ = false;
 };
 
 }  // namespace hk::test

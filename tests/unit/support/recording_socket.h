@@ -1,6 +1,5 @@
-// A stand-in for ClientSocket's WebSocket that records the text frames the
-// library sends and can play the server (DeliverText, DeliverClose), and a
-// way to put one behind g_wsHandler for a test (RecordingWsSession).
+// A stand-in for ClientSocket's WebSocket that records the text frames sent
+// and can play the server; RecordingWsSession puts one behind g_wsHandler.
 #pragma once
 #include <windows.h>
 
@@ -18,15 +17,6 @@
 
 namespace hk::test {
 
-// What the factory was asked for.
-struct SocketRequest {
-  std::string host;
-  int port = 0;
-  bool secure = false;
-  unsigned long context = 0;
-  std::string path;
-};
-
 class RecordingSocket;
 
 namespace detail {
@@ -41,8 +31,9 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
  public:
   using Ptr = SocketUtils::SmartPtr<RecordingSocket>;
 
-  explicit RecordingSocket(SocketRequest request)
-      : request_(std::move(request)), connectResult_(detail::defaultConnectResult.load()) {
+  // made: what the socket was made for, as describe() reports it.
+  RecordingSocket(std::string made, unsigned long context)
+      : made_(std::move(made)), context_(context), connectResult_(detail::defaultConnectResult.load()) {
     std::lock_guard lock(detail::registryLock);
     detail::registry.push_back(this);
   }
@@ -56,7 +47,7 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
   bool IsConnected() const override { return connected_; }
   void SetProxyDetails(std::string host, int port, std::string user, std::string password) override {
     std::lock_guard lock(lock_);
-    proxy_ = {std::move(host), std::move(user), std::move(password), port};
+    proxy_ = " via " + host + ":" + std::to_string(port) + " as " + user + "/" + password;
   }
   bool Connect(bool) override {
     ++connectCalls_;
@@ -65,46 +56,39 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
     return connectResult_;
   }
   void Close(bool) override { connected_ = false; }
-  int SendTextFrame(const char* data, int length, bool flag) override {
+  // A frame sent without asking for the send-complete call is marked, so no
+  // recorded text matches the expected one.
+  int SendTextFrame(const char* data, int length, bool notify) override {
     std::lock_guard lock(lock_);
-    texts_.push_back(data && length > 0 ? std::string(data, length) : std::string());
-    flags_.push_back(flag);
+    texts_.push_back((notify ? "" : "[no notify] ") + (data && length > 0 ? std::string(data, length) : ""));
     return length;
   }
   int SendBinaryFrame(const void*, int length, bool) override { return length; }
   int SendControlFrame(const char*, int length, int) override { return length; }
 
-  // The text frames sent, in order, and the flag of each.
   std::vector<std::string> texts() const {
     std::lock_guard lock(lock_);
     return texts_;
   }
-  std::vector<bool> flags() const {
-    std::lock_guard lock(lock_);
-    return flags_;
-  }
   void clear() {
     std::lock_guard lock(lock_);
     texts_.clear();
-    flags_.clear();
   }
-  const SocketRequest& request() const { return request_; }
-  SocketUtils::ClientSocket::stProxyDetails proxy() const {
+  // What the socket was made for and asked to do.
+  std::string describe() const {
     std::lock_guard lock(lock_);
-    return proxy_;
+    return made_ + " connects " + std::to_string(connectCalls_) + proxy_;
   }
-  int connect_calls() const { return connectCalls_; }
 
-  // Playing the server: the handlers registered on this socket are called.
   void DeliverText(const std::string& text) {
     std::vector<char> copy(text.begin(), text.end());
     copy.push_back('\0');
-    if (auto handler = onText_.load()) handler(copy.data(), static_cast<int>(text.size()), request_.context);
+    if (auto handler = onText_.load()) handler(copy.data(), static_cast<int>(text.size()), context_);
   }
   void DeliverClose(int code) {
     connected_ = false;
     char reason[] = "";
-    if (auto handler = onClose_.load()) handler(code, reason, request_.context);
+    if (auto handler = onClose_.load()) handler(code, reason, context_);
   }
 
   static size_t LiveCount() {
@@ -129,15 +113,15 @@ class RecordingSocket final : public SocketUtils::ClientSocket::AsyncSocket {
     sockets.erase(std::remove(sockets.begin(), sockets.end(), this), sockets.end());
   }
 
-  const SocketRequest request_;
+  const std::string made_;
+  const unsigned long context_;
   std::atomic<unsigned long> refs_{1};
   std::atomic<bool> connected_{false};
   const bool connectResult_;
   std::atomic<int> connectCalls_{0};
   mutable std::mutex lock_;
   std::vector<std::string> texts_;
-  std::vector<bool> flags_;
-  SocketUtils::ClientSocket::stProxyDetails proxy_;
+  std::string proxy_;
 };
 
 // Every handler built while it lives gets a recording socket.
@@ -147,7 +131,8 @@ class ScopedRecordingFactory {
     detail::defaultConnectResult = connectResult;
     AsyncWsHandler::SetSocketFactory([](const std::string& host, int port, bool secure, unsigned long context,
                                         const std::string& path, const std::string&) {
-      return AsyncWsHandler::SocketPtr::Adopt(new RecordingSocket({host, port, secure, context, path}));
+      const std::string made = host + ":" + std::to_string(port) + (secure ? " tls " : " plain ") + path;
+      return AsyncWsHandler::SocketPtr::Adopt(new RecordingSocket(made, context));
     });
   }
   ScopedRecordingFactory(const ScopedRecordingFactory&) = delete;

@@ -1,5 +1,5 @@
 // A fresh folder under the temp folder, removed with everything in it when
-// the test ends.
+// the test ends; and the folder of the test program.
 #pragma once
 #include <windows.h>
 
@@ -9,6 +9,12 @@
 #include <system_error>
 
 namespace hk::test {
+
+inline std::filesystem::path ExecutableFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  path.resize(::GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
+  return std::filesystem::path(path).parent_path();
+}
 
 class ScratchDir {
  public:

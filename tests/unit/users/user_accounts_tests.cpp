@@ -12,6 +12,7 @@
 #include "core/outcome.h"
 #include "infra/wmi.h"
 #include "support/fake_wmi.h"
+#include "support/wire_texts.h"
 #include "tools/users/users.h"
 #include "wmi/wmi_test_support.h"
 
@@ -35,20 +36,16 @@ FakeRow FullAccount(const wchar_t* name) {
 
 class UserAccounts : public hk::test::WmiLogTest {
  protected:
-  // Request 3101's WMI part on a thread of its own: the response parsed, or
-  // null with the outcome word in outcome_; fake and COM must end as found.
+  // Request 3101's WMI part on a thread of its own: the answer or outcome
+  // word in outcome_, parsed; fake and COM must end as found.
   Json::Value Request(const FakeWmi& fake) {
     char* status = nullptr;
     const auto com = hk::test::RunOnComThread([&] { result_ = hk::users::RunAccountRequest(&status); });
     EXPECT_TRUE(fake.AllReleasedOnce()) << fake.Accounting();
-    EXPECT_EQ(fake.DirtyVariants(), 0);
-    EXPECT_TRUE(com.outer_kept && com.nothing_left);
+    EXPECT_TRUE(fake.DirtyVariants() == 0 && com.outer_kept && com.nothing_left);
+    outcome_ = hk::test::TakeOutcome(status);
     Json::Value response;
-    outcome_ = status ? status : "(null)";
-    if (status && !hk::IsOutcomeWord(status)) {
-      Json::Reader().parse(status, response);
-      hk::FreeText(status);
-    }
+    Json::Reader().parse(outcome_, response);
     return response;
   }
 
@@ -100,14 +97,12 @@ TEST_F(UserAccounts, NothingReadGivesFalseAndAnExceptionError) {
     FakeWmi fake;
     fake.Results(kAccountQuery).FailExecQuery();
     Request(fake);
-    EXPECT_EQ(result_, 0);
-    EXPECT_EQ(outcome_, hk::kOutcomeFalse);
+    EXPECT_EQ(std::pair(result_, outcome_), std::pair(0, std::string(hk::kOutcomeFalse)));
     EXPECT_TRUE(Logged("Failed(ExecQuery) in -> || wmi::request || ")) << Log();
   }
   FakeWmi fake;
   fake.Results(kAccountQuery).AddRow(FullAccount(L"first")).AddRow(FullAccount(L"second").ThrowOnGet(L"Domain"));
   Request(fake);
-  EXPECT_EQ(result_, 0);
-  EXPECT_EQ(outcome_, hk::kOutcomeError);
+  EXPECT_EQ(std::pair(result_, outcome_), std::pair(0, std::string(hk::kOutcomeError)));
   EXPECT_TRUE(Logged("An error was caught in wmi::request() ")) << Log();
 }

@@ -1,6 +1,5 @@
-// The COM set-up, connection and query procedure against the fake WMI (the
-// system's own is met end to end); reading a property's VARIANT the way WMI
-// fills it.
+// The COM set-up, connection and query against the fake WMI (the system's
+// own is met end to end); reading a property's VARIANT as WMI fills it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -69,8 +68,7 @@ class WmiSequence : public hk::test::WmiLogTest {
       });
     });
     EXPECT_TRUE(fake.AllReleasedOnce()) << fake.Accounting();
-    EXPECT_EQ(fake.DirtyVariants(), 0);
-    EXPECT_TRUE(com.outer_kept && com.nothing_left);
+    EXPECT_TRUE(fake.DirtyVariants() == 0 && com.outer_kept && com.nothing_left);
     return result;
   }
 
