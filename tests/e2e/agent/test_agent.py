@@ -67,7 +67,8 @@ def test_relay_mode_keepalives_only_towards_the_relay_and_reconnection(agent, tm
         assert product_conn.messages.empty()
         # A status the server refuses is posted five times, each failure logged with the HTTP status.
         assert [product.wait_post()[0] for _ in range(5)] == ["/toolsstatus"] * 5 and product.posts.empty()
-        assert (tmp_path / "log" / "ToolsSys.log").read_text(errors="replace").count("0------------------------------->500 ") == 5
+        log = (tmp_path / "log" / "ToolsSys.log").read_text(errors="replace")
+        assert log.count("0------------------------------->500 ") == 5
 
         relay_conn.hang_up()  # a bare end of stream, no close frame
         relay_conn = relay.wait_connection(timeout=10)
@@ -111,8 +112,9 @@ def test_port_443_gives_tls_for_the_session_and_the_reports(test_ca, agent):
 
 def test_a_refused_direct_connection_goes_through_the_proxy_with_its_credentials(agent, test_ca, tinyproxy, tmp_path):
     with ProductServer(tls=test_ca["localhost"], refuse_upgrades=1) as server:
-        host, conn = start(agent, server, "--secure", "--product-server", "--proxy-host", "127.0.0.1", "--proxy-port",
-                           str(tinyproxy.port), "--proxy-user", "alice", "--proxy-password", "s3cret-pw", host="localhost")
+        proxy = ["--proxy-host", "127.0.0.1", "--proxy-port", str(tinyproxy.port), "--proxy-user", "alice",
+                 "--proxy-password", "s3cret-pw"]
+        host, conn = start(agent, server, "--secure", "--product-server", *proxy, host="localhost")
         assert server.refused_upgrades == 1 and serves(conn)
         assert f"CONNECT localhost:{server.port}" in tinyproxy.log_text()
         assert "connected via proxy:\tSucceeded" in (tmp_path / "log" / "ToolsSys.log").read_text(errors="replace")
